@@ -1,0 +1,62 @@
+// files.h - the simulated device's files, kept under a host folder (the device root).
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Win32 error codes the file system gives that platform.h does not name.
+#ifndef ERROR_SHARING_VIOLATION
+#define ERROR_SHARING_VIOLATION 32L
+#endif
+#ifndef ERROR_FILE_EXISTS
+#define ERROR_FILE_EXISTS 80L
+#endif
+#ifndef ERROR_INVALID_NAME
+#define ERROR_INVALID_NAME 123L
+#endif
+#ifndef ERROR_NOACCESS
+#define ERROR_NOACCESS 998L
+#endif
+
+namespace sim {
+
+class Device;
+
+class FileSystem {
+  public:
+    FileSystem(Device& dev, std::string host_root, std::vector<std::u16string> read_only,
+               int64_t disk_free);
+    ~FileSystem();
+    FileSystem(const FileSystem&) = delete;
+    FileSystem& operator=(const FileSystem&) = delete;
+
+    // Win32 semantics; on failure the Win32 error code is stored in `err`
+    // (the caller sets the thread's last error from it). `err` is 0 after a
+    // plain success, and ERROR_ALREADY_EXISTS after a CREATE_ALWAYS or
+    // OPEN_ALWAYS that found the file already there (that call succeeds, and
+    // Windows sets the last error all the same).
+    HANDLE Create(LPCWSTR path, DWORD access, DWORD share, DWORD disposition, DWORD attrs,
+                  DWORD& err);
+    BOOL Write(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written, DWORD& err);
+    BOOL Close(HANDLE h, DWORD& err);
+
+    // The host path for a device path ("\\Program Files\\x" -> root/Program Files/x);
+    // each existing component is matched case-insensitively. Empty when the
+    // path is not a valid absolute device path or the device has no root.
+    std::string HostPath(std::u16string_view device_path) const;
+    // Makes the folder of a device path exist on the host (the runner uses it
+    // for the executable's folder), mkdir -p style; false when it cannot.
+    bool MakeFolder(std::u16string_view device_folder);
+    // Bytes the device still has free; < 0 when unlimited.
+    int64_t DiskFree() const;
+
+  private:
+    struct Impl;
+    Impl* impl_;
+};
+
+} // namespace sim
