@@ -1,6 +1,8 @@
 // harness.cpp - helpers for running the tool on a simulated device in tests.
 #include "harness.h"
 
+#include "platform/sim/files.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -68,6 +70,100 @@ std::string ReadFile(const std::string& path) {
     std::stringstream ss;
     ss << f.rdbuf();
     return ss.str();
+}
+
+} // namespace testing_support
+
+namespace testing_support {
+
+std::vector<sim::JournalEntry> Filter(const sim::Device& dev, const std::vector<std::string>& names,
+                                      size_t from) {
+    std::vector<sim::JournalEntry> out;
+    for (size_t i = from; i < dev.journal.size(); ++i)
+        for (const std::string& n : names)
+            if (dev.journal[i].what == n) {
+                out.push_back(dev.journal[i]);
+                break;
+            }
+    return out;
+}
+
+static std::string Show(const Expected& e) {
+    std::string s = e.what + "(";
+    for (size_t i = 0; i < e.args.size(); ++i)
+        s += (i ? ", " : "") + std::to_string(e.args[i]);
+    return s + ")";
+}
+
+static bool Matches(const sim::JournalEntry& g, const Expected& e) {
+    if (g.what != e.what)
+        return false;
+    const int64_t got[4] = {g.a, g.b, g.c, g.d};
+    for (size_t i = 0; i < e.args.size() && i < 4; ++i)
+        if (got[i] != e.args[i])
+            return false;
+    return true;
+}
+
+::testing::AssertionResult SameSequence(const std::vector<sim::JournalEntry>& got,
+                                        const std::vector<Expected>& want) {
+    size_t n = std::max(got.size(), want.size());
+    for (size_t i = 0; i < n; ++i) {
+        if (i < got.size() && i < want.size() && Matches(got[i], want[i]))
+            continue;
+        std::ostringstream msg;
+        msg << "sequences differ at entry " << i << "\n  expected:\n";
+        for (size_t j = 0; j < want.size(); ++j)
+            msg << (j == i ? "  > " : "    ") << Show(want[j]) << "\n";
+        msg << "  got:\n";
+        for (size_t j = 0; j < got.size(); ++j)
+            msg << (j == i ? "  > " : "    ") << got[j].ToString() << "\n";
+        return ::testing::AssertionFailure() << msg.str();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+} // namespace testing_support
+
+#include <set>
+
+namespace testing_support {
+
+Tool::Tool(const std::function<void(sim::Profile&)>& tweak) {
+    profile = QuietProfile(tmp.path);
+    if (tweak)
+        tweak(profile);
+    dev = std::make_unique<sim::Device>(profile);
+    dev->journal_on = true;
+}
+
+int Tool::Run() {
+    code = host::RunTool(*dev, &script);
+    return code;
+}
+
+std::string Tool::Host(const std::string& device_path) const {
+    return dev ? const_cast<sim::Device&>(*dev).Files().HostPath(sim::Widen(device_path)) : "";
+}
+
+HWND MainFromJournal(const sim::Device& dev) {
+    for (const sim::JournalEntry& e : dev.journal)
+        if (e.what == "CreateWindowExW" && e.d == 0)
+            return e.hwnd;
+    return nullptr;
+}
+
+std::vector<int> HeldIds(const sim::Device& dev, HWND owner) {
+    std::set<int> held;
+    for (const sim::JournalEntry& e : dev.journal) {
+        if (e.hwnd != owner || !e.result)
+            continue;
+        if (e.what == "RegisterHotKey")
+            held.insert((int)e.a);
+        else if (e.what == "UnregisterHotKey")
+            held.erase((int)e.a);
+    }
+    return {held.begin(), held.end()};
 }
 
 } // namespace testing_support

@@ -7,7 +7,11 @@
 #include "platform/sim/listview.h"
 #include "platform/sim/script.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,5 +44,52 @@ std::string ReadFile(const std::string& path);
 
 // Key codes of a few keys.
 constexpr uint8_t kShift = 0x10, kCtrl = 0x11, kAlt = 0x12, kA = 0x41;
+
+} // namespace testing_support
+
+namespace testing_support {
+
+// One expected call of a sequence: its name and the arguments to compare
+// (fewer arguments compare fewer fields).
+struct Expected {
+    std::string what;
+    std::vector<int64_t> args;
+};
+
+// The journal entries whose names appear in `names`, in order, starting at
+// entry `from`.
+std::vector<sim::JournalEntry> Filter(const sim::Device& dev, const std::vector<std::string>& names,
+                                      size_t from = 0);
+
+// Compares a call sequence with the expected one, Wine-style: on a mismatch
+// the message names the first divergence and lists both sequences.
+::testing::AssertionResult SameSequence(const std::vector<sim::JournalEntry>& got,
+                                        const std::vector<Expected>& want);
+
+} // namespace testing_support
+
+namespace testing_support {
+
+// A device made from a profile (nothing taken by the shell unless a test
+// says so), the journal on, and a script to drive the tool.
+struct Tool {
+    TempDir tmp;
+    sim::Profile profile;
+    std::unique_ptr<sim::Device> dev;
+    sim::Script script;
+    int code = -1;
+
+    explicit Tool(const std::function<void(sim::Profile&)>& tweak = {});
+    // Runs the tool's WinMain from start to exit with the script.
+    int Run();
+    // Host path of a device path under this device's root.
+    std::string Host(const std::string& device_path) const;
+};
+
+// The combinations the tool's main window still held when it quit: every
+// successful registration by `owner` not matched by a successful release.
+std::vector<int> HeldIds(const sim::Device& dev, HWND owner);
+// The tool's main window, as the journal saw it created.
+HWND MainFromJournal(const sim::Device& dev);
 
 } // namespace testing_support
