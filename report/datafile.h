@@ -1,0 +1,60 @@
+// Strict reader of the data file that the tool saves on exit.
+//
+// The file is narrow ASCII text: the header line, then one line per row of the event log,
+// each line six fields separated by TAB and ended by CR LF. Only lines the tool can write
+// are accepted; anything else is reported with its line number.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace report {
+
+// Modifier set bits, as the hot-key registrations use them.
+inline constexpr unsigned kModAlt = 1;
+inline constexpr unsigned kModCtrl = 2;
+inline constexpr unsigned kModShift = 4;
+
+// Virtual-key codes of the three modifier keys.
+inline constexpr unsigned kVkShift = 0x10;
+inline constexpr unsigned kVkCtrl = 0x11;
+inline constexpr unsigned kVkAlt = 0x12;
+
+inline constexpr std::string_view kHeader = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r\n";
+
+enum class RowKind {
+    Press,   // "D": a key went down
+    Release, // "U": a key came up
+    Taken,   // "F": a combination the tool could not register
+    Quiet,   // tick only: the quiet mark that closes a burst
+};
+
+// One row of the event log, as read from one line of the file.
+struct Row {
+    int line = 0;          // line number in the file; the header is line 1
+    std::int32_t tick = 0; // tick count as printed, signed 32-bit
+    RowKind kind = RowKind::Quiet;
+    unsigned vk = 0;   // virtual-key code, 0 for a quiet mark
+    unsigned mods = 0; // modifier set, kMod* bits
+};
+
+// A line that the tool cannot have written.
+class DataFileError : public std::runtime_error {
+  public:
+    DataFileError(int line, const std::string& what) : std::runtime_error(what), line_(line) {}
+    int line() const { return line_; }
+
+  private:
+    int line_;
+};
+
+// Parses the bytes of a whole data file; throws DataFileError at the first bad line.
+std::vector<Row> parseDataFile(std::string_view bytes);
+
+// Modifier bit that a modifier key sets while it is down, 0 for any other key.
+unsigned modifierOfKey(unsigned vk);
+
+} // namespace report
