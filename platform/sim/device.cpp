@@ -298,8 +298,11 @@ HWND Device::CreateWindowEx(DWORD exstyle, LPCWSTR cls, LPCWSTR title, DWORD sty
     } else {
         win->rect = {x, y, x + w, y + h};
     }
-    if (kind == WindowKind::ListView)
+    if (kind == WindowKind::ListView) {
         win->listview = std::make_unique<ListView>(profile_.dpi);
+        if (faults.listview_ex_style)
+            win->listview->Handle(*win, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, faults.listview_ex_style);
+    }
     HWND hwnd = win->handle;
     JournalWnd("CreateWindowExW", hwnd, (int64_t)style, x, y, (int64_t)(uintptr_t)parent);
 

@@ -73,6 +73,7 @@ struct Faults {
     bool register_class_fails = false; // RegisterClassW returns 0
     bool create_main_window_fails = false; // CreateWindowExW of a top-level window returns NULL
     bool client_rect_fails = false;    // GetClientRect fails
+    DWORD listview_ex_style = 0;       // extended styles a new list view reports
     // RegisterHotKey fails (1409) when this returns true for the call.
     std::function<bool(HWND hwnd, int id, UINT mods, UINT vk)> refuse_register;
     // WriteFile fails (112) for the n-th write (1-based) when this returns true.
