@@ -9,18 +9,6 @@
 #include <vector>
 
 // Win32 error codes the file system gives that platform.h does not name.
-#ifndef ERROR_SHARING_VIOLATION
-#define ERROR_SHARING_VIOLATION 32L
-#endif
-#ifndef ERROR_FILE_EXISTS
-#define ERROR_FILE_EXISTS 80L
-#endif
-#ifndef ERROR_INVALID_NAME
-#define ERROR_INVALID_NAME 123L
-#endif
-#ifndef ERROR_NOACCESS
-#define ERROR_NOACCESS 998L
-#endif
 
 namespace sim {
 
