@@ -135,6 +135,10 @@ Tool::Tool(const std::function<void(sim::Profile&)>& tweak) {
         tweak(profile);
     dev = std::make_unique<sim::Device>(profile);
     dev->journal_on = true;
+    // The executable runs from its folder, so that folder exists.
+    size_t slash = profile.exe.rfind(u'\\');
+    if (slash != std::u16string::npos && slash > 0)
+        dev->Files().MakeFolder(profile.exe.substr(0, slash));
 }
 
 int Tool::Run() {

@@ -615,8 +615,6 @@ BOOL Device::ShowWindow(HWND h, int cmd) {
 // Hot keys and the keyboard
 // ---------------------------------------------------------------------------
 
-static uint64_t OwnerIdKey(HWND h, int id) { return ((uint64_t)(uintptr_t)h << 32) ^ (uint32_t)id; }
-
 BOOL Device::RegisterHotKey(HWND h, int id, UINT mods, UINT vk) {
     Window* w = Find(h);
     if (!w) {

@@ -10,11 +10,20 @@ Script& Script::Add(ScriptStep step) {
     return *this;
 }
 
-Script& Script::Wait(uint32_t ms) { return Add({ScriptStep::Wait, ms}); }
+// Make: a step of this kind with its number fields.
+static ScriptStep Make(ScriptStep::Kind kind, uint32_t ms = 0, uint8_t vk = 0) {
+    ScriptStep s;
+    s.kind = kind;
+    s.ms = ms;
+    s.vk = vk;
+    return s;
+}
 
-Script& Script::Press(uint8_t vk) { return Add({ScriptStep::Press, 0, vk}); }
+Script& Script::Wait(uint32_t ms) { return Add(Make(ScriptStep::Wait, ms)); }
 
-Script& Script::Release(uint8_t vk) { return Add({ScriptStep::Release, 0, vk}); }
+Script& Script::Press(uint8_t vk) { return Add(Make(ScriptStep::Press, 0, vk)); }
+
+Script& Script::Release(uint8_t vk) { return Add(Make(ScriptStep::Release, 0, vk)); }
 
 Script& Script::Type(const std::vector<uint8_t>& keys) {
     for (uint8_t vk : keys)
@@ -25,21 +34,24 @@ Script& Script::Type(const std::vector<uint8_t>& keys) {
 }
 
 Script& Script::Button(std::u16string caption) {
-    ScriptStep s{ScriptStep::Button};
+    ScriptStep s;
+    s.kind = ScriptStep::Button;
     s.caption = std::move(caption);
     return Add(std::move(s));
 }
 
-Script& Script::Close() { return Add({ScriptStep::Close}); }
+Script& Script::Close() { return Add(Make(ScriptStep::Close)); }
 
 Script& Script::Show(std::function<void(Device&)> fn) {
-    ScriptStep s{ScriptStep::Show};
+    ScriptStep s;
+    s.kind = ScriptStep::Show;
     s.fn = std::move(fn);
     return Add(std::move(s));
 }
 
 Script& Script::Check(std::function<void(Device&)> fn) {
-    ScriptStep s{ScriptStep::Check};
+    ScriptStep s;
+    s.kind = ScriptStep::Check;
     s.fn = std::move(fn);
     return Add(std::move(s));
 }

@@ -11,7 +11,7 @@
 namespace sim {
 
 struct ScriptStep {
-    enum Kind { Wait, Press, Release, Button, Close, Show, Check } kind;
+    enum Kind { Wait, Press, Release, Button, Close, Show, Check } kind = Wait;
     uint32_t ms = 0;           // Wait
     uint8_t vk = 0;            // Press, Release
     std::u16string caption;    // Button
