@@ -40,9 +40,11 @@ TEST(Capture, SweepOnAFreeDevice) {
     EXPECT_EQ(Texts(rows_at_3001), std::vector<std::string>{"3001|||||"});
     EXPECT_EQ(rows_later.size(), 1u) << "a long idle adds nothing more";
     // No row was scrolled into view during or after the sweep.
-    for (auto& e : Calls(*t.dev, "SendMessageW"))
-        if (e.a == LVM_ENSUREVISIBLE)
+    for (auto& e : Calls(*t.dev, "SendMessageW")) {
+        if (e.a == LVM_ENSUREVISIBLE) {
             EXPECT_EQ(e.b, 0) << "only the quiet mark row is ever shown";
+        }
+    }
 }
 
 // Taken combinations become "F" rows ordered by key code, then modifier
