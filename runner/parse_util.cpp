@@ -1,0 +1,86 @@
+// parse_util.cpp - lines, words and numbers of the runner's input files.
+#include "runner/parse_util.h"
+
+namespace runner {
+
+std::string_view Trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
+        --e;
+    return s.substr(b, e - b);
+}
+
+std::vector<SourceLine> MeaningfulLines(std::string_view text) {
+    std::vector<SourceLine> out;
+    int number = 0;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        ++number;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        size_t hash = line.find('#');
+        if (hash != std::string_view::npos)
+            line = line.substr(0, hash);
+        line = Trim(line);
+        if (!line.empty())
+            out.push_back({number, line});
+    }
+    return out;
+}
+
+void SplitWord(std::string_view s, std::string_view& word, std::string_view& rest) {
+    s = Trim(s);
+    size_t i = 0;
+    while (i < s.size() && s[i] != ' ' && s[i] != '\t')
+        ++i;
+    word = s.substr(0, i);
+    rest = Trim(s.substr(i));
+}
+
+bool ParseNumber(std::string_view s, uint64_t max, uint64_t& value) {
+    unsigned base = 10;
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        base = 16;
+        s.remove_prefix(2);
+    }
+    if (s.empty())
+        return false;
+    uint64_t v = 0;
+    for (char c : s) {
+        unsigned d;
+        if (c >= '0' && c <= '9')
+            d = (unsigned)(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = (unsigned)(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = (unsigned)(c - 'A' + 10);
+        else
+            return false;
+        if (d > max || v > (max - d) / base)
+            return false;
+        v = v * base + d;
+    }
+    value = v;
+    return true;
+}
+
+std::string Lowered(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'A' && c <= 'Z')
+            c = (char)(c + 32);
+    return r;
+}
+
+std::string Where(const std::string& file, int line, const std::string& what) {
+    return file + ":" + std::to_string(line) + ": " + what;
+}
+
+} // namespace runner

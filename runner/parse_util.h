@@ -1,0 +1,39 @@
+// parse_util.h - what the scenario and profile readers share: lines,
+// comments, words and numbers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace runner {
+
+// One line of an input file, with its comment ('#' to the end) and outer
+// blanks removed; `number` counts from 1.
+struct SourceLine {
+    int number;
+    std::string_view text;
+};
+
+// The lines of a text that hold something after their comment is removed.
+// Lines end at LF; a CR before it is dropped.
+std::vector<SourceLine> MeaningfulLines(std::string_view text);
+
+// The text without blanks (space, tab) at either end.
+std::string_view Trim(std::string_view s);
+
+// The first word of `s` and what follows it (trimmed).
+void SplitWord(std::string_view s, std::string_view& word, std::string_view& rest);
+
+// A whole number written in decimal, or in hexadecimal after "0x", from 0 to
+// `max`. False for anything else (signs, blanks, other characters, overflow).
+bool ParseNumber(std::string_view s, uint64_t max, uint64_t& value);
+
+// ASCII lower case.
+std::string Lowered(std::string_view s);
+
+// "FILE:LINE: what" (the form of every input error).
+std::string Where(const std::string& file, int line, const std::string& what);
+
+} // namespace runner
