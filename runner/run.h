@@ -8,6 +8,7 @@
 #include "runner/transcript.h"
 
 #include <array>
+#include <iostream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -67,7 +68,7 @@ int RunJob(const Job& job, Transcript& transcript, std::ostream& errors, RunResu
 
 // Does the whole job for the options: load, then run from the scenario or
 // interactively. Returns the exit status.
-int Run(const Options& options, std::ostream& transcript, std::ostream& errors);
+int Run(const Options& options, std::ostream& transcript, std::ostream& errors = std::cerr);
 
 // The command: argument handling, --help, --version, then Run.
 int Main(int argc, char** argv);

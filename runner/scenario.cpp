@@ -96,7 +96,8 @@ void BuildScript(const std::vector<ScenarioLine>& lines, sim::Script& script,
             script.Add(std::move(step));
         };
         auto step_of = [](sim::ScriptStep::Kind kind) {
-            sim::ScriptStep s{kind};
+            sim::ScriptStep s{};
+            s.kind = kind;
             return s;
         };
         if (hooks.before_line && l.kind != ScenarioLine::Wait && l.kind != ScenarioLine::Show) {
