@@ -31,6 +31,7 @@
 #include "platform/sim/menubar.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 namespace sim {
@@ -82,27 +83,18 @@ Device::~Device() {
     current_ = g_devices.empty() ? nullptr : g_devices.back();
 }
 
-Device& Device::Current() {
-    if (!current_) {
-        std::fprintf(stderr, "platform call with no simulated device running\n");
-        std::abort();
-    }
-    return *current_;
+void Device::NoDevice() {
+    std::fprintf(stderr, "platform call with no simulated device running\n");
+    std::abort();
 }
 
 Device* Device::CurrentOrNull() { return current_; }
 
 void Device::AdvanceTo(uint64_t t) { now_ = std::max(now_, t); }
 
-void Device::Journal(const char* what, int64_t a, int64_t b, int64_t c, int64_t d, int64_t r) {
-    if (journal_on)
-        journal.push_back(JournalEntry{what, nullptr, a, b, c, d, r});
-}
-
-void Device::JournalWnd(const char* what, HWND h, int64_t a, int64_t b, int64_t c, int64_t d,
-                        int64_t r) {
-    if (journal_on)
-        journal.push_back(JournalEntry{what, h, a, b, c, d, r});
+void Device::Record(const char* what, HWND h, int64_t a, int64_t b, int64_t c, int64_t d,
+                    int64_t r) {
+    journal.push_back(JournalEntry{what, h, a, b, c, d, r});
 }
 
 // ---------------------------------------------------------------------------
@@ -615,6 +607,82 @@ BOOL Device::ShowWindow(HWND h, int cmd) {
 // Hot keys and the keyboard
 // ---------------------------------------------------------------------------
 
+size_t HotKeyIndex::Home(HWND owner, int id) const {
+    uint64_t v = (uint64_t)(uintptr_t)owner * 0x9E3779B97F4A7C15ull ^
+                 (uint64_t)(uint32_t)id * 0xC2B2AE3D27D4EB4Full;
+    return (size_t)(v ^ (v >> 32)) & (slots_.size() - 1);
+}
+
+uint32_t HotKeyIndex::Get(HWND owner, int id) const {
+    if (slots_.empty())
+        return 0;
+    for (size_t i = Home(owner, id);; i = (i + 1) & (slots_.size() - 1)) {
+        const Slot& s = slots_[i];
+        if (s.value == 0)
+            return 0;
+        if (s.owner == owner && s.id == id)
+            return s.value;
+    }
+}
+
+void HotKeyIndex::Grow() {
+    std::vector<Slot> old(std::max<size_t>(64, slots_.size() * 2), Slot{nullptr, 0, 0});
+    old.swap(slots_);
+    used_ = 0;
+    for (const Slot& s : old)
+        if (s.value != 0)
+            Set(s.owner, s.id, s.value);
+}
+
+void HotKeyIndex::Set(HWND owner, int id, uint32_t value) {
+    if ((used_ + 1) * 2 > slots_.size())
+        Grow();
+    for (size_t i = Home(owner, id);; i = (i + 1) & (slots_.size() - 1)) {
+        Slot& s = slots_[i];
+        if (s.value == 0) {
+            s = Slot{owner, id, value};
+            ++used_;
+            return;
+        }
+        if (s.owner == owner && s.id == id) {
+            s.value = value;
+            return;
+        }
+    }
+}
+
+// Erases by shifting later entries of the probe run back (no tombstones).
+void HotKeyIndex::Erase(HWND owner, int id) {
+    if (slots_.empty())
+        return;
+    const size_t mask = slots_.size() - 1;
+    size_t i = Home(owner, id);
+    for (;; i = (i + 1) & mask) {
+        if (slots_[i].value == 0)
+            return;
+        if (slots_[i].owner == owner && slots_[i].id == id)
+            break;
+    }
+    for (size_t j = i;;) {
+        j = (j + 1) & mask;
+        if (slots_[j].value == 0)
+            break;
+        size_t h = Home(slots_[j].owner, slots_[j].id);
+        bool stays = i < j ? (h > i && h <= j) : (h > i || h <= j);
+        if (!stays) {
+            slots_[i] = slots_[j];
+            i = j;
+        }
+    }
+    slots_[i].value = 0;
+    --used_;
+}
+
+size_t Device::FindHotKey(HWND owner, int id) const {
+    uint32_t v = owner_id_index_.Get(owner, id);
+    return v == 0 ? SIZE_MAX : v - 1;
+}
+
 BOOL Device::RegisterHotKey(HWND h, int id, UINT mods, UINT vk) {
     Window* w = Find(h);
     if (!w) {
@@ -641,12 +709,10 @@ BOOL Device::RegisterHotKey(HWND h, int id, UINT mods, UINT vk) {
         return FALSE;
     }
     // The same window and id with another combination: the new one replaces it.
-    for (size_t i = 0; i < hotkeys_.size(); ++i)
-        if (hotkeys_[i].owner == h && hotkeys_[i].id == id) {
-            UnregisterHotKey(h, id);
-            break;
-        }
+    if (FindHotKey(h, id) != SIZE_MAX)
+        UnregisterHotKey(h, id);
     hotkeys_.push_back(HotKey{h, id, mods, vk});
+    owner_id_index_.Set(h, id, (uint32_t)hotkeys_.size());
     if (vk < 256)
         combo_index_[set * 256 + vk] = (uint32_t)hotkeys_.size();
     JournalWnd("RegisterHotKey", h, id, mods, vk, 0, TRUE);
@@ -654,11 +720,8 @@ BOOL Device::RegisterHotKey(HWND h, int id, UINT mods, UINT vk) {
 }
 
 BOOL Device::UnregisterHotKey(HWND h, int id) {
-    size_t i = 0;
-    for (; i < hotkeys_.size(); ++i)
-        if (hotkeys_[i].owner == h && hotkeys_[i].id == id)
-            break;
-    if (i == hotkeys_.size()) {
+    size_t i = FindHotKey(h, id);
+    if (i == SIZE_MAX) {
         JournalWnd("UnregisterHotKey", h, id, 0, 0, 0, FALSE);
         last_error = Find(h) ? ERROR_HOTKEY_NOT_REGISTERED : ERROR_INVALID_WINDOW_HANDLE;
         return FALSE;
@@ -666,11 +729,13 @@ BOOL Device::UnregisterHotKey(HWND h, int id) {
     HotKey gone = hotkeys_[i];
     if (gone.vk < 256)
         combo_index_[(gone.mods & 0xF) * 256 + gone.vk] = 0;
+    owner_id_index_.Erase(h, id);
     if (i + 1 != hotkeys_.size()) {
         hotkeys_[i] = hotkeys_.back();
         const HotKey& moved = hotkeys_[i];
         if (moved.vk < 256)
             combo_index_[(moved.mods & 0xF) * 256 + moved.vk] = (uint32_t)(i + 1);
+        owner_id_index_.Set(moved.owner, moved.id, (uint32_t)(i + 1));
     }
     hotkeys_.pop_back();
     JournalWnd("UnregisterHotKey", h, id, 0, 0, 0, TRUE);
@@ -735,11 +800,9 @@ void Device::KeyUp(uint8_t vk, bool synthesized) {
     if (was_down && taken_by_[vk]) {
         taken_by_[vk] = 0;
         const HotKey& took = taken_key_[vk];
-        for (const HotKey& hk : hotkeys_) {
-            if (hk.owner != took.owner || hk.id != took.id)
-                continue;
-            if (!(hk.mods & MOD_KEYUP))
-                break;
+        size_t i = FindHotKey(took.owner, took.id);
+        if (i != SIZE_MAX && (hotkeys_[i].mods & MOD_KEYUP)) {
+            const HotKey& hk = hotkeys_[i];
             const Window* owner = Find(hk.owner);
             if (owner && owner->kind != WindowKind::Foreign)
                 Post(hk.owner, WM_HOTKEY, (WPARAM)hk.id,

@@ -145,6 +145,27 @@ struct HotKey {
     UINT vk;
 };
 
+// Open-addressing map from (owner, id) to a value other than 0, with no
+// allocation per insert or erase (the tool unregisters and registers again on
+// every key it passes through).
+class HotKeyIndex {
+  public:
+    uint32_t Get(HWND owner, int id) const; // 0 when absent
+    void Set(HWND owner, int id, uint32_t value);
+    void Erase(HWND owner, int id);
+
+  private:
+    struct Slot {
+        HWND owner;
+        int id;
+        uint32_t value; // 0: free
+    };
+    size_t Home(HWND owner, int id) const;
+    void Grow();
+    std::vector<Slot> slots_; // size 0 or a power of two, at most half full
+    size_t used_ = 0;
+};
+
 // What drives the device when the tool waits for input: a script, a scenario
 // file or the terminal.
 class Driver {
@@ -177,7 +198,11 @@ class Device {
 
     // The device that platform calls go to (the most recently made one that
     // still exists).
-    static Device& Current();
+    static Device& Current() {
+        if (!current_) [[unlikely]]
+            NoDevice();
+        return *current_;
+    }
     static Device* CurrentOrNull();
 
     const Profile& profile() const { return profile_; }
@@ -232,10 +257,17 @@ class Device {
     // --- records ---
     bool journal_on = false;
     std::vector<JournalEntry> journal;
+    // Inline so that a call costs one test while the journal is off.
     void Journal(const char* what, int64_t a = 0, int64_t b = 0, int64_t c = 0, int64_t d = 0,
-                 int64_t result = 0);
+                 int64_t result = 0) {
+        if (journal_on)
+            Record(what, nullptr, a, b, c, d, result);
+    }
     void JournalWnd(const char* what, HWND h, int64_t a = 0, int64_t b = 0, int64_t c = 0,
-                    int64_t d = 0, int64_t result = 0);
+                    int64_t d = 0, int64_t result = 0) {
+        if (journal_on)
+            Record(what, h, a, b, c, d, result);
+    }
     bool record_system_keys = true;
     std::vector<SystemKey> system_keys;
     std::vector<MessageBoxRecord> message_boxes;
@@ -275,6 +307,9 @@ class Device {
     HWND FindMenuBar(HWND h);
 
   private:
+    [[noreturn]] static void NoDevice();
+    void Record(const char* what, HWND h, int64_t a, int64_t b, int64_t c, int64_t d,
+                int64_t result);
     Window* NewWindow();
     void DestroyTree(Window& w);
     void FreeWindowResources(HWND h);
@@ -311,6 +346,11 @@ class Device {
     std::vector<HotKey> hotkeys_;
     // Combination (mods & 0xF, vk) -> index + 1 into hotkeys_; 0 when free.
     std::vector<uint32_t> combo_index_;
+    // (owner, id) -> index + 1 into hotkeys_: a release, a re-registration and
+    // an unregistration find their hot key without scanning the whole table.
+    HotKeyIndex owner_id_index_;
+    // Index into hotkeys_ of the hot key (owner, id), or SIZE_MAX.
+    size_t FindHotKey(HWND owner, int id) const;
     // The hot key (index + 1) that took the last press of each key.
     uint32_t taken_by_[256] = {};
     HotKey taken_key_[256] = {};
