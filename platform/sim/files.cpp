@@ -197,6 +197,11 @@ struct FileSystem::Impl {
         DWORD access;
         DWORD share;
         bool written = false;
+        // The descriptor's offset and the file's size, kept here so that a write
+        // needs no lseek and fstat to count the space it takes (the device is
+        // the only writer: nothing else moves the offset or resizes the file).
+        int64_t pos = 0;
+        int64_t size = 0;
     };
 
     Device& dev;
@@ -245,6 +250,13 @@ struct FileSystem::Impl {
     OpenFile* Find(HANDLE h) {
         auto it = open.find((uintptr_t)h);
         return it == open.end() ? nullptr : &it->second;
+    }
+
+    // Every handle open on the same file sees its new size.
+    void SetSize(dev_t dev, ino_t ino, int64_t size) {
+        for (auto& [h, f] : open)
+            if (f.st_dev == dev && f.st_ino == ino)
+                f.size = size;
     }
 };
 
@@ -359,6 +371,7 @@ HANDLE FileSystem::Create(LPCWSTR path, DWORD access, DWORD share, DWORD disposi
     uintptr_t h = m.next_handle;
     m.next_handle += 4;
     m.open[h] = Impl::OpenFile{fd, host, now.st_dev, now.st_ino, access, share};
+    m.SetSize(now.st_dev, now.st_ino, now.st_size); // a truncation shows through other handles
     if (exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS))
         err = ERROR_ALREADY_EXISTS;
     return (HANDLE)h;
@@ -392,13 +405,7 @@ BOOL FileSystem::Write(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written, DWORD& e
         return TRUE;
 
     // Only bytes beyond the current end take space.
-    struct stat st;
-    off_t pos = lseek(f->fd, 0, SEEK_CUR);
-    if (pos < 0 || fstat(f->fd, &st) != 0) {
-        err = ErrorFromErrno(errno);
-        return FALSE;
-    }
-    int64_t growth = std::max<int64_t>(0, (int64_t)pos + n - (int64_t)st.st_size);
+    int64_t growth = std::max<int64_t>(0, f->pos + n - f->size);
     if (m.free >= 0 && growth > m.free) {
         err = ERROR_DISK_FULL;
         return FALSE;
@@ -412,10 +419,20 @@ BOOL FileSystem::Write(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written, DWORD& e
             if (errno == EINTR)
                 continue;
             err = ErrorFromErrno(errno);
+            // Part of the data may have gone: learn where the file stands now.
+            struct stat st;
+            off_t pos = lseek(f->fd, 0, SEEK_CUR);
+            if (pos >= 0)
+                f->pos = pos;
+            if (fstat(f->fd, &st) == 0)
+                m.SetSize(f->st_dev, f->st_ino, st.st_size);
             return FALSE;
         }
         done += (DWORD)r;
     }
+    f->pos += n;
+    if (f->pos > f->size)
+        m.SetSize(f->st_dev, f->st_ino, f->pos);
     if (m.free >= 0)
         m.free -= growth;
     f->written = true;
