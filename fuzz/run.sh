@@ -53,7 +53,7 @@ for t in $targets; do
     echo "fuzz: $t for ${seconds}s (seeds: $(ls "$seeds" | wc -l))"
     rc=0
     "$bin" "$work" "$seeds" "${dict[@]}" -max_total_time="$seconds" -max_len="${maxlen[$t]}" \
-        -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts/$t-" \
+        -timeout=20 -rss_limit_mb=2048 -len_control=0 -print_final_stats=1 -artifact_prefix="$artifacts/$t-" \
         >"$log" 2>&1 || rc=$?
     runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")"
     rate="$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")"

@@ -1,0 +1,14 @@
+platform = SmartPhone
+dpi = 131
+screen = 240x320
+taskbar = 0
+menubar = none
+commctrl = no
+start-tick = 0xFFFFF000
+exe = \Windows\Start Menu\WtapwatcherL.exe
+taken = Any+0xC1
+taken = Shift+Ctrl+Alt+F3
+taken = control+0x00
+running-instance = no
+read-only = \Windows\Start Menu\tapwatcherdata.txt
+disk-free = 0

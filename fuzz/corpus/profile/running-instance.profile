@@ -1,0 +1,3 @@
+# A Tapwatcher window is already open on the device.
+running-instance = yes
+taken = Any+App1
