@@ -524,12 +524,6 @@ TEST_F(Command, ReadsTheExampleDataFile) {
     EXPECT_EQ(a.wraps.size(), 1u);
 }
 
-// ---- the round trip -------------------------------------------------------------------
-//
-// Still to come: run a scenario on the simulated device under a save-on-exit name, report
-// the data file it saves back to a scenario and profile, run those on a fresh device, and
-// compare the key rows of the two data files. It needs an in-process way to run the tool
-// on the simulated device from profile and scenario texts and get the saved data file
-// back; that belongs to the runner and is not here yet.
+// The round trip through the simulated device is in report_roundtrip_test.cpp.
 
 } // namespace
