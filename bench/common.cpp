@@ -1,0 +1,177 @@
+// common.cpp - helpers shared by the benchmarks.
+#include "bench/common.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <malloc.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace bench {
+
+TempDir::TempDir() {
+    char tmpl[] = "/tmp/tapwatcher-bench-XXXXXX";
+    char* p = mkdtemp(tmpl);
+    if (!p) {
+        std::perror("mkdtemp");
+        std::abort();
+    }
+    path = p;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+size_t ResidentBytes() {
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    if (!f)
+        return 0;
+    unsigned long size = 0, resident = 0;
+    if (std::fscanf(f, "%lu %lu", &size, &resident) != 2)
+        resident = 0;
+    std::fclose(f);
+    return (size_t)resident * (size_t)sysconf(_SC_PAGESIZE);
+}
+
+void TrimHeap() { malloc_trim(0); }
+
+double ThreadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
+}
+
+sim::Profile DeviceProfile(const std::string& root) {
+    sim::Profile p = sim::BuiltinProfile();
+    p.root = root;
+    return p;
+}
+
+// Letters and digits: keys no shell holds, each one passed through.
+static const uint8_t kKeys[] = {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L',
+                                'M', 'N', 'O', 'P', 'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X',
+                                'Y', 'Z', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
+
+uint8_t PairDriver::KeyOf(uint64_t n) { return kKeys[(n / 2) % sizeof kKeys]; }
+
+PairDriver::PairDriver(uint64_t pairs, uint32_t gap_ms, uint32_t burst, uint32_t pause_ms,
+                       uint32_t lead_ms)
+    : events_(2 * pairs), gap_(gap_ms), burst_(burst), pause_(pause_ms), lead_(lead_ms) {}
+
+sim::Driver::Next PairDriver::Poll(sim::Device& dev, uint64_t timer_due, uint64_t& at) {
+    if (!started_) {
+        next_at_ = dev.Now() + lead_;
+        started_ = true;
+    }
+    if (done_ >= events_) {
+        if (!ended_) {
+            ended_ = true;
+            OnEnd(dev);
+        }
+        at = dev.Now();
+        return Next::End;
+    }
+    at = next_at_;
+    return Next::Step;
+}
+
+void PairDriver::Step(sim::Device& dev) {
+    uint64_t n = done_++;
+    uint8_t vk = KeyOf(n);
+    if (n % 2 == 0) {
+        dev.KeyDown(vk);
+        next_at_ += gap_;
+        return;
+    }
+    BeforeRelease(vk);
+    dev.KeyUp(vk);
+    uint64_t pair = n / 2;
+    next_at_ += (burst_ && (pair + 1) % burst_ == 0) ? pause_ : gap_;
+}
+
+Transcript::Transcript(sim::Device& dev, const std::string& path) : dev_(dev) {
+    out_ = std::fopen(path.c_str(), "w");
+    if (!out_) {
+        std::perror(path.c_str());
+        std::abort();
+    }
+    dev.on_system_key = [this](const sim::SystemKey& k) {
+        // "TICK key VK down|up[ Shift][ Ctrl][ Alt][ synthesised]", formatted by
+        // hand: this line is written for every key that reaches the system.
+        char line[96];
+        char* p = line + 24;
+        char* end = p;
+        uint64_t t = k.time;
+        do {
+            *--p = (char)('0' + t % 10);
+            t /= 10;
+        } while (t != 0);
+        size_t n = (size_t)(end - p);
+        std::memmove(line, p, n);
+        auto put = [&](const char* s, size_t len) {
+            std::memcpy(line + n, s, len);
+            n += len;
+        };
+        static const char hex[] = "0123456789ABCDEF";
+        put(" key ", 5);
+        line[n++] = hex[k.vk >> 4];
+        line[n++] = hex[k.vk & 15];
+        if (k.down)
+            put(" down", 5);
+        else
+            put(" up", 3);
+        if (k.mods & MOD_SHIFT)
+            put(" Shift", 6);
+        if (k.mods & MOD_CONTROL)
+            put(" Ctrl", 5);
+        if (k.mods & MOD_ALT)
+            put(" Alt", 4);
+        if (k.synthesized)
+            put(" synthesised", 12);
+        line[n++] = '\n';
+        fwrite_unlocked(line, 1, n, out_);
+        ++lines_;
+    };
+    dev.on_message_box = [this](const sim::MessageBoxRecord& m) {
+        std::fprintf(out_, "%llu message box \"%s\": %s\n", (unsigned long long)m.time,
+                     sim::Narrow(m.caption).c_str(), sim::Narrow(m.text).c_str());
+        ++lines_;
+    };
+}
+
+Transcript::~Transcript() {
+    dev_.on_system_key = nullptr;
+    dev_.on_message_box = nullptr;
+    std::fclose(out_);
+}
+
+sim::ListView* ToolList(sim::Device& dev) {
+    for (sim::Window* w : dev.Windows())
+        if (w->kind == sim::WindowKind::ListView && w->listview && w->pid == dev.CurrentPid())
+            return w->listview.get();
+    return nullptr;
+}
+
+uint64_t TextBytes(const sim::ListView& lv) {
+    uint64_t bytes = 0;
+    for (int r = 0; r < lv.Count(); ++r)
+        for (int c = 0; c < 6; ++c)
+            bytes += lv.Cell(r, c).size() * sizeof(char16_t);
+    return bytes;
+}
+
+double Percentile(std::vector<double>& samples, double p) {
+    if (samples.empty())
+        return 0;
+    size_t k = (size_t)std::ceil(p / 100.0 * (double)samples.size());
+    k = std::clamp<size_t>(k, 1, samples.size()) - 1;
+    std::nth_element(samples.begin(), samples.begin() + (ptrdiff_t)k, samples.end());
+    return samples[k];
+}
+
+} // namespace bench

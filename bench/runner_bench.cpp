@@ -1,0 +1,110 @@
+// runner_bench.cpp - logged rows per second through tapwatcher-sim itself: a
+// scenario of press/release pairs (each release passed through to the system)
+// run by the runner's engine, its transcript written to a file as the runner
+// writes it (one flushed line per event).
+#include "bench/common.h"
+
+#include "runner/run.h"
+#include "runner/scenario.h"
+#include "runner/transcript.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <sstream>
+#include <streambuf>
+#include <string>
+
+namespace {
+
+using namespace bench;
+
+// The same input as PairDriver, as scenario text: the keys cycle through
+// letters and digits, 1 ms apart, with a pause of 3500 ms after every 256 pairs.
+std::string PairScenario(uint64_t pairs) {
+    std::string text = "# generated: press/release pairs\nwait 10\n";
+    text.reserve(pairs * 32);
+    for (uint64_t pair = 0; pair < pairs; ++pair) {
+        char key = (char)PairDriver::KeyOf(2 * pair);
+        text += "press ";
+        text += key;
+        text += "\nwait 1\nrelease ";
+        text += key;
+        text += (pair + 1) % 256 == 0 ? "\nwait 3500\n" : "\nwait 1\n";
+    }
+    return text;
+}
+
+// A stream that drops what it is given: flushing it costs nothing.
+struct NullBuf : std::streambuf {
+    int overflow(int c) override { return c; }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// range(1): 1 writes the transcript to a file, 0 to a stream that drops it (to
+// tell the cost of writing and flushing each line from the rest).
+void BM_RunnerWholePath(benchmark::State& state) {
+    const uint64_t pairs = (uint64_t)state.range(0);
+    const bool to_file = state.range(1) != 0;
+    const std::string text = PairScenario(pairs);
+    double seconds = 0, cpu = 0, parse_seconds = 0;
+    size_t rows = 0, lines = 0, scenario_lines = 0;
+    for (auto _ : state) {
+        TempDir tmp;
+        runner::Job job;
+        job.profile = sim::BuiltinProfile();
+        job.profile.root = tmp.path + "/device";
+        job.profile_name = "built-in";
+        std::string error;
+        Clock::time_point parse_start = Clock::now();
+        if (!runner::ParseScenarioLines(text, "pairs.scn", job.lines, error)) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+        parse_seconds += Seconds(parse_start, Clock::now());
+        scenario_lines = job.lines.size();
+
+        std::ofstream file;
+        NullBuf null_buf;
+        std::ostream null_out(&null_buf);
+        if (to_file)
+            file.open(tmp.path + "/transcript.txt");
+        runner::Transcript transcript(to_file ? (std::ostream*)&file : &null_out);
+        Clock::time_point end;
+        double end_cpu = 0;
+        bool ended = false;
+        lines = 0;
+        transcript.on_line = [&](const std::string& line) {
+            ++lines;
+            if (!ended && line.find(" screen at end of input") != std::string::npos) {
+                end = Clock::now();
+                end_cpu = ThreadCpuSeconds();
+                ended = true;
+            }
+        };
+        std::ostringstream errors;
+        runner::RunResult result;
+        double start_cpu = ThreadCpuSeconds();
+        Clock::time_point start = Clock::now();
+        int status = runner::RunJob(job, transcript, errors, &result);
+        if (status != 0 || !ended) {
+            state.SkipWithError(("runner failed: " + errors.str()).c_str());
+            return;
+        }
+        double s = Seconds(start, end);
+        state.SetIterationTime(s);
+        seconds += s;
+        cpu += end_cpu - start_cpu;
+        rows = result.end_rows.size();
+    }
+    double it = (double)state.iterations();
+    state.counters["rows"] = (double)rows;
+    state.counters["transcript_lines"] = (double)lines;
+    state.counters["rows_per_s"] = (double)rows * it / seconds;
+    state.counters["ns_per_row"] = seconds * 1e9 / ((double)rows * it);
+    state.counters["cpu_ns_per_row"] = cpu * 1e9 / ((double)rows * it);
+    state.counters["parse_ns_per_line"] = parse_seconds * 1e9 / ((double)scenario_lines * it);
+}
+BENCHMARK(BM_RunnerWholePath)->Args({500000, 1})->Args({500000, 0})->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
