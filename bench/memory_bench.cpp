@@ -29,8 +29,9 @@ class MeasureDriver : public PairDriver {
 };
 
 // `record_system_keys`: whether the device keeps its record of the keys that
-// reached the system (its default; a long run turns it off).
-void LogMemory(benchmark::State& state, bool record_system_keys) {
+// reached the system (its default; a long run turns it off); `journal`: whether
+// it journals every call (tests that check an order turn it on).
+void LogMemory(benchmark::State& state, bool record_system_keys, bool journal = false) {
     const uint64_t pairs = (uint64_t)state.range(0);
     double per_row = 0, text_per_row = 0, storage_per_row = 0;
     int rows = 0;
@@ -39,6 +40,7 @@ void LogMemory(benchmark::State& state, bool record_system_keys) {
         TempDir tmp;
         sim::Device dev(DeviceProfile(tmp.path));
         dev.record_system_keys = record_system_keys;
+        dev.journal_on = journal;
         Transcript transcript(dev, tmp.path + "/transcript.txt");
         MeasureDriver driver(pairs);
         TrimHeap();
@@ -64,5 +66,9 @@ BENCHMARK(BM_LogMemory)->Arg(500000)->Arg(5000000)->Iterations(1)->UseManualTime
 
 void BM_LogMemoryRecordingSystemKeys(benchmark::State& state) { LogMemory(state, true); }
 BENCHMARK(BM_LogMemoryRecordingSystemKeys)->Arg(500000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// What the journal costs per row, on a shorter run.
+void BM_LogMemoryJournalOn(benchmark::State& state) { LogMemory(state, false, true); }
+BENCHMARK(BM_LogMemoryJournalOn)->Arg(50000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace

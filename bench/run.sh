@@ -81,6 +81,7 @@ mem=$(val "$out/memory.json" "^BM_LogMemory/500000/.*$med" bytes_per_row)
 mem_rows=$(val "$out/memory.json" "^BM_LogMemory/500000/.*$med" rows)
 text=$(val "$out/memory.json" "^BM_LogMemory/500000/.*$med" text_bytes_per_row)
 mem_rec=$(val "$out/memory.json" "^BM_LogMemoryRecordingSystemKeys/500000/.*$med" bytes_per_row)
+mem_journal=$(val "$out/memory.json" "^BM_LogMemoryJournalOn/.*$med" bytes_per_row)
 mem10=$(val "$out/memory.json" "^BM_LogMemory/5000000/.*$med" bytes_per_row)
 save=$(val "$out/save.json" "^BM_SaveLog/.*$med" save_s)
 save_floor=$(val "$out/save.json" "^BM_SaveLog/.*$med" floor_s)
@@ -115,7 +116,7 @@ rows10=$(val "$out/throughput.json" "^BM_WholePath/5000000/.*$med" rows)
     echo "| start-up to ready, 100 taken combinations | <= 1 ms | $(fmt "$hash" 1) us: 2048 lookups + inserts in std::unordered_map |" \
         "$(fmt "$startup" 1) us | $(verdict "$startup <= 1000") |"
     echo "| memory of the log at $(thousands "$mem_rows") rows (resident growth / rows) | <= 64 B/row | $(fmt "$text" 1) B/row of text (UTF-16) |" \
-        "$(fmt "$mem" 1) B/row ($(fmt "$mem_rec" 1) B/row with the device's record of system keys on) | $(verdict "$mem <= 64") |"
+        "$(fmt "$mem" 1) B/row (with the device's record of system keys on: $(fmt "$mem_rec" 1); with its journal on: $(fmt "$mem_journal" 0)) | $(verdict "$mem <= 64") |"
     echo "| saving $(thousands "$save_rows") rows | <= 2 s, within 1.5x of the floor | $(fmt "$save_floor" 3) s: the same lines, one write(2) each |" \
         "$(fmt "$save" 3) s, $(fmt "$save_ratio" 2)x | $(verdict "$save <= 2 && $save_ratio <= 1.5") |"
     tr=$(calc "($ns10 * $rows10) / ($ns1 * $rows1)")

@@ -48,7 +48,7 @@ void BM_RunnerWholePath(benchmark::State& state) {
     const bool to_file = state.range(1) != 0;
     const std::string text = PairScenario(pairs);
     double seconds = 0, cpu = 0, parse_seconds = 0;
-    size_t rows = 0, lines = 0, scenario_lines = 0;
+    size_t rows = 0, lines = 0, scenario_lines = 0, growth = 0;
     for (auto _ : state) {
         TempDir tmp;
         runner::Job job;
@@ -72,6 +72,7 @@ void BM_RunnerWholePath(benchmark::State& state) {
         runner::Transcript transcript(to_file ? (std::ostream*)&file : &null_out);
         Clock::time_point end;
         double end_cpu = 0;
+        size_t resident_end = 0;
         bool ended = false;
         lines = 0;
         transcript.on_line = [&](const std::string& line) {
@@ -79,11 +80,14 @@ void BM_RunnerWholePath(benchmark::State& state) {
             if (!ended && line.find(" screen at end of input") != std::string::npos) {
                 end = Clock::now();
                 end_cpu = ThreadCpuSeconds();
+                resident_end = ResidentBytes();
                 ended = true;
             }
         };
         std::ostringstream errors;
         runner::RunResult result;
+        TrimHeap();
+        size_t resident_start = ResidentBytes();
         double start_cpu = ThreadCpuSeconds();
         Clock::time_point start = Clock::now();
         int status = runner::RunJob(job, transcript, errors, &result);
@@ -96,6 +100,7 @@ void BM_RunnerWholePath(benchmark::State& state) {
         seconds += s;
         cpu += end_cpu - start_cpu;
         rows = result.end_rows.size();
+        growth = resident_end > resident_start ? resident_end - resident_start : 0;
     }
     double it = (double)state.iterations();
     state.counters["rows"] = (double)rows;
@@ -103,6 +108,9 @@ void BM_RunnerWholePath(benchmark::State& state) {
     state.counters["rows_per_s"] = (double)rows * it / seconds;
     state.counters["ns_per_row"] = seconds * 1e9 / ((double)rows * it);
     state.counters["cpu_ns_per_row"] = cpu * 1e9 / ((double)rows * it);
+    // Resident growth from the start of the run to the end of input, per row:
+    // the log and everything the runner holds for the run (its script).
+    state.counters["resident_bytes_per_row"] = (double)growth / (double)rows;
     state.counters["parse_ns_per_line"] = parse_seconds * 1e9 / ((double)scenario_lines * it);
 }
 BENCHMARK(BM_RunnerWholePath)->Args({500000, 1})->Args({500000, 0})->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
