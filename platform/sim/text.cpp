@@ -53,7 +53,7 @@ struct Out {
 };
 
 // One parsed conversion: flags, width, precision, size prefix, type letter.
-struct Spec {
+struct Conversion {
     bool left = false; // '-'
     bool zero = false; // '0'
     bool alt = false;  // '#': 0x / 0X before hexadecimal
@@ -64,8 +64,8 @@ struct Spec {
     WCHAR type = 0;
 };
 
-// Writes `body` (already formatted) padded to the spec's width with spaces.
-void PadAndPut(Out& out, const Spec& sp, const WCHAR* body, int n) {
+// Writes `body` (already formatted) padded to the conversion's width with spaces.
+void PadAndPut(Out& out, const Conversion& sp, const WCHAR* body, int n) {
     int pad = sp.width > n ? sp.width - n : 0;
     if (!sp.left)
         out.Fill(u' ', pad);
@@ -76,7 +76,7 @@ void PadAndPut(Out& out, const Spec& sp, const WCHAR* body, int n) {
 }
 
 // Formats an integer conversion (d, i, u, x, X) into the output.
-void PutNumber(Out& out, const Spec& sp, uint32_t magnitude, bool negative) {
+void PutNumber(Out& out, const Conversion& sp, uint32_t magnitude, bool negative) {
     WCHAR digits[16];
     int nd = 0;
     const char* set = sp.type == u'X' ? "0123456789ABCDEF" : "0123456789abcdef";
@@ -113,7 +113,7 @@ void PutNumber(Out& out, const Spec& sp, uint32_t magnitude, bool negative) {
 }
 
 // Formats a string conversion, wide or narrow, honouring precision and width.
-template <typename Ch> void PutString(Out& out, const Spec& sp, const Ch* s) {
+template <typename Ch> void PutString(Out& out, const Conversion& sp, const Ch* s) {
     static const Ch kNull[] = {'(', 'n', 'u', 'l', 'l', ')', 0};
     if (s == nullptr)
         s = kNull;
@@ -131,7 +131,7 @@ template <typename Ch> void PutString(Out& out, const Spec& sp, const Ch* s) {
 
 // Parses the conversion that starts after a '%'; returns false when the
 // type letter is not one wsprintfW knows. `p` ends past what was parsed.
-bool ParseSpec(const WCHAR*& p, Spec& sp) {
+bool ParseConversion(const WCHAR*& p, Conversion& sp) {
     for (;; ++p) {
         if (*p == u'-')
             sp.left = true;
@@ -200,8 +200,8 @@ int wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...) {
             ++p;
             continue;
         }
-        Spec sp;
-        if (!ParseSpec(p, sp)) {
+        Conversion sp;
+        if (!ParseConversion(p, sp)) {
             // Unknown conversion: copy what was read of it, and go on after.
             if (*p != 0)
                 ++p;
