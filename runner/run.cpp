@@ -35,12 +35,12 @@ bool IsDevicePath(const std::string& v) {
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
     std::ifstream f(path, std::ios::binary);
     if (!f) {
-        error = path + ": cannot open: " + std::strerror(errno);
+        error = path + ":0: cannot open: " + std::strerror(errno);
         return false;
     }
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        error = path + ": cannot read: it is a folder";
+        error = path + ":0: cannot read: it is a folder";
         return false;
     }
     text.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());

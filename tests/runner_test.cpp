@@ -368,8 +368,8 @@ TEST(RunnerRun, BadInputExitsTwoWithItsFileAndLineAndRunsNothing) {
         {"wait 10\n", "exe = \\Program Files\\Wtapwatcher.exe\nshape = round\n",
          "P:2: unknown setting \"shape\""},
         {"wait 10\n", "exe = \\Program Files\\Wtapwatcher.exe\ndpi = many\n", "P:2: dpi: bad number"},
-        {nullptr, nullptr, "S: cannot open: No such file or directory"},
-        {"wait 10\n", "", "P: cannot open: No such file or directory"},
+        {nullptr, nullptr, "S:0: cannot open: No such file or directory"},
+        {"wait 10\n", "", "P:0: cannot open: No such file or directory"},
     };
     int n = 0;
     for (const Case& c : cases) {
