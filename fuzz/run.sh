@@ -17,7 +17,7 @@ build="${1:-$src/build-fuzz}"
 seconds="${FUZZ_SECONDS:-60}"
 artifacts="${FUZZ_ARTIFACTS:-$build/fuzz-artifacts}"
 
-cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++ \
     -DTAPWATCHER_SANITIZE=ON -DTAPWATCHER_FUZZ=ON -DTAPWATCHER_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 >/dev/null
