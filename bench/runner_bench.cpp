@@ -70,6 +70,8 @@ void BM_RunnerWholePath(benchmark::State& state) {
         if (to_file)
             file.open(tmp.path + "/transcript.txt");
         runner::Transcript transcript(to_file ? (std::ostream*)&file : &null_out);
+        // As the command does when its standard output is a regular file.
+        transcript.flush_each_line = false;
         Clock::time_point end;
         double end_cpu = 0;
         size_t resident_end = 0;

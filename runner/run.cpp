@@ -369,7 +369,13 @@ int Run(const Options& options, std::ostream& transcript, std::ostream& errors) 
     if (interactive)
         return RunInteractive(job, transcript, errors);
     Transcript t(&transcript);
-    return RunJob(job, t, errors);
+    // A regular file has no live reader: one write per line would only cost.
+    struct stat st;
+    if (&transcript == &std::cout && fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode))
+        t.flush_each_line = false;
+    int status = RunJob(job, t, errors);
+    t.Flush();
+    return status;
 }
 
 int Main(int argc, char** argv) {

@@ -102,7 +102,8 @@ void BuildScript(const std::vector<ScenarioLine>& lines, sim::Script& script,
         };
         if (hooks.before_line && l.kind != ScenarioLine::Wait && l.kind != ScenarioLine::Show) {
             sim::ScriptStep s = step_of(sim::ScriptStep::Check);
-            s.fn = [hook = hooks.before_line, l](sim::Device& dev) { hook(dev, l); };
+            // Two pointers: small enough to live inside the std::function.
+            s.fn = [h = &hooks, lp = &l](sim::Device& dev) { h->before_line(dev, *lp); };
             add(std::move(s));
         }
         switch (l.kind) {
@@ -145,7 +146,7 @@ void BuildScript(const std::vector<ScenarioLine>& lines, sim::Script& script,
         case ScenarioLine::Show: {
             sim::ScriptStep s = step_of(sim::ScriptStep::Show);
             if (hooks.show)
-                s.fn = [hook = hooks.show, l](sim::Device& dev) { hook(dev, l); };
+                s.fn = [h = &hooks, lp = &l](sim::Device& dev) { h->show(dev, *lp); };
             add(std::move(s));
             break;
         }

@@ -45,7 +45,8 @@ struct ScriptHooks {
 };
 
 // Appends the steps of the lines to `script`. Every step carries the number
-// of the line it came from, so the lines not run can be counted.
+// of the line it came from, so the lines not run can be counted. The steps
+// refer to `lines` and `hooks`, which must outlive the script's run.
 void BuildScript(const std::vector<ScenarioLine>& lines, sim::Script& script,
                  const ScriptHooks& hooks = {});
 

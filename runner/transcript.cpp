@@ -51,10 +51,16 @@ std::string DescribeMessageBox(const sim::MessageBoxRecord& box) {
 void Transcript::Write(const std::string& line) {
     if (out_) {
         *out_ << line << '\n';
-        out_->flush();
+        if (flush_each_line)
+            out_->flush();
     }
     if (on_line)
         on_line(line);
+}
+
+void Transcript::Flush() {
+    if (out_)
+        out_->flush();
 }
 
 void Transcript::Event(DWORD tick, const std::string& text) { Write(TickText(tick) + " " + text); }

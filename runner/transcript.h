@@ -1,6 +1,10 @@
 // transcript.h - what a person holding the device sees, one line per event,
-// the device's tick first (as the tool prints it, with %d), written and
-// flushed at once:
+// the device's tick first (as the tool prints it, with %d), in the manner of
+// xev.
+//
+// Each line is flushed at once for a reader that follows the run live (a
+// terminal, a pipe); into a regular file the lines go through the stream's
+// buffer, flushed at the end of the run.
 //
 //   0 start: device built-in (240x320, 96 dpi, ...), exe \Program Files\tapwatcher.exe
 //   1000 line 4: type Ctrl+A
@@ -42,6 +46,10 @@ class Transcript {
     void Screen(DWORD tick, const std::string& what, const ScreenView& view);
 
     std::function<void(const std::string& line)> on_line;
+    // Flush after every line (see above); the command clears it when its
+    // standard output is a regular file.
+    bool flush_each_line = true;
+    void Flush();
 
   private:
     void Write(const std::string& line);
