@@ -10,7 +10,8 @@ int Count() { return (int)SendMessageW(hwndList, LVM_GETITEMCOUNT, 0, 0); }
 
 // InsertRow: a new row at `row` whose first cell (SysTime) holds `text`.
 void InsertRow(int row, LPCWSTR text) {
-    LVITEMW lvi = {0};
+    LVITEMW lvi;
+    memset(&lvi, 0, sizeof(lvi));
     lvi.mask = LVIF_TEXT;
     lvi.iItem = row;
     lvi.iSubItem = 0;
@@ -20,7 +21,8 @@ void InsertRow(int row, LPCWSTR text) {
 
 // SetCell: sets the text of one cell of an existing row.
 void SetCell(int row, int column, LPCWSTR text) {
-    LVITEMW lvi = {0};
+    LVITEMW lvi;
+    memset(&lvi, 0, sizeof(lvi));
     lvi.mask = LVIF_TEXT;
     lvi.iItem = row;
     lvi.iSubItem = column;
@@ -36,7 +38,8 @@ void Clear() { SendMessageW(hwndList, LVM_DELETEALLITEMS, 0, 0); }
 
 // GetCellText: copies one cell into `buffer` of `capacity` characters.
 void GetCellText(int row, int column, LPWSTR buffer, int capacity) {
-    LVITEMW lvi = {0};
+    LVITEMW lvi;
+    memset(&lvi, 0, sizeof(lvi));
     lvi.iSubItem = column;
     lvi.pszText = buffer;
     lvi.cchTextMax = capacity;

@@ -22,7 +22,7 @@ int SaveLogFile() {
     DWORD cbWritten;
     HANDLE hFile;
     WCHAR* pSlash;
-    size_t cch;
+    size_t cch, cchLine;
     int fOk, row, col;
 
     if (!GetModuleFileNameW(NULL, szExe, MAX_PATH)) {
@@ -59,17 +59,24 @@ int SaveLogFile() {
         fOk = 0;
 
     for (row = 0; row < EventLog::Count(); row++) {
-        szLine[0] = 0;
+        cchLine = 0;
         for (col = 0; col < COL_COUNT; col++) {
             EventLog::GetCellText(row, col, szCell, 64);
             cch = wcstombs(szNarrow, szCell, sizeof(szNarrow));
             if (cch == (size_t)-1)
-                szNarrow[0] = 0; // a cell the narrow code page cannot hold
+                cch = 0; // a cell the narrow code page cannot hold
             else if (cch >= sizeof(szNarrow))
-                szNarrow[sizeof(szNarrow) - 1] = 0; // cut to the buffer, terminated
-            strcat(szLine, szNarrow);
-            strcat(szLine, col < COL_COUNT - 1 ? "\t" : "\r\n");
+                cch = sizeof(szNarrow) - 1; // cut to the buffer
+            memcpy(szLine + cchLine, szNarrow, cch);
+            cchLine += cch;
+            if (col < COL_COUNT - 1) {
+                szLine[cchLine++] = '\t';
+            } else {
+                szLine[cchLine++] = '\r';
+                szLine[cchLine++] = '\n';
+            }
         }
+        szLine[cchLine] = 0;
         if (!WriteFile(hFile, szLine, (DWORD)strlen(szLine), &cbWritten, NULL))
             fOk = 0;
     }
