@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -245,6 +246,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         std::abort();
     }
     g_root = tmpl;
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(g_root, ec);
+    });
     return 0;
 }
 
