@@ -331,9 +331,13 @@ void Device::FreeWindowResources(HWND h) {
     timers_.erase(std::remove_if(timers_.begin(), timers_.end(),
                                  [&](const Timer& t) { return t.hwnd == h; }),
                   timers_.end());
+    // The system's own clean-up, journalled apart from the window's own
+    // UnregisterHotKey calls, so that a test can tell the two apart.
     for (size_t i = hotkeys_.size(); i-- > 0;)
-        if (hotkeys_[i].owner == h)
-            UnregisterHotKey(h, hotkeys_[i].id);
+        if (hotkeys_[i].owner == h) {
+            JournalWnd("FreeHotKey", h, hotkeys_[i].id);
+            RemoveHotKey(i);
+        }
     queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
                                 [&](const MSG& m) { return m.hwnd == h; }),
                  queue_.end());
@@ -726,10 +730,17 @@ BOOL Device::UnregisterHotKey(HWND h, int id) {
         last_error = Find(h) ? ERROR_HOTKEY_NOT_REGISTERED : ERROR_INVALID_WINDOW_HANDLE;
         return FALSE;
     }
+    RemoveHotKey(i);
+    JournalWnd("UnregisterHotKey", h, id, 0, 0, 0, TRUE);
+    return TRUE;
+}
+
+// RemoveHotKey: takes entry i out of the table and its indexes.
+void Device::RemoveHotKey(size_t i) {
     HotKey gone = hotkeys_[i];
     if (gone.vk < 256)
         combo_index_[(gone.mods & 0xF) * 256 + gone.vk] = 0;
-    owner_id_index_.Erase(h, id);
+    owner_id_index_.Erase(gone.owner, gone.id);
     if (i + 1 != hotkeys_.size()) {
         hotkeys_[i] = hotkeys_.back();
         const HotKey& moved = hotkeys_[i];
@@ -738,8 +749,6 @@ BOOL Device::UnregisterHotKey(HWND h, int id) {
         owner_id_index_.Set(moved.owner, moved.id, (uint32_t)(i + 1));
     }
     hotkeys_.pop_back();
-    JournalWnd("UnregisterHotKey", h, id, 0, 0, 0, TRUE);
-    return TRUE;
 }
 
 size_t Device::HotKeysOf(HWND owner) const {

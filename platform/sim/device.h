@@ -313,6 +313,7 @@ class Device {
     Window* NewWindow();
     void DestroyTree(Window& w);
     void FreeWindowResources(HWND h);
+    void RemoveHotKey(size_t i);
     void Deliver(uint8_t vk, bool down, bool synthesized);
     bool MakeTimerMessage(LPMSG msg, uint64_t upto);
 
