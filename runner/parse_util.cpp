@@ -1,15 +1,25 @@
 // parse_util.cpp - lines, words and numbers of the runner's input files.
 #include "runner/parse_util.h"
 
+#include "platform/sim/device.h"
+
 namespace runner {
+
+// Blanks around a word or value; a stray CR counts as one.
+static bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 std::string_view Trim(std::string_view s) {
     size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t'))
+    while (b < e && Blank(s[b]))
         ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
+    while (e > b && Blank(s[e - 1]))
         --e;
     return s.substr(b, e - b);
+}
+
+bool IsDevicePath(std::string_view v) {
+    return v.size() >= 2 && sim::Widen(v).size() < MAX_PATH && v[0] == '\\' && v.back() != '\\' &&
+           v.back() != '/';
 }
 
 std::vector<SourceLine> MeaningfulLines(std::string_view text) {
@@ -38,7 +48,7 @@ std::vector<SourceLine> MeaningfulLines(std::string_view text) {
 void SplitWord(std::string_view s, std::string_view& word, std::string_view& rest) {
     s = Trim(s);
     size_t i = 0;
-    while (i < s.size() && s[i] != ' ' && s[i] != '\t')
+    while (i < s.size() && !Blank(s[i]))
         ++i;
     word = s.substr(0, i);
     rest = Trim(s.substr(i));

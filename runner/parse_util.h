@@ -9,6 +9,10 @@
 
 namespace runner {
 
+// A full device path: starts with a backslash, names something after the last
+// one, and fits MAX_PATH with its terminator, counted in device (UTF-16) units.
+bool IsDevicePath(std::string_view v);
+
 // One line of an input file, with its comment ('#' to the end) and outer
 // blanks removed; `number` counts from 1.
 struct SourceLine {

@@ -24,11 +24,6 @@ bool ParseYesNo(std::string_view v, bool& out) {
     return true;
 }
 
-// A full device path: starts with a backslash, names something after the last one.
-bool DevicePath(std::string_view v) {
-    return v.size() >= 2 && v.size() < 260 && v[0] == '\\' && v.back() != '\\' && v.back() != '/';
-}
-
 // "Shift+Alt+0x72", "Any+0xC1", "0x41": the key last, modifier names before it.
 bool ParseTaken(std::string_view v, std::vector<sim::TakenCombo>& out, std::string& error) {
     std::vector<std::string_view> parts;
@@ -167,7 +162,7 @@ bool ParseProfile(std::string_view text, const std::string& filename, sim::Profi
                 return bad_number(0, UINT32_MAX);
             profile.start_tick = (uint32_t)n;
         } else if (key == "exe") {
-            if (!DevicePath(value))
+            if (!IsDevicePath(value))
                 return fail("exe: expected a full device path such as "
                             "\\Program Files\\tapwatcher.exe, got \"" + v + "\"");
             profile.exe = sim::Widen(value);
@@ -179,7 +174,7 @@ bool ParseProfile(std::string_view text, const std::string& filename, sim::Profi
             if (!ParseYesNo(value, profile.running_instance))
                 return fail("running-instance: expected yes or no, got \"" + v + "\"");
         } else if (key == "read-only") {
-            if (!DevicePath(value))
+            if (!IsDevicePath(value))
                 return fail("read-only: expected a full device path such as "
                             "\\Program Files\\tapwatcherdata.txt, got \"" + v + "\"");
             profile.read_only.push_back(sim::Widen(value));

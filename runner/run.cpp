@@ -4,6 +4,7 @@
 #include "host/launch.h"
 #include "platform/sim/files.h"
 #include "platform/sim/listview.h"
+#include "runner/parse_util.h"
 #include "runner/profile.h"
 #include "runner/terminal.h"
 
@@ -26,11 +27,6 @@ namespace runner {
 namespace {
 
 constexpr const char* kProgram = "tapwatcher-sim";
-
-// A full device path, as --exe and the profile's exe need it.
-bool IsDevicePath(const std::string& v) {
-    return v.size() >= 2 && v.size() < 260 && v[0] == '\\' && v.back() != '\\' && v.back() != '/';
-}
 
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
     std::ifstream f(path, std::ios::binary);
@@ -328,10 +324,11 @@ int RunJob(const Job& job, Transcript& t, std::ostream& errors, RunResult* resul
         t.Event(dev.Tick(), "failed line " + std::to_string(s.line) + ": " + why);
     };
     // The end of input: the screen as it stands, then the shell closes the tool.
-    script.Show([&t, &res](sim::Device& d) {
+    script.Show([&t, &res, result](sim::Device& d) {
         res.reached_end_of_input = true;
         t.Screen(d.Tick(), "screen at end of input", DrawScreen(d));
-        res.end_rows = ListRows(d);
+        if (result) // only a caller that asks gets the rows: a copy of the whole log
+            res.end_rows = ListRows(d);
         t.Event(d.Tick(), "the shell closes the tool (end of input)");
     });
 
