@@ -37,25 +37,8 @@ show
 close
 SCN
 
-# GoogleTest prints a test parameter without a printer of its own as raw
-# bytes, padding included, when it registers the tests: not our memory.
-cat >"$work/gtest.supp" <<'SUPP'
-{
-   gtest-prints-parameter-bytes-cond
-   Memcheck:Cond
-   ...
-   fun:_ZN7testing8internal20PrintBytesInObjectToEPKhmPSo
-}
-{
-   gtest-prints-parameter-bytes-value8
-   Memcheck:Value8
-   ...
-   fun:_ZN7testing8internal20PrintBytesInObjectToEPKhmPSo
-}
-SUPP
 vg=(valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect
-    --errors-for-leak-kinds=definite,indirect --track-origins=yes --quiet
-    --suppressions="$work/gtest.supp")
+    --errors-for-leak-kinds=definite,indirect --track-origins=yes --quiet)
 status=0
 
 echo "leakcheck: tapwatcher-sim, one full run"
