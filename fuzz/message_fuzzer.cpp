@@ -235,21 +235,10 @@ const char16_t* const kExeNames[4] = {
     u"\\Program Files\\Wtapwatcher.exe", u"\\Program Files\\WtapwatcherL.exe"};
 const uint32_t kStartTicks[4] = {0, 0x7FFFFFFFu - 3000, 0xFFFFFFFFu - 3000, 0x80000000u};
 
-std::string g_root;
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char tmpl[] = "/tmp/tapwatcher-fuzz-XXXXXX";
-    if (!mkdtemp(tmpl)) {
-        std::perror("mkdtemp");
-        std::abort();
-    }
-    g_root = tmpl;
-    std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(g_root, ec);
-    });
+    fuzzcheck::ScratchRoot();
     return 0;
 }
 
@@ -258,7 +247,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t cfg = in.U8();
 
     sim::Profile profile = sim::BuiltinProfile();
-    profile.root = g_root;
+    profile.root = fuzzcheck::ScratchRoot();
     profile.exe = kExeNames[cfg & 3];
     if (!(cfg & 4))
         profile.taken.clear();

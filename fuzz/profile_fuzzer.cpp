@@ -25,8 +25,6 @@ using fuzzcheck::Fail;
 
 namespace {
 
-std::string g_root;
-
 // True for text that can be written back unchanged: valid UTF-8 (malformed
 // bytes read as U+FFFD, three bytes when written again) in which every CR
 // ends a line (a CR elsewhere stays in a value, and one that ends a value
@@ -84,23 +82,14 @@ bool Same(const sim::Profile& a, const sim::Profile& b) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char tmpl[] = "/tmp/tapwatcher-fuzz-XXXXXX";
-    if (!mkdtemp(tmpl)) {
-        std::perror("mkdtemp");
-        std::abort();
-    }
-    g_root = tmpl;
-    std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(g_root, ec);
-    });
+    fuzzcheck::ScratchRoot();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text((const char*)data, size);
     sim::Profile profile;
-    profile.root = g_root;
+    profile.root = fuzzcheck::ScratchRoot();
     std::string error;
     if (!runner::ParseProfile(text, "fuzz.profile", profile, error)) {
         size_t line = 0;
@@ -111,13 +100,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Fail("the error message spans more than one line");
         return 0;
     }
-    if (profile.root != g_root)
+    if (profile.root != fuzzcheck::ScratchRoot())
         Fail("the profile reader changed the device root");
 
     if (WritableBack(text)) {
         std::string written = Write(profile);
         sim::Profile again;
-        again.root = g_root;
+        again.root = fuzzcheck::ScratchRoot();
         if (!runner::ParseProfile(written, "again.profile", again, error))
             Fail("the profile written back is rejected: %s\n%s", error.c_str(), written.c_str());
         if (!Same(profile, again))

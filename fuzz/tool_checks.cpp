@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -205,6 +206,21 @@ void CheckHotKeyCalls(const sim::Device& dev) {
         }
     }
     Fail("the tool never posted its quit message");
+}
+
+const std::string& ScratchRoot() {
+    static std::string root;
+    if (root.empty()) {
+        char tmpl[] = "/tmp/tapwatcher-fuzz-XXXXXX";
+        if (!mkdtemp(tmpl))
+            Fail("cannot make a scratch root in /tmp");
+        root = tmpl;
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(root, ec);
+        });
+    }
+    return root;
 }
 
 } // namespace fuzzcheck

@@ -46,4 +46,8 @@ sim::ListView* ToolListView(sim::Device& dev);
 // the shutdown posts its quit message the main window holds none.
 void CheckHotKeyCalls(const sim::Device& dev);
 
+// A scratch device root for a fuzz target, made on first use and removed
+// with everything in it when the process exits.
+const std::string& ScratchRoot();
+
 } // namespace fuzzcheck
