@@ -22,26 +22,21 @@ bool IsDevicePath(std::string_view v) {
            v.back() != '/';
 }
 
+std::string_view MeaningfulPart(std::string_view line) {
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    size_t hash = line.find('#');
+    if (hash != std::string_view::npos)
+        line = line.substr(0, hash);
+    return Trim(line);
+}
+
 std::vector<SourceLine> MeaningfulLines(std::string_view text) {
     std::vector<SourceLine> out;
-    int number = 0;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        ++number;
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        size_t hash = line.find('#');
-        if (hash != std::string_view::npos)
-            line = line.substr(0, hash);
-        line = Trim(line);
-        if (!line.empty())
-            out.push_back({number, line});
-    }
+    ForEachMeaningfulLine(text, [&out](const SourceLine& l) {
+        out.push_back(l);
+        return true;
+    });
     return out;
 }
 

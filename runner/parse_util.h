@@ -24,6 +24,29 @@ struct SourceLine {
 // Lines end at LF; a CR before it is dropped.
 std::vector<SourceLine> MeaningfulLines(std::string_view text);
 
+// The same lines, one at a time: `fn(const SourceLine&)` returns false to
+// stop. False when it stopped.
+template <typename Fn> bool ForEachMeaningfulLine(std::string_view text, Fn&& fn);
+
+// One line of MeaningfulLines: `line` without its end, comment and blanks.
+std::string_view MeaningfulPart(std::string_view line);
+
+template <typename Fn> bool ForEachMeaningfulLine(std::string_view text, Fn&& fn) {
+    int number = 0;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = MeaningfulPart(text.substr(pos, end - pos));
+        pos = end + 1;
+        ++number;
+        if (!line.empty() && !fn(SourceLine{number, line}))
+            return false;
+    }
+    return true;
+}
+
 // The text without blanks (space, tab) at either end.
 std::string_view Trim(std::string_view s);
 

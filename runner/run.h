@@ -42,7 +42,7 @@ std::string VersionText();
 struct Job {
     sim::Profile profile;            // with root and exe as they will be used
     std::string profile_name;        // "built-in" or the profile file as given
-    std::vector<ScenarioLine> lines; // the scenario
+    Scenario scenario;               // the scenario
 };
 
 // Reads the profile and the scenario the options name into `job`. False,
