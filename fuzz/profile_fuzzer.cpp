@@ -25,24 +25,6 @@ using fuzzcheck::Fail;
 
 namespace {
 
-// True for text that can be written back unchanged: valid UTF-8 (malformed
-// bytes read as U+FFFD, three bytes when written again) in which every CR
-// ends a line (a CR elsewhere stays in a value, and one that ends a value
-// would be taken for the line's own end when written back).
-bool WritableBack(std::string_view text) {
-    for (size_t i = 0; i < text.size(); ++i)
-        if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))
-            return false;
-    return sim::Narrow(sim::Widen(text)) == text;
-}
-
-size_t CountLines(std::string_view text) {
-    size_t n = 0;
-    for (char c : text)
-        n += c == '\n';
-    return n + (!text.empty() && text.back() != '\n');
-}
-
 // A profile file that sets every value of `p`.
 std::string Write(const sim::Profile& p) {
     std::string s;
@@ -94,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!runner::ParseProfile(text, "fuzz.profile", profile, error)) {
         size_t line = 0;
         if (std::sscanf(error.c_str(), "fuzz.profile:%zu: ", &line) != 1 || line < 1 ||
-            line > CountLines(text))
+            line > fuzzcheck::CountLines(text))
             Fail("error \"%s\" does not name a line of the profile", error.c_str());
         if (error.find('\n') != std::string::npos)
             Fail("the error message spans more than one line");
@@ -103,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (profile.root != fuzzcheck::ScratchRoot())
         Fail("the profile reader changed the device root");
 
-    if (WritableBack(text)) {
+    if (fuzzcheck::WritableBack(text)) {
         std::string written = Write(profile);
         sim::Profile again;
         again.root = fuzzcheck::ScratchRoot();

@@ -26,24 +26,6 @@ namespace {
 
 constexpr size_t kMaxLinesRun = 24;
 
-// True for text that can be written back unchanged: valid UTF-8 (malformed
-// bytes read as U+FFFD, three bytes when written again) in which every CR
-// ends a line (a CR elsewhere stays in a value, and one that ends a value
-// would be taken for the line's own end when written back).
-bool WritableBack(std::string_view text) {
-    for (size_t i = 0; i < text.size(); ++i)
-        if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))
-            return false;
-    return sim::Narrow(sim::Widen(text)) == text;
-}
-
-size_t CountLines(std::string_view text) {
-    size_t n = 0;
-    for (char c : text)
-        n += c == '\n';
-    return n + (!text.empty() && text.back() != '\n');
-}
-
 // A line as the runner would read it, in canonical spelling.
 std::string Canonical(const runner::ScenarioLine& l) {
     switch (l.kind) {
@@ -105,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Fail("a rejected scenario left %zu lines", lines.size());
         size_t line = 0;
         if (std::sscanf(error.c_str(), "fuzz.scn:%zu: ", &line) != 1 || line < 1 ||
-            line > CountLines(text))
+            line > fuzzcheck::CountLines(text))
             Fail("error \"%s\" does not name a line of the scenario", error.c_str());
         if (error.find('\n') != std::string::npos)
             Fail("the error message spans more than one line");
@@ -115,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t steps = 0;
     int last_line = 0;
     for (const runner::ScenarioLine& l : lines) {
-        if (l.line <= last_line || (size_t)l.line > CountLines(text))
+        if (l.line <= last_line || (size_t)l.line > fuzzcheck::CountLines(text))
             Fail("line number %d out of order or past the text", l.line);
         last_line = l.line;
         if ((l.kind == runner::ScenarioLine::Press || l.kind == runner::ScenarioLine::Release) &&
@@ -128,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         steps += StepsOf(l);
     }
 
-    if (WritableBack(text))
+    if (fuzzcheck::WritableBack(text))
         CheckRoundTrip(lines);
 
     sim::Script script;

@@ -208,6 +208,20 @@ void CheckHotKeyCalls(const sim::Device& dev) {
     Fail("the tool never posted its quit message");
 }
 
+bool WritableBack(std::string_view text) {
+    for (size_t i = 0; i < text.size(); ++i)
+        if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))
+            return false;
+    return sim::Narrow(sim::Widen(text)) == text;
+}
+
+size_t CountLines(std::string_view text) {
+    size_t n = 0;
+    for (char c : text)
+        n += c == '\n';
+    return n + (!text.empty() && text.back() != '\n');
+}
+
 const std::string& ScratchRoot() {
     static std::string root;
     if (root.empty()) {

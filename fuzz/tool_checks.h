@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace fuzzcheck {
 
@@ -45,6 +46,12 @@ sim::ListView* ToolListView(sim::Device& dev);
 // registration names the combination its identifier stands for, and when
 // the shutdown posts its quit message the main window holds none.
 void CheckHotKeyCalls(const sim::Device& dev);
+
+// True for a reader's input that can be written back unchanged: valid UTF-8
+// in which every CR ends a line.
+bool WritableBack(std::string_view text);
+// Lines of a text, the last one counted without its line end.
+size_t CountLines(std::string_view text);
 
 // A scratch device root for a fuzz target, made on first use and removed
 // with everything in it when the process exits.

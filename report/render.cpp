@@ -7,13 +7,13 @@
 
 namespace report {
 
-namespace {
-
 std::string hexCode(unsigned vk) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%02X", vk);
     return text;
 }
+
+namespace {
 
 // printf into a std::string, for the column layouts below.
 template <typename... Args> std::string format(const char* pattern, Args... args) {

@@ -9,6 +9,9 @@
 
 namespace report {
 
+// A virtual-key code in hex: "0x41".
+std::string hexCode(unsigned vk);
+
 // Name of a virtual-key code ("A", "F3", "Ctrl", "App1"), or its hex code ("0x9A").
 std::string keyName(unsigned vk);
 

@@ -34,12 +34,6 @@ namespace report {
 
 namespace {
 
-std::string hexCode(unsigned vk) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%02X", vk);
-    return text;
-}
-
 // Key as a scenario names it: the modifier keys by name, every other key by its code.
 std::string scenarioKey(unsigned vk) {
     switch (vk) {
