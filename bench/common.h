@@ -3,9 +3,9 @@
 // clocks, resident memory, temporary folders and percentiles.
 #pragma once
 
-#include "host/launch.h"
-#include "platform/sim/device.h"
-#include "platform/sim/listview.h"
+#include "cli/sim/launch.h"
+#include "device/device.h"
+#include "device/listview.h"
 
 #include <chrono>
 #include <cstdint>

@@ -37,7 +37,7 @@ cmake --build "$build" -j2 --target $targets >"$build.build.log" 2>&1 ||
 mkdir -p "$out"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for p in $programs; do
-    exe=$build/bench/bench_$p
+    exe=$build/bin/bench_$p
     [ -x "$exe" ] || { rm -f "$out/$p.json"; continue; }
     echo "Running bench_$p ($reps repetitions)" >&2
     "$exe" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \

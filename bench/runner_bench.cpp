@@ -4,9 +4,9 @@
 // writes it (one flushed line per event).
 #include "bench/common.h"
 
-#include "runner/run.h"
-#include "runner/scenario.h"
-#include "runner/transcript.h"
+#include "cli/sim/run.h"
+#include "cli/sim/scenario.h"
+#include "cli/sim/transcript.h"
 
 #include <benchmark/benchmark.h>
 

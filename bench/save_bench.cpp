@@ -4,7 +4,7 @@
 // same lines (read back from the data file) with one write(2) each.
 #include "bench/common.h"
 
-#include "platform/sim/files.h"
+#include "device/files.h"
 
 #include <benchmark/benchmark.h>
 

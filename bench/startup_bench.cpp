@@ -4,7 +4,7 @@
 // and inserts in a plain hash table (what the sweep asks of a hot-key table).
 #include "bench/common.h"
 
-#include "app/tapwatcher.h"
+#include "tool/tapwatcher.h"
 
 #include <benchmark/benchmark.h>
 

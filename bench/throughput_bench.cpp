@@ -5,7 +5,7 @@
 // messages and no tool.
 #include "bench/common.h"
 
-#include "platform/sim/script.h"
+#include "tests/harness/script.h"
 
 #include <benchmark/benchmark.h>
 

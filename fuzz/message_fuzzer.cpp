@@ -20,10 +20,10 @@
 //  - under a save-on-exit name the data file holds exactly the rows on screen.
 #include "fuzz/tool_checks.h"
 
-#include "app/tapwatcher.h"
-#include "host/launch.h"
-#include "platform/sim/device.h"
-#include "platform/sim/files.h"
+#include "tool/tapwatcher.h"
+#include "cli/sim/launch.h"
+#include "device/device.h"
+#include "device/files.h"
 
 #include <cstdint>
 #include <cstdio>

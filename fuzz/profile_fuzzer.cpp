@@ -10,9 +10,9 @@
 //    the shell closes it at once.
 #include "fuzz/tool_checks.h"
 
-#include "host/launch.h"
-#include "runner/keys.h"
-#include "runner/profile.h"
+#include "cli/sim/launch.h"
+#include "cli/sim/keys.h"
+#include "cli/sim/profile.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -29,7 +29,7 @@ declare -A maxlen=([fuzz_messages]=512 [fuzz_scenario]=4096 [fuzz_profile]=2048)
 targets="${FUZZ_TARGETS:-}"
 if [ -z "$targets" ]; then
     for t in fuzz_messages fuzz_scenario fuzz_profile; do
-        [ -x "$build/fuzz/$t" ] && targets="$targets $t"
+        [ -x "$build/bin/$t" ] && targets="$targets $t"
     done
 fi
 
@@ -39,7 +39,7 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 status=0
 summary=""
 for t in $targets; do
-    bin="$build/fuzz/$t"
+    bin="$build/bin/$t"
     if [ ! -x "$bin" ]; then
         echo "fuzz: $t was not built" >&2
         status=1

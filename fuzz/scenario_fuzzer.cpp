@@ -11,9 +11,9 @@
 //    device with exit status 0 (the tool's), never a stall.
 #include "fuzz/tool_checks.h"
 
-#include "runner/keys.h"
-#include "runner/run.h"
-#include "runner/scenario.h"
+#include "cli/sim/keys.h"
+#include "cli/sim/run.h"
+#include "tests/harness/scenario_script.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 // tool_checks.cpp - checks of the tool's rows, data file and hot keys.
 #include "fuzz/tool_checks.h"
 
-#include "platform/sim/listview.h"
+#include "device/listview.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -4,7 +4,7 @@
 // prints what it found and aborts.
 #pragma once
 
-#include "platform/sim/device.h"
+#include "device/device.h"
 
 #include <cstdint>
 #include <string>

@@ -42,7 +42,7 @@ vg=(valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,in
 status=0
 
 echo "leakcheck: tapwatcher-sim, one full run"
-if ! "${vg[@]}" --log-file="$work/runner.vg" "$build/runner/tapwatcher-sim" \
+if ! "${vg[@]}" --log-file="$work/runner.vg" "$build/bin/tapwatcher-sim" \
         --device "$src/examples/profiles/save-on-exit.profile" --root "$work/root" "$work/run.scn" \
         >"$work/runner.out"; then
     status=1
@@ -58,7 +58,7 @@ fi
 
 echo "leakcheck: soak test, 20000 key events"
 if ! TAPWATCHER_SOAK_EVENTS=20000 "${vg[@]}" --log-file="$work/soak.vg" \
-        "$build/tapwatcher_tests" --gtest_filter='Soak.*' >"$work/soak.out"; then
+        "$build/bin/tapwatcher_tests" --gtest_filter='Soak.*' >"$work/soak.out"; then
     status=1
     tail -20 "$work/soak.out" >&2
 fi

@@ -1,0 +1,9 @@
+// tapwatcher-report: reads a data file saved by the tool and reports what it means.
+#include "cli.h"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return report::runReport(args, std::cout, std::cerr);
+}

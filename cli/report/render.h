@@ -1,0 +1,31 @@
+// The report as terminal text and as an SVG picture of the taken combinations.
+#pragma once
+
+#include "analysis.h"
+#include "datafile.h"
+
+#include <string>
+#include <vector>
+
+namespace report {
+
+// A virtual-key code in hex: "0x41".
+std::string hexCode(unsigned vk);
+
+// Name of a virtual-key code ("A", "F3", "Ctrl", "App1"), or its hex code ("0x9A").
+std::string keyName(unsigned vk);
+
+// Name of a modifier set: "none", "Alt", ..., "Shift+Ctrl+Alt".
+std::string modsName(unsigned mods);
+
+// A key with the modifiers held, leaving out the key's own modifier: "Ctrl+A", "Ctrl".
+std::string comboName(unsigned vk, unsigned mods);
+
+// The whole report for the terminal.
+std::string renderText(const std::vector<Row>& rows, const Analysis& analysis,
+                       const std::string& source);
+
+// The occupancy grid as a standalone SVG document.
+std::string renderSvg(const Analysis& analysis, const std::string& source);
+
+} // namespace report

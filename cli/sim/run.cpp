@@ -1,0 +1,544 @@
+// run.cpp - the runner's command line and its scenario run.
+#include "cli/sim/run.h"
+
+#include "cli/sim/launch.h"
+#include "device/files.h"
+#include "device/listview.h"
+#include "cli/sim/parse_util.h"
+#include "cli/sim/profile.h"
+#include "cli/sim/terminal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef TAPWATCHER_VERSION
+#define TAPWATCHER_VERSION "0.0.0"
+#endif
+
+namespace runner {
+
+namespace {
+
+constexpr const char* kProgram = "tapwatcher-sim";
+
+bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
+        error = path + ":0: cannot open: " + std::strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        error = path + ":0: cannot read: it is a folder";
+        return false;
+    }
+    text.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    if (f.bad()) {
+        error = path + ": cannot read: " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+std::string ReadStdin() {
+    std::string text;
+    char buf[65536];
+    ssize_t n;
+    while ((n = ::read(0, buf, sizeof buf)) != 0) {
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        text.append(buf, (size_t)n);
+    }
+    return text;
+}
+
+// The list view's rows, cells as UTF-8.
+std::vector<std::array<std::string, 6>> ListRows(sim::Device& dev) {
+    std::vector<std::array<std::string, 6>> rows;
+    HWND main = dev.MainWindow();
+    for (sim::Window* w : dev.Windows()) {
+        if (w->kind != sim::WindowKind::ListView || w->parent != main || !w->listview)
+            continue;
+        for (int r = 0; r < w->listview->Count(); ++r) {
+            std::array<std::string, 6> row;
+            for (int c = 0; c < 6; ++c)
+                row[c] = sim::Narrow(w->listview->Cell(r, c));
+            rows.push_back(std::move(row));
+        }
+        break;
+    }
+    return rows;
+}
+
+std::string DataFileDevicePath(const std::u16string& exe) {
+    std::u16string folder = DeviceFolder(exe);
+    return sim::Narrow(folder == u"\\" ? folder : folder + u"\\") + "tapwatcherdata.txt";
+}
+
+} // namespace
+
+std::u16string DeviceFolder(std::u16string_view path) {
+    size_t slash = path.find_last_of(u"\\/");
+    if (slash == std::u16string_view::npos || slash == 0)
+        return u"\\";
+    return std::u16string(path.substr(0, slash));
+}
+
+std::string UsageText() {
+    return R"(Usage: tapwatcher-sim [--device PROFILE] [--exe DEVICE-PATH] [--root DIR] [SCENARIO]
+
+Boots a simulated Windows CE device, runs Tapwatcher's own WinMain on it, drives
+it from SCENARIO (a file, or - for standard input) and prints what a person
+holding the device sees: one line per event, the device's tick first.
+Without SCENARIO, on a terminal, the device runs interactively in real time;
+with standard input not a terminal, the scenario is read from it.
+
+Options:
+  --device PROFILE   device profile file (default: the built-in Pocket PC,
+                     240x320, 96 dpi, the hardware buttons held by the shell)
+  --exe DEVICE-PATH  the tool's path on the device, e.g. \Program Files\Wtapwatcher.exe
+                     (default: the profile's exe, \Program Files\tapwatcher.exe);
+                     its name selects the variants: tapwatcherL.exe capture-only,
+                     Wtapwatcher.exe save-on-exit, WtapwatcherL.exe both
+  --root DIR         host folder that holds the device's files (default:
+                     ./tapwatcher-device); the data file appears under the
+                     executable's folder there
+  --help             this text
+  --version          the version
+
+Scenario lines ('#' starts a comment; key names are not case-sensitive):
+  wait MS            let MS milliseconds of device time pass; due timers fire
+  press KEY          a key goes down        release KEY   a key goes up
+  type COMBO         e.g. Ctrl+Shift+A: keys down in order, then up in reverse
+  button NAME        tap the menu-bar button with that caption (Exit, Clear)
+  close              the shell asks the tool to close (WM_CLOSE)
+  show               print the screen as it stands
+KEY: A-Z, 0-9, F1-F24, Shift, Ctrl, Alt, Enter, Esc, Space, Tab, Back, Left, Up,
+Right, Down, Home, End, PageUp, PageDown, Insert, Delete, App1-App6, LShift,
+RShift, LCtrl, RCtrl, LAlt, RAlt, Numpad0-Numpad9, ... or a code 0x00-0xFF.
+When the lines run out while the tool runs, the screen is printed once more
+and the shell closes the tool. Lines after the tool exited are not run.
+
+Profile lines (key = value; unset keys keep the built-in values, except taken
+and read-only, which list all their own):
+  platform = PocketPC | TEXT | none     dpi = 96          screen = 240x320
+  taskbar = 26          menubar = 26 | none               commctrl = yes | no
+  start-tick = 0        exe = \Program Files\tapwatcher.exe
+  taken = Shift+Alt+0x72 | Any+0xC1 (repeatable)          running-instance = no
+  read-only = \Program Files\tapwatcherdata.txt (repeatable; made empty if missing)
+  disk-free = BYTES | unlimited
+
+Interactive keys: typed keys go to the device as presses and releases, with
+their modifiers; Ctrl-X taps "Exit", Ctrl-L taps "Clear" (the device never
+sees these two), Ctrl-C has the shell close the tool and leaves.
+
+Exit status: the tool's exit code (0) after a run; 2 for a bad argument,
+profile or scenario (one line FILE:LINE: what is wrong; nothing runs);
+3 when the tool stops making progress.
+)";
+}
+
+std::string VersionText() { return std::string(kProgram) + " " + TAPWATCHER_VERSION + "\n"; }
+
+bool ParseArgs(const std::vector<std::string>& args, Options& options, std::string& error) {
+    bool options_end = false;
+    bool have_scenario = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!options_end && a == "--") {
+            options_end = true;
+            continue;
+        }
+        if (!options_end && a.size() > 1 && a[0] == '-') {
+            if (a == "--help" || a == "-h") {
+                options.help = true;
+                continue;
+            }
+            if (a == "--version") {
+                options.version = true;
+                continue;
+            }
+            std::string name = a, value;
+            bool inline_value = false;
+            size_t eq = a.find('=');
+            if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
+                name = a.substr(0, eq);
+                value = a.substr(eq + 1);
+                inline_value = true;
+            }
+            if (name != "--device" && name != "--exe" && name != "--root") {
+                error = std::string(kProgram) + ": unknown option \"" + a + "\" (see --help)";
+                return false;
+            }
+            if (!inline_value) {
+                if (i + 1 >= args.size()) {
+                    error = std::string(kProgram) + ": option " + name + " needs a value";
+                    return false;
+                }
+                value = args[++i];
+            }
+            if (value.empty()) {
+                error = std::string(kProgram) + ": option " + name + " needs a value";
+                return false;
+            }
+            if (name == "--device") {
+                options.device = value;
+            } else if (name == "--exe") {
+                if (!IsDevicePath(value)) {
+                    error = std::string(kProgram) +
+                            ": --exe: expected a full device path such as "
+                            "\\Program Files\\tapwatcher.exe, got \"" + value + "\"";
+                    return false;
+                }
+                options.exe = value;
+            } else {
+                options.root = value;
+            }
+            continue;
+        }
+        if (have_scenario) {
+            error = std::string(kProgram) + ": more than one scenario given (\"" +
+                    options.scenario + "\" and \"" + a + "\")";
+            return false;
+        }
+        options.scenario = a;
+        have_scenario = true;
+    }
+    return true;
+}
+
+bool LoadJob(const Options& options, bool stdin_is_terminal, Job& job, bool& interactive,
+             std::string& error) {
+    interactive = false;
+    job = Job{};
+    if (options.device.empty()) {
+        job.profile = BuiltinDeviceProfile();
+        job.profile_name = "built-in";
+    } else {
+        std::string text;
+        if (!ReadWholeFile(options.device, text, error))
+            return false;
+        if (!ParseProfile(text, options.device, job.profile, error))
+            return false;
+        job.profile_name = options.device;
+    }
+    if (!options.exe.empty())
+        job.profile.exe = sim::Widen(options.exe);
+    job.profile.root = options.root;
+
+    std::string text, name;
+    if (options.scenario.empty() && stdin_is_terminal) {
+        interactive = true;
+        return true;
+    }
+    if (options.scenario.empty() || options.scenario == "-") {
+        text = ReadStdin();
+        name = "<stdin>";
+    } else {
+        if (!ReadWholeFile(options.scenario, text, error))
+            return false;
+        name = options.scenario;
+    }
+    return job.scenario.Parse(std::move(text), name, error);
+}
+
+bool PrepareDevice(sim::Device& dev, const Job& job, Transcript& t, std::string& error) {
+    const sim::Profile& p = dev.profile();
+    std::u16string folder = DeviceFolder(p.exe);
+    if (!dev.Files().MakeFolder(folder)) {
+        error = std::string(kProgram) + ": cannot make the executable's folder " +
+                sim::Narrow(folder) + " under the device root \"" + p.root + "\"";
+        return false;
+    }
+    // Long runs: no unbounded records; the hooks below see every event.
+    dev.record_system_keys = false;
+    dev.journal_on = false;
+    const uint32_t start = p.start_tick;
+    dev.on_system_key = [&t, start](const sim::SystemKey& k) {
+        t.Event((DWORD)(start + k.time), DescribeSystemKey(k));
+    };
+    dev.on_message_box = [&t, start](const sim::MessageBoxRecord& b) {
+        t.Event((DWORD)(start + b.time), DescribeMessageBox(b));
+    };
+    dev.on_file_written = [&t, &dev](const std::string& path) {
+        struct stat st;
+        std::string size = stat(path.c_str(), &st) == 0 ? std::to_string(st.st_size) : "?";
+        t.Event(dev.Tick(), "data file written: " + path + " (" + size + " bytes)");
+    };
+    t.Event(dev.Tick(), "start: device " + job.profile_name + " (" + DescribeProfile(p) +
+                            "), exe " + sim::Narrow(p.exe));
+    // A read-only attribute needs a file to sit on: a listed file that is
+    // missing is made, empty, so the device finds it read-only.
+    for (const std::u16string& ro : p.read_only) {
+        std::string host = dev.Files().HostPath(ro);
+        struct stat st;
+        if (host.empty() || stat(host.c_str(), &st) == 0)
+            continue;
+        if (!dev.Files().MakeFolder(DeviceFolder(ro)) ||
+            !std::ofstream(dev.Files().HostPath(ro), std::ios::binary)) {
+            error = std::string(kProgram) + ": cannot make the read-only file " +
+                    sim::Narrow(ro) + " under the device root \"" + p.root + "\"";
+            return false;
+        }
+        t.Event(dev.Tick(), "read-only file " + sim::Narrow(ro) + " made, empty, as it was missing");
+    }
+    return true;
+}
+
+namespace {
+
+// Feeds the device a scenario's lines straight from the scenario, one step at
+// a time, as a sim::Script built from them would: before each line other than
+// `wait` and `show`, its transcript line; a `type` line as its key events,
+// down in order and up in reverse, each a step of its own; `wait` lines only
+// move the driver's clock; after the last line, the screen at the end of
+// input, then the shell closes the tool.
+class ScenarioDriver : public sim::Driver {
+  public:
+    ScenarioDriver(const Scenario& scenario, Transcript& t, sim::Device& dev, RunResult& res,
+                   bool want_rows)
+        : s_(scenario), t_(t), dev_(dev), res_(res), want_rows_(want_rows) {}
+
+    Next Poll(sim::Device& dev, uint64_t, uint64_t& at) override {
+        if (!started_) {
+            cursor_ = dev.Now();
+            started_ = true;
+        }
+        while (line_ < s_.size() && s_.KindOf(line_) == Scenario::Kind::Wait)
+            cursor_ += s_.Ms(line_++);
+        at = cursor_;
+        return line_ <= s_.size() && !ended_ ? Next::Step : Next::End;
+    }
+
+    void Step(sim::Device& dev) override {
+        if (line_ == s_.size()) {
+            ended_ = true;
+            EndOfInput(dev);
+            return;
+        }
+        const size_t i = line_;
+        const Scenario::Kind kind = s_.KindOf(i);
+        size_t step = step_++;
+        if (kind != Scenario::Kind::Show) {
+            if (step == 0) { // the line's transcript line, before it acts
+                t_.Event(dev.Tick(), "line " + std::to_string(s_.Number(i)) + ": " +
+                                         std::string(s_.Text(i)));
+                return;
+            }
+            --step;
+        }
+        bool last = true;
+        switch (kind) {
+        case Scenario::Kind::Press:
+            dev.KeyDown(s_.Key(i, 0));
+            break;
+        case Scenario::Kind::Release:
+            dev.KeyUp(s_.Key(i, 0));
+            break;
+        case Scenario::Kind::Type: {
+            const size_t n = s_.KeyCount(i);
+            if (step < n)
+                dev.KeyDown(s_.Key(i, step));
+            else
+                dev.KeyUp(s_.Key(i, 2 * n - 1 - step));
+            last = step + 1 == 2 * n;
+            break;
+        }
+        case Scenario::Kind::Button:
+            if (!dev.TapButton(s_.Caption(i)))
+                Failed(i, "button \"" + sim::Narrow(s_.Caption(i)) +
+                              "\": no menu-bar button shows it");
+            break;
+        case Scenario::Kind::Close:
+            if (!dev.RequestClose())
+                Failed(i, "close: the tool has no main window");
+            break;
+        case Scenario::Kind::Show:
+            t_.Screen(dev.Tick(), "screen at line " + std::to_string(s_.Number(i)) + " (show)",
+                      DrawScreen(dev));
+            break;
+        case Scenario::Kind::Wait:
+            break;
+        }
+        if (last) {
+            ++line_;
+            step_ = 0;
+        }
+    }
+
+    // The lines with a step not run yet: from NextLine() to the end.
+    size_t LinesNotRun() const { return line_ < s_.size() ? s_.size() - line_ : 0; }
+    size_t NextLine() const { return line_; }
+
+  private:
+    void Failed(size_t i, const std::string& why) {
+        t_.Event(dev_.Tick(), "failed line " + std::to_string(s_.Number(i)) + ": " + why);
+    }
+
+    // The end of input: the screen as it stands, then the shell closes the tool.
+    void EndOfInput(sim::Device& d) {
+        res_.reached_end_of_input = true;
+        t_.Screen(d.Tick(), "screen at end of input", DrawScreen(d));
+        if (want_rows_) // only a caller that asks gets the rows: a copy of the whole log
+            res_.end_rows = ListRows(d);
+        t_.Event(d.Tick(), "the shell closes the tool (end of input)");
+    }
+
+    const Scenario& s_;
+    Transcript& t_;
+    sim::Device& dev_;
+    RunResult& res_;
+    const bool want_rows_;
+    size_t line_ = 0;  // the line whose step is next; size(): the end of input
+    size_t step_ = 0;  // the next step within it
+    bool ended_ = false;
+    uint64_t cursor_ = 0;
+    bool started_ = false;
+};
+
+} // namespace
+
+int RunJob(const Job& job, Transcript& t, std::ostream& errors, RunResult* result) {
+    RunResult local;
+    RunResult& res = result ? *result : local;
+    res = RunResult{};
+    sim::Device dev(job.profile);
+    std::string error;
+    if (!PrepareDevice(dev, job, t, error)) {
+        errors << error << std::endl;
+        res.status = kExitBadInput;
+        return res.status;
+    }
+    res.data_file_host_path = dev.Files().HostPath(sim::Widen(DataFileDevicePath(job.profile.exe)));
+
+    ScenarioDriver driver(job.scenario, t, dev, res, result != nullptr);
+
+    int code;
+    try {
+        code = host::RunTool(dev, &driver);
+    } catch (const sim::Stalled& e) {
+        t.Event(dev.Tick(), std::string("stalled: ") + e.what());
+        errors << kProgram << ": the tool stopped making progress: " << e.what() << std::endl;
+        res.status = kExitStalled;
+        return res.status;
+    }
+
+    if (const sim::Window* fg = dev.Find(dev.ForegroundWindow()))
+        if (fg->kind == sim::WindowKind::Foreign)
+            t.Event(dev.Tick(), "the running instance's window \"" + sim::Narrow(fg->title) +
+                                    "\" (" + sim::Narrow(fg->cls) + ") comes to the front");
+    if (size_t left = driver.LinesNotRun())
+        t.Event(dev.Tick(), "not run, the tool had exited: " + std::to_string(left) +
+                                (left == 1 ? " line (" : " lines (") +
+                                LineListFrom(job.scenario, driver.NextLine()) + ")");
+    t.Event(dev.Tick(), "exit " + std::to_string(code));
+    res.status = code;
+    return code;
+}
+
+int Run(const Options& options, std::ostream& transcript, std::ostream& errors) {
+    Job job;
+    bool interactive = false;
+    std::string error;
+    if (!LoadJob(options, ::isatty(0) == 1, job, interactive, error)) {
+        errors << error << std::endl;
+        return kExitBadInput;
+    }
+    if (interactive)
+        return RunInteractive(job, transcript, errors);
+    Transcript t(&transcript);
+    // A regular file has no live reader: one write per line would only cost.
+    struct stat st;
+    if (&transcript == &std::cout && fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode))
+        t.flush_each_line = false;
+    int status = RunJob(job, t, errors);
+    t.Flush();
+    return status;
+}
+
+int Main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    Options options;
+    std::string error;
+    if (!ParseArgs(args, options, error)) {
+        std::cerr << error << std::endl;
+        return kExitBadInput;
+    }
+    if (options.help) {
+        std::cout << UsageText();
+        return 0;
+    }
+    if (options.version) {
+        std::cout << VersionText();
+        return 0;
+    }
+    try {
+        return Run(options, std::cout, std::cerr);
+    } catch (const std::exception& e) {
+        std::cerr << kProgram << ": " << e.what() << std::endl;
+        return 70;
+    }
+}
+
+bool RunScenarioText(const std::string& profile_text, const std::string& scenario_text,
+                     const std::string& exe, ScenarioRun& run, std::string& error) {
+    run = ScenarioRun{};
+    Job job;
+    if (profile_text.empty()) {
+        job.profile = BuiltinDeviceProfile();
+        job.profile_name = "built-in";
+    } else {
+        if (!ParseProfile(profile_text, "<profile>", job.profile, error))
+            return false;
+        job.profile_name = "<profile>";
+    }
+    if (!exe.empty()) {
+        if (!IsDevicePath(exe)) {
+            error = "exe: expected a full device path, got \"" + exe + "\"";
+            return false;
+        }
+        job.profile.exe = sim::Widen(exe);
+    }
+    if (!job.scenario.Parse(scenario_text, "<scenario>", error))
+        return false;
+
+    char tmpl[] = "/tmp/tapwatcher-sim-XXXXXX";
+    if (!mkdtemp(tmpl)) {
+        error = std::string("cannot make a temporary device root: ") + std::strerror(errno);
+        return false;
+    }
+    job.profile.root = tmpl;
+    std::ostringstream transcript, errors;
+    Transcript t(&transcript);
+    RunResult result;
+    run.status = RunJob(job, t, errors, &result);
+    run.transcript = transcript.str();
+    run.reached_end_of_input = result.reached_end_of_input;
+    run.end_rows = std::move(result.end_rows);
+    std::ifstream f(result.data_file_host_path, std::ios::binary);
+    if (!result.data_file_host_path.empty() && f) {
+        run.data_file_written = true;
+        run.data_file.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(tmpl, ec);
+    if (run.status == kExitBadInput || run.status == kExitStalled) {
+        error = errors.str();
+        while (!error.empty() && error.back() == '\n')
+            error.pop_back();
+        return false;
+    }
+    return true;
+}
+
+} // namespace runner

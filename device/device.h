@@ -1,0 +1,375 @@
+// device.h - the simulated Windows CE device: its state and its drivers.
+//
+// One Device is "the machine" that every platform call of platform.h goes to
+// (Device::current()). It owns the virtual clock, the windows and the message
+// queue, the timers, the device-wide hot-key table and keyboard, the files
+// under a host folder, and the records that tests and the runner read back:
+// the journal of calls, the keys that reached the rest of the system, and the
+// message boxes shown.
+//
+// What it does not model (gap inventory):
+//  - more than one thread or process running at a time: other programs exist
+//    only as windows and hot-key registrations made from the device profile;
+//  - painting, the mouse (a menu-bar tap is the only pointer input), focus
+//    changes beyond recording SetFocus, window activation and z-order;
+//  - key auto-repeat, keyboard layouts, WM_KEYDOWN/WM_CHAR delivery to the
+//    focus window (keys no hot key takes go to "the rest of the system",
+//    which is the record below);
+//  - hot keys with MOD_WIN held (no Windows key on the keyboard).
+#pragma once
+
+#include "platform/platform.h"
+#include "device/resources.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace sim {
+
+class ListView;
+class MenuBar;
+class FileSystem;
+
+// A combination held by another program, from the device profile.
+struct TakenCombo {
+    uint8_t vk;
+    uint8_t mods; // modifier set, MOD_ALT | MOD_CONTROL | MOD_SHIFT
+};
+
+// Everything a device is booted from. The runner fills it from a profile file;
+// tests set the fields they need.
+struct Profile {
+    std::u16string platform = u"PocketPC"; // SPI_GETPLATFORMTYPE text
+    bool platform_query_fails = false;     // "platform = none"
+    int dpi = 96;
+    int screen_w = 240;
+    int screen_h = 320;
+    int taskbar = 26;
+    int menubar = 26; // height in pixels; < 0: no menu bar can be made
+    bool commctrl = true;
+    uint32_t start_tick = 0;
+    std::u16string exe = u"\\Program Files\\tapwatcher.exe";
+    std::vector<TakenCombo> taken;
+    bool running_instance = false;
+    std::vector<std::u16string> read_only; // device paths
+    int64_t disk_free = -1;                // bytes; < 0: unlimited
+    std::string root;                      // host folder holding the device's files
+};
+
+// The built-in Pocket PC profile: 240x320, 96 dpi, "PocketPC", 26-pixel taskbar
+// and menu bar, and the hardware buttons held by the shell.
+Profile BuiltinProfile();
+
+// Faults a test can provoke beyond what a profile says.
+struct Faults {
+    bool no_module_name = false;       // GetModuleFileNameW returns 0
+    bool register_class_fails = false; // RegisterClassW returns 0
+    bool create_main_window_fails = false; // CreateWindowExW of a top-level window returns NULL
+    bool client_rect_fails = false;    // GetClientRect fails
+    DWORD listview_ex_style = 0;       // extended styles a new list view reports
+    // RegisterHotKey fails (1409) when this returns true for the call.
+    std::function<bool(HWND hwnd, int id, UINT mods, UINT vk)> refuse_register;
+    // WriteFile fails (112) for the n-th write (1-based) when this returns true.
+    std::function<bool(int nth_write)> fail_write;
+};
+
+// One entry of the journal: a platform call or a message handled.
+struct JournalEntry {
+    std::string what;  // e.g. "RegisterHotKey", "SendMessageW", "WM_DESTROY"
+    HWND hwnd = nullptr;
+    int64_t a = 0, b = 0, c = 0, d = 0;
+    int64_t result = 0;
+    std::string ToString() const;
+};
+
+// A key event that reached the rest of the system (no hot key took it).
+struct SystemKey {
+    uint64_t time;   // device time, ms since boot
+    uint8_t vk;
+    bool down;
+    uint8_t mods;    // modifier set held then (MOD_ALT | MOD_CONTROL | MOD_SHIFT)
+    bool synthesized; // came from keybd_event
+};
+
+struct MessageBoxRecord {
+    uint64_t time;
+    HWND owner;
+    std::u16string text;
+    std::u16string caption;
+    UINT type;
+};
+
+enum class WindowKind { App, ListView, MenuBar, Foreign };
+
+struct Window {
+    HWND handle = nullptr;
+    int pid = 0;
+    WindowKind kind = WindowKind::App;
+    std::u16string cls;
+    std::u16string title;
+    WNDPROC proc = nullptr; // App windows
+    HWND parent = nullptr;
+    HWND owner = nullptr; // the menu bar's owner window
+    DWORD style = 0;
+    DWORD exstyle = 0;
+    int child_id = 0;
+    HINSTANCE instance = nullptr;
+    RECT rect{}; // top-level: screen; child: parent's client coordinates
+    bool alive = true;
+    bool destroying = false;
+    std::unique_ptr<ListView> listview;
+    std::unique_ptr<MenuBar> menubar;
+    Window();
+    ~Window();
+};
+
+struct Timer {
+    HWND hwnd;
+    UINT_PTR id;
+    uint32_t period;
+    uint64_t due;
+    uint64_t ordinal; // arm order, breaks ties between equal due times
+};
+
+struct HotKey {
+    HWND owner;
+    int id;
+    UINT mods; // as registered, MOD_KEYUP included
+    UINT vk;
+};
+
+// Open-addressing map from (owner, id) to a value other than 0, with no
+// allocation per insert or erase (the tool unregisters and registers again on
+// every key it passes through).
+class HotKeyIndex {
+  public:
+    uint32_t Get(HWND owner, int id) const; // 0 when absent
+    void Set(HWND owner, int id, uint32_t value);
+    void Erase(HWND owner, int id);
+
+  private:
+    struct Slot {
+        HWND owner;
+        int id;
+        uint32_t value; // 0: free
+    };
+    size_t Home(HWND owner, int id) const;
+    void Grow();
+    std::vector<Slot> slots_; // size 0 or a power of two, at most half full
+    size_t used_ = 0;
+};
+
+// What drives the device when the tool waits for input: a script, a scenario
+// file or the terminal.
+class Driver {
+  public:
+    enum class Next {
+        Step, // a step is due at `at`
+        None, // nothing before the next timer (only when a timer is pending)
+        End,  // no more input will come; it ended at `at`
+    };
+    virtual ~Driver() = default;
+    // The device is idle at dev.Now(); `timer_due` is when its earliest timer
+    // falls due (UINT64_MAX when none).
+    virtual Next Poll(class Device& dev, uint64_t timer_due, uint64_t& at) = 0;
+    // Run the step that is due now; the device's clock stands at its time.
+    virtual void Step(class Device& dev) = 0;
+};
+
+// Raised when the tool can make no progress: input has ended, the shell's
+// close request was handled, and the tool neither quits nor has timers.
+struct Stalled : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class Device {
+  public:
+    explicit Device(Profile profile);
+    ~Device();
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+
+    // The device that platform calls go to (the most recently made one that
+    // still exists).
+    static Device& Current() {
+        if (!current_) [[unlikely]]
+            NoDevice();
+        return *current_;
+    }
+    static Device* CurrentOrNull();
+
+    const Profile& profile() const { return profile_; }
+    Faults faults;
+
+    // --- clock ---
+    uint64_t Now() const { return now_; } // ms since boot
+    DWORD Tick() const { return (DWORD)(profile_.start_tick + now_); }
+    // Moves the clock forward without running anything (drivers use it).
+    void AdvanceTo(uint64_t t);
+
+    // --- processes ---
+    // Starts the tool's process: its windows, classes and registrations are
+    // its own; ends with EndProcess, which frees what is left of them.
+    HINSTANCE BeginProcess(const ModuleResources* resources);
+    void EndProcess(int exit_code);
+    int CurrentPid() const { return pid_; }
+    const ModuleResources* Resources() const { return resources_; }
+    std::optional<int> exit_code;
+
+    // --- input ---
+    void SetDriver(Driver* d) { driver_ = d; }
+    void KeyDown(uint8_t vk, bool synthesized = false);
+    void KeyUp(uint8_t vk, bool synthesized = false);
+    bool IsKeyDown(uint8_t vk) const { return keys_[vk]; }
+    uint8_t ModsHeld() const;
+    // Taps the menu-bar button with this caption; false when none shows it.
+    bool TapButton(std::u16string_view caption);
+    // The shell asks the tool's main window to close.
+    bool RequestClose();
+    // The tool's first top-level window still alive, or NULL.
+    HWND MainWindow() const;
+
+    // --- windows ---
+    Window* Find(HWND h);
+    const Window* Find(HWND h) const;
+    std::vector<Window*> Windows(); // alive, in creation order
+    HWND CreateForeignWindow(std::u16string cls, std::u16string title);
+    HWND ForegroundWindow() const { return foreground_; }
+    bool ForegroundLowBitSet() const { return foreground_low_bit_; }
+    HWND FocusWindow() const { return focus_; }
+
+    // --- hot keys ---
+    const std::vector<HotKey>& HotKeys() const { return hotkeys_; }
+    size_t HotKeysOf(HWND owner) const;
+    size_t HotKeysOfPid(int pid) const;
+
+    // --- timers ---
+    const std::vector<Timer>& Timers() const { return timers_; }
+    uint64_t NextTimerDue() const;
+
+    // --- records ---
+    bool journal_on = false;
+    std::vector<JournalEntry> journal;
+    // Inline so that a call costs one test while the journal is off.
+    void Journal(const char* what, int64_t a = 0, int64_t b = 0, int64_t c = 0, int64_t d = 0,
+                 int64_t result = 0) {
+        if (journal_on)
+            Record(what, nullptr, a, b, c, d, result);
+    }
+    void JournalWnd(const char* what, HWND h, int64_t a = 0, int64_t b = 0, int64_t c = 0,
+                    int64_t d = 0, int64_t result = 0) {
+        if (journal_on)
+            Record(what, h, a, b, c, d, result);
+    }
+    bool record_system_keys = true;
+    std::vector<SystemKey> system_keys;
+    std::vector<MessageBoxRecord> message_boxes;
+    std::function<void(const SystemKey&)> on_system_key;
+    std::function<void(const MessageBoxRecord&)> on_message_box;
+    std::function<void(const std::string& host_path)> on_file_written;
+
+    FileSystem& Files() { return *files_; }
+
+    DWORD last_error = 0;
+
+    // --- implementation of the platform calls (platform.cpp calls these) ---
+    HWND FindWindow(LPCWSTR cls, LPCWSTR title);
+    BOOL SetForeground(HWND h);
+    ATOM RegisterClass(const WNDCLASSW* wc);
+    HWND CreateWindowEx(DWORD exstyle, LPCWSTR cls, LPCWSTR title, DWORD style, int x, int y,
+                        int w, int h, HWND parent, HMENU menu, HINSTANCE inst, LPVOID param);
+    BOOL DestroyWindow(HWND h);
+    LRESULT Send(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+    BOOL Post(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+    BOOL GetMessage(LPMSG msg);
+    LRESULT Dispatch(const MSG* msg);
+    void PostQuit(int code);
+    LRESULT DefProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+    BOOL GetClientRect(HWND h, LPRECT rc);
+    BOOL GetWindowRect(HWND h, LPRECT rc);
+    BOOL MoveWindow(HWND h, int x, int y, int w, int hgt, BOOL repaint);
+    HWND SetFocus(HWND h);
+    BOOL ShowWindow(HWND h, int cmd);
+    BOOL RegisterHotKey(HWND h, int id, UINT mods, UINT vk);
+    BOOL UnregisterHotKey(HWND h, int id);
+    UINT_PTR SetTimer(HWND h, UINT_PTR id, UINT elapse);
+    BOOL KillTimer(HWND h, UINT_PTR id);
+    int MessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+    BOOL InitCommonControls(const INITCOMMONCONTROLSEX* icc);
+    BOOL CreateMenuBar(SHMENUBARINFO* mbi);
+    HWND FindMenuBar(HWND h);
+
+  private:
+    [[noreturn]] static void NoDevice();
+    void Record(const char* what, HWND h, int64_t a, int64_t b, int64_t c, int64_t d,
+                int64_t result);
+    Window* NewWindow();
+    void DestroyTree(Window& w);
+    void FreeWindowResources(HWND h);
+    void RemoveHotKey(size_t i);
+    void Deliver(uint8_t vk, bool down, bool synthesized);
+    bool MakeTimerMessage(LPMSG msg, uint64_t upto);
+
+    Profile profile_;
+    uint64_t now_ = 0;
+    int pid_ = 0;
+    int next_pid_ = 1;
+    const ModuleResources* resources_ = nullptr;
+    Driver* driver_ = nullptr;
+    bool input_ended_ = false;
+    uint64_t input_end_at_ = 0;
+    bool close_sent_ = false;
+    int idle_after_close_ = 0;
+
+    std::vector<std::unique_ptr<Window>> windows_; // index = handle slot
+    struct Class {
+        std::u16string name;
+        WNDCLASSW wc;
+        int pid;
+    };
+    std::vector<Class> classes_;
+    bool listview_class_ = false;
+
+    std::deque<MSG> queue_;
+    bool quit_ = false;
+    int quit_code_ = 0;
+
+    std::vector<Timer> timers_;
+    uint64_t timer_ordinal_ = 0;
+
+    std::vector<HotKey> hotkeys_;
+    // Combination (mods & 0xF, vk) -> index + 1 into hotkeys_; 0 when free.
+    std::vector<uint32_t> combo_index_;
+    // (owner, id) -> index + 1 into hotkeys_: a release, a re-registration and
+    // an unregistration find their hot key without scanning the whole table.
+    HotKeyIndex owner_id_index_;
+    // Index into hotkeys_ of the hot key (owner, id), or SIZE_MAX.
+    size_t FindHotKey(HWND owner, int id) const;
+    // The hot key (index + 1) that took the last press of each key.
+    uint32_t taken_by_[256] = {};
+    HotKey taken_key_[256] = {};
+    bool keys_[256] = {};
+
+    HWND foreground_ = nullptr;
+    bool foreground_low_bit_ = false;
+    HWND focus_ = nullptr;
+
+    std::unique_ptr<FileSystem> files_;
+    static Device* current_;
+};
+
+// Handle values: even numbers from 0x10000, so that "handle | 1" is a
+// different value that still names the same window (the Windows CE idiom).
+inline HWND HandleFromSlot(size_t slot) { return (HWND)(uintptr_t)(0x10000 + 4 * slot); }
+
+std::string Narrow(std::u16string_view s); // device text to UTF-8 for printing
+std::u16string Widen(std::string_view s);  // ASCII/UTF-8 to device text
+
+} // namespace sim

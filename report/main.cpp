@@ -1,9 +1,0 @@
-// tapwatcher-report: reads a data file saved by the tool and reports what it means.
-#include "report/cli.h"
-
-#include <iostream>
-
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    return report::runReport(args, std::cout, std::cerr);
-}

@@ -1,4 +1,0 @@
-// main.cpp - tapwatcher-sim: runs Tapwatcher on a simulated Windows CE device.
-#include "runner/run.h"
-
-int main(int argc, char** argv) { return runner::Main(argc, argv); }

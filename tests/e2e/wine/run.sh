@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# run.sh - builds tapwatcher.exe with MinGW-w64 and runs it end to end under
+# Wine: the driver (tests/e2e/wine/driver.cpp) starts it as Wtapwatcher.exe, types
+# Ctrl+A at it, ends it and checks its data file. Exit status 0 on a pass.
+#
+# Installs nothing. Needs g++-mingw-w64-x86-64, wine64, xvfb (xvfb-run) and
+# cmake. Every step is bounded by `timeout`, so a hung Wine fails the run.
+#
+# Environment:
+#   TAPWATCHER_WIN32_BUILD  build folder (default: <repo>/build-win32)
+#   WINE, WINESERVER        (default: /usr/lib/wine/wine64, /usr/lib/wine/wineserver)
+#   KEEP=1                  keep the staging folder and Wine prefix, and say where
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
+BUILD=${TAPWATCHER_WIN32_BUILD:-$ROOT/build-win32}
+WINE=${WINE:-/usr/lib/wine/wine64}
+WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
+
+missing=()
+command -v cmake >/dev/null || missing+=(cmake)
+command -v x86_64-w64-mingw32-g++ >/dev/null || missing+=(g++-mingw-w64-x86-64)
+[ -x "$WINE" ] || missing+=("wine64 ($WINE)")
+[ -x "$WINESERVER" ] || missing+=("wineserver ($WINESERVER)")
+command -v xvfb-run >/dev/null || missing+=(xvfb)
+command -v timeout >/dev/null || missing+=(timeout)
+if [ ${#missing[@]} -ne 0 ]; then
+    echo "run.sh: missing: ${missing[*]}" >&2
+    exit 2
+fi
+
+echo "== building tapwatcher.exe (MinGW-w64) in $BUILD"
+timeout 600 cmake -S "$ROOT/ports/win32" -B "$BUILD" \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" >/dev/null
+timeout 600 cmake --build "$BUILD" -j "$(nproc)"
+
+STAGE=$(mktemp -d /tmp/tapwatcher-wine-stage.XXXXXX)
+PREFIX=$(mktemp -d /tmp/tapwatcher-wine-prefix.XXXXXX)
+export WINEPREFIX=$PREFIX
+export WINEDEBUG=-all
+export WINEARCH=win64
+# No Mono or Gecko download prompts in a fresh prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+cleanup() {
+    timeout 20 "$WINESERVER" -k >/dev/null 2>&1 || true
+    if [ "${KEEP:-0}" = 1 ]; then
+        echo "kept: stage $STAGE, prefix $PREFIX"
+    else
+        rm -rf "$STAGE" "$PREFIX"
+    fi
+}
+trap cleanup EXIT
+
+# The tool under its save-on-exit name, and the driver beside it.
+cp "$BUILD/tapwatcher.exe" "$STAGE/Wtapwatcher.exe"
+cp "$BUILD/tapwatcher-e2e.exe" "$STAGE/tapwatcher-e2e.exe"
+
+echo "== running under Wine ($("$WINE" --version 2>/dev/null || echo unknown)), prefix $PREFIX"
+set +e
+timeout -k 15 420 xvfb-run -a -s "-screen 0 1024x768x24" \
+    env WINE="$WINE" WINESERVER="$WINESERVER" STAGE="$STAGE" bash -c '
+        timeout -k 10 240 "$WINE" wineboot --init >/dev/null 2>&1 ||
+            { echo "run.sh: wineboot failed or timed out" >&2; exit 4; }
+        timeout -k 10 170 "$WINE" "$STAGE/tapwatcher-e2e.exe"
+        rc=$?
+        timeout 20 "$WINESERVER" -k >/dev/null 2>&1
+        exit $rc'
+rc=$?
+set -e
+
+case $rc in
+0) echo "== Wine end-to-end run passed" ;;
+124 | 137) echo "== Wine end-to-end run timed out" >&2 ;;
+*) echo "== Wine end-to-end run failed (status $rc)" >&2 ;;
+esac
+exit $rc

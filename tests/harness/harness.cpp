@@ -1,0 +1,173 @@
+// harness.cpp - helpers for running the tool on a simulated device in tests.
+#include "tests/harness/harness.h"
+
+#include "device/files.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace testing_support {
+
+TempDir::TempDir() {
+    char tmpl[] = "/tmp/tapwatcher-test-XXXXXX";
+    char* p = mkdtemp(tmpl);
+    path = p ? p : "/tmp";
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    if (path.rfind("/tmp/tapwatcher-test-", 0) == 0)
+        std::filesystem::remove_all(path, ec);
+}
+
+sim::Profile QuietProfile(const std::string& root) {
+    sim::Profile p = sim::BuiltinProfile();
+    p.taken.clear();
+    p.root = root;
+    return p;
+}
+
+sim::Window* ToolList(sim::Device& dev) {
+    for (sim::Window* w : dev.Windows())
+        if (w->kind == sim::WindowKind::ListView && w->pid == dev.CurrentPid())
+            return w;
+    return nullptr;
+}
+
+std::vector<Row> Rows(sim::Device& dev) {
+    std::vector<Row> rows;
+    sim::Window* w = ToolList(dev);
+    if (!w || !w->listview)
+        return rows;
+    for (int r = 0; r < w->listview->Count(); ++r) {
+        Row row;
+        for (int c = 0; c < 6; ++c)
+            row[c] = sim::Narrow(w->listview->Cell(r, c));
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::string RowText(const Row& r) {
+    std::string s;
+    for (int c = 0; c < 6; ++c)
+        s += (c ? "|" : "") + r[c];
+    return s;
+}
+
+std::vector<sim::JournalEntry> Calls(const sim::Device& dev, const std::string& what) {
+    std::vector<sim::JournalEntry> out;
+    for (const sim::JournalEntry& e : dev.journal)
+        if (e.what == what)
+            out.push_back(e);
+    return out;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+} // namespace testing_support
+
+namespace testing_support {
+
+std::vector<sim::JournalEntry> Filter(const sim::Device& dev, const std::vector<std::string>& names,
+                                      size_t from) {
+    std::vector<sim::JournalEntry> out;
+    for (size_t i = from; i < dev.journal.size(); ++i)
+        for (const std::string& n : names)
+            if (dev.journal[i].what == n) {
+                out.push_back(dev.journal[i]);
+                break;
+            }
+    return out;
+}
+
+static std::string Show(const Expected& e) {
+    std::string s = e.what + "(";
+    for (size_t i = 0; i < e.args.size(); ++i)
+        s += (i ? ", " : "") + std::to_string(e.args[i]);
+    return s + ")";
+}
+
+static bool Matches(const sim::JournalEntry& g, const Expected& e) {
+    if (g.what != e.what)
+        return false;
+    const int64_t got[4] = {g.a, g.b, g.c, g.d};
+    for (size_t i = 0; i < e.args.size() && i < 4; ++i)
+        if (got[i] != e.args[i])
+            return false;
+    return true;
+}
+
+::testing::AssertionResult SameSequence(const std::vector<sim::JournalEntry>& got,
+                                        const std::vector<Expected>& want) {
+    size_t n = std::max(got.size(), want.size());
+    for (size_t i = 0; i < n; ++i) {
+        if (i < got.size() && i < want.size() && Matches(got[i], want[i]))
+            continue;
+        std::ostringstream msg;
+        msg << "sequences differ at entry " << i << "\n  expected:\n";
+        for (size_t j = 0; j < want.size(); ++j)
+            msg << (j == i ? "  > " : "    ") << Show(want[j]) << "\n";
+        msg << "  got:\n";
+        for (size_t j = 0; j < got.size(); ++j)
+            msg << (j == i ? "  > " : "    ") << got[j].ToString() << "\n";
+        return ::testing::AssertionFailure() << msg.str();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+} // namespace testing_support
+
+#include <set>
+
+namespace testing_support {
+
+Tool::Tool(const std::function<void(sim::Profile&)>& tweak) {
+    profile = QuietProfile(tmp.path);
+    if (tweak)
+        tweak(profile);
+    dev = std::make_unique<sim::Device>(profile);
+    dev->journal_on = true;
+    // The executable runs from its folder, so that folder exists.
+    size_t slash = profile.exe.rfind(u'\\');
+    if (slash != std::u16string::npos && slash > 0)
+        dev->Files().MakeFolder(profile.exe.substr(0, slash));
+}
+
+int Tool::Run() {
+    code = host::RunTool(*dev, &script);
+    return code;
+}
+
+std::string Tool::Host(const std::string& device_path) const {
+    return dev ? const_cast<sim::Device&>(*dev).Files().HostPath(sim::Widen(device_path)) : "";
+}
+
+HWND MainFromJournal(const sim::Device& dev) {
+    for (const sim::JournalEntry& e : dev.journal)
+        if (e.what == "CreateWindowExW" && e.d == 0)
+            return e.hwnd;
+    return nullptr;
+}
+
+std::vector<int> HeldIds(const sim::Device& dev, HWND owner) {
+    std::set<int> held;
+    for (const sim::JournalEntry& e : dev.journal) {
+        if (e.hwnd != owner || !e.result)
+            continue;
+        if (e.what == "RegisterHotKey")
+            held.insert((int)e.a);
+        else if (e.what == "UnregisterHotKey")
+            held.erase((int)e.a);
+    }
+    return {held.begin(), held.end()};
+}
+
+} // namespace testing_support

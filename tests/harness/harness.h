@@ -1,0 +1,95 @@
+// harness.h - running the tool on a simulated device from a test.
+#pragma once
+
+#include "tool/tapwatcher.h"
+#include "cli/sim/launch.h"
+#include "device/device.h"
+#include "device/listview.h"
+#include "tests/harness/script.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+using Row = std::array<std::string, 6>;
+
+// A temporary host folder, removed with everything in it at the end.
+struct TempDir {
+    std::string path;
+    TempDir();
+    ~TempDir();
+};
+
+// A profile with nothing taken by the shell (the built-in one holds the
+// hardware buttons) and a temporary device root.
+sim::Profile QuietProfile(const std::string& root);
+
+// The tool's list view on the device (NULL when there is none).
+sim::Window* ToolList(sim::Device& dev);
+// Its rows, cells as UTF-8 text.
+std::vector<Row> Rows(sim::Device& dev);
+std::string RowText(const Row& r); // "tick|41|D||C|" form for messages
+
+// The journal entries with this name, in order.
+std::vector<sim::JournalEntry> Calls(const sim::Device& dev, const std::string& what);
+
+// Reads a host file whole ("" when missing).
+std::string ReadFile(const std::string& path);
+
+// Key codes of a few keys.
+constexpr uint8_t kShift = 0x10, kCtrl = 0x11, kAlt = 0x12, kA = 0x41;
+
+} // namespace testing_support
+
+namespace testing_support {
+
+// One expected call of a sequence: its name and the arguments to compare
+// (fewer arguments compare fewer fields).
+struct Expected {
+    std::string what;
+    std::vector<int64_t> args;
+};
+
+// The journal entries whose names appear in `names`, in order, starting at
+// entry `from`.
+std::vector<sim::JournalEntry> Filter(const sim::Device& dev, const std::vector<std::string>& names,
+                                      size_t from = 0);
+
+// Compares a call sequence with the expected one, Wine-style: on a mismatch
+// the message names the first divergence and lists both sequences.
+::testing::AssertionResult SameSequence(const std::vector<sim::JournalEntry>& got,
+                                        const std::vector<Expected>& want);
+
+} // namespace testing_support
+
+namespace testing_support {
+
+// A device made from a profile (nothing taken by the shell unless a test
+// says so), the journal on, and a script to drive the tool.
+struct Tool {
+    TempDir tmp;
+    sim::Profile profile;
+    std::unique_ptr<sim::Device> dev;
+    sim::Script script;
+    int code = -1;
+
+    explicit Tool(const std::function<void(sim::Profile&)>& tweak = {});
+    // Runs the tool's WinMain from start to exit with the script.
+    int Run();
+    // Host path of a device path under this device's root.
+    std::string Host(const std::string& device_path) const;
+};
+
+// The combinations the tool's main window still held when it quit: every
+// successful registration by `owner` not matched by a successful release.
+std::vector<int> HeldIds(const sim::Device& dev, HWND owner);
+// The tool's main window, as the journal saw it created.
+HWND MainFromJournal(const sim::Device& dev);
+
+} // namespace testing_support

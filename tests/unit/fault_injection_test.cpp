@@ -1,0 +1,238 @@
+// Faults the device can provoke that no other suite covers: what the tool
+// does with each, checked on its outcomes (rows, the data file, messages, the
+// hot keys it holds, its exit code). docs/fault-matrix.md maps every failure
+// to the test that proves it.
+#include "tests/harness/harness.h"
+
+#include <filesystem>
+#include <set>
+
+using namespace testing_support;
+
+namespace {
+
+const std::string kHeader = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r\n";
+const char16_t* kSaveExe = u"\\Program Files\\Wtapwatcher.exe";
+const char* kDataFile = "\\Program Files\\tapwatcherdata.txt";
+
+std::vector<std::string> Boxes(const sim::Device& d) {
+    std::vector<std::string> out;
+    for (const sim::MessageBoxRecord& m : d.message_boxes)
+        out.push_back(sim::Narrow(m.text));
+    return out;
+}
+
+// Identifiers the main window held when its shutdown posted the quit
+// message: the tool's own releases, before the device frees what is left.
+std::vector<int64_t> HeldAtQuit(const sim::Device& d) {
+    HWND main = MainFromJournal(d);
+    std::set<int64_t> held;
+    for (const sim::JournalEntry& e : d.journal) {
+        if (e.what == "PostQuitMessage")
+            return {held.begin(), held.end()};
+        if (e.hwnd != main || !e.result)
+            continue;
+        if (e.what == "RegisterHotKey")
+            held.insert(e.a);
+        else if (e.what == "UnregisterHotKey")
+            held.erase(e.a);
+    }
+    return {-1}; // never quit
+}
+
+std::vector<std::string> Lines(const std::string& file) {
+    std::vector<std::string> out;
+    size_t at = 0;
+    while (at < file.size()) {
+        size_t end = file.find("\r\n", at);
+        if (end == std::string::npos) {
+            out.push_back(file.substr(at) + "<no CR LF>");
+            break;
+        }
+        out.push_back(file.substr(at, end - at));
+        at = end + 2;
+    }
+    return out;
+}
+
+} // namespace
+
+// With no list view the log is empty everywhere: a save-on-exit name writes
+// the header alone and says nothing, and capture and shutdown go on.
+TEST(Faults, NoListViewSavesAnEmptyLog) {
+    Tool t([](sim::Profile& p) {
+        p.commctrl = false;
+        p.exe = kSaveExe;
+    });
+    t.script.Wait(5).Type({kCtrl, kA}).Wait(4000);
+    ASSERT_EQ(t.Run(), 0);
+    EXPECT_EQ(ReadFile(t.Host(kDataFile)), kHeader);
+    EXPECT_TRUE(t.dev->message_boxes.empty());
+    EXPECT_TRUE(HeldAtQuit(*t.dev).empty());
+}
+
+// The executable's folder is gone: the data file cannot be created, the
+// message carries the platform's code (path not found), and the shutdown
+// still ends with every hot key given back and exit code 0.
+TEST(Faults, DataFileFolderMissing) {
+    Tool t([](sim::Profile& p) { p.exe = u"\\Gone\\Wtapwatcher.exe"; });
+    std::filesystem::remove_all(t.tmp.path + "/Gone");
+    t.script.Wait(5).Press(kA).Release(kA);
+    ASSERT_EQ(t.Run(), 0);
+    EXPECT_EQ(Boxes(*t.dev), std::vector<std::string>{"Can't open file.(3)"});
+    EXPECT_FALSE(std::filesystem::exists(t.tmp.path + "/Gone"));
+    EXPECT_TRUE(HeldAtQuit(*t.dev).empty());
+    EXPECT_EQ(Calls(*t.dev, "PostQuitMessage").size(), 1u);
+}
+
+// A row write that fails does not stop the rows after it: the file holds
+// every other line, and one message is shown, after the last row's write.
+TEST(Faults, FailedRowWriteKeepsTheRest) {
+    Tool t([](sim::Profile& p) { p.exe = kSaveExe; });
+    int result = -1;
+    std::vector<Row> rows;
+    std::vector<std::string> boxes, lines;
+    t.script.Wait(5).Type({0x42}).Type({0x43}).Check([&](sim::Device& d) {
+        rows = Rows(d);
+        d.faults.fail_write = [](int nth) { return nth == 3; }; // the second row
+        result = SaveLogFile();
+        d.faults.fail_write = nullptr; // the shutdown's own save succeeds
+        boxes = Boxes(d);
+        lines = Lines(ReadFile(t.Host(kDataFile)));
+    });
+    ASSERT_EQ(t.Run(), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(boxes, std::vector<std::string>{"Save file error.(112)"});
+    ASSERT_EQ(rows.size(), 4u);
+    std::vector<std::string> want = {kHeader.substr(0, kHeader.size() - 2)};
+    for (size_t r = 0; r < rows.size(); ++r)
+        if (r != 1)
+            want.push_back(rows[r][0] + "\t" + rows[r][1] + "\t" + rows[r][2] + "\t\t\t");
+    EXPECT_EQ(lines, want);
+    // All five writes were made before the message.
+    auto seq = Filter(*t.dev, {"WriteFile", "MessageBoxW"});
+    ASSERT_GE(seq.size(), 6u);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(seq[i].what, "WriteFile") << i;
+    EXPECT_EQ(seq[5].what, "MessageBoxW");
+}
+
+// Every failed registration in the sweep is listed, whatever refused it; a
+// device where everything is taken yields 2048 rows in order, captures
+// nothing, and every key reaches the system untouched.
+TEST(Faults, RegistrationsRefused) {
+    {
+        Tool t;
+        t.dev->faults.refuse_register = [](HWND, int id, UINT, UINT) { return id == 0x141; };
+        std::vector<Row> rows;
+        t.script.Wait(2).Check([&](sim::Device& d) { rows = Rows(d); });
+        ASSERT_EQ(t.Run(), 0);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(RowText(rows[0]), "1|41|F|||A");
+    }
+    {
+        Tool t([](sim::Profile& p) {
+            for (int vk = 0; vk < 256; ++vk)
+                for (uint8_t m = 0; m < 8; ++m)
+                    p.taken.push_back({(uint8_t)vk, m});
+        });
+        std::vector<Row> rows;
+        t.script.Wait(2).Type({kCtrl, kA}).Wait(3000).Check([&](sim::Device& d) { rows = Rows(d); });
+        ASSERT_EQ(t.Run(), 0);
+        ASSERT_EQ(rows.size(), 2048u + 1);
+        for (int i = 0; i < 2048; ++i) {
+            char vk[8];
+            snprintf(vk, sizeof vk, "%02X", i / 8);
+            int m = i % 8;
+            Row want = {"1", vk, "F", (m & MOD_SHIFT) ? "S" : "", (m & MOD_CONTROL) ? "C" : "",
+                        (m & MOD_ALT) ? "A" : ""};
+            ASSERT_EQ(rows[i], want) << "row " << i;
+        }
+        EXPECT_EQ(RowText(rows[2048]), "3001|||||") << "the sweep's quiet mark; no key was captured";
+        // The shell's hot keys took the presses; nothing was synthesised.
+        EXPECT_TRUE(Calls(*t.dev, "keybd_event").empty());
+        EXPECT_TRUE(HeldAtQuit(*t.dev).empty());
+    }
+}
+
+// Another program posts the release of a combination the shell holds: the
+// row is logged, the tool's unregister and re-register both fail, and the
+// shell keeps its combination.
+TEST(Faults, ReleasePostedForAShellCombination) {
+    Tool t([](sim::Profile& p) { p.taken = {{0xC1, 0}}; });
+    size_t mark = 0;
+    std::vector<Row> rows;
+    t.script.Wait(5).Check([&](sim::Device& d) {
+        mark = d.journal.size();
+        PostMessageW(d.MainWindow(), WM_HOTKEY, 0xC1, MAKELPARAM(MOD_KEYUP, 0xC1));
+    });
+    t.script.Check([&](sim::Device& d) {
+        rows = Rows(d);
+        bool shell_holds = false;
+        for (const sim::HotKey& k : d.HotKeys())
+            shell_holds = shell_holds || (k.vk == 0xC1 && (k.mods & 7) == 0 && k.owner != d.MainWindow());
+        EXPECT_TRUE(shell_holds);
+    });
+    ASSERT_EQ(t.Run(), 0);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(RowText(rows[1]), "5|C1|U|||");
+    auto calls = Filter(*t.dev, {"UnregisterHotKey", "RegisterHotKey"}, mark);
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[0].what, "UnregisterHotKey");
+    EXPECT_EQ(calls[0].result, FALSE);
+    EXPECT_EQ(calls[1].what, "RegisterHotKey");
+    EXPECT_EQ(calls[1].result, FALSE);
+    // The shell's hot key took the synthesised press; its release, which
+    // that hot key does not ask for, reached the system.
+    ASSERT_EQ(t.dev->system_keys.size(), 1u);
+    EXPECT_EQ(t.dev->system_keys[0].vk, 0xC1);
+    EXPECT_FALSE(t.dev->system_keys[0].down);
+    EXPECT_TRUE(HeldAtQuit(*t.dev).empty());
+}
+
+// A quiet-mark timer message that arrives when the timer is not armed: the
+// failed KillTimer is ignored and the mark is added all the same.
+TEST(Faults, QuietTimerMessageWithoutItsTimer) {
+    Tool t;
+    std::vector<Row> rows;
+    t.script.Check([&](sim::Device& d) { PostMessageW(d.MainWindow(), WM_TIMER, 1, 0); });
+    t.script.Wait(1).Check([&](sim::Device& d) { rows = Rows(d); });
+    ASSERT_EQ(t.Run(), 0);
+    auto kills = Calls(*t.dev, "KillTimer");
+    ASSERT_GE(kills.size(), 1u);
+    EXPECT_EQ(kills[0].a, 1);
+    EXPECT_EQ(kills[0].result, FALSE);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(RowText(rows[0]), "0|||||");
+}
+
+// GetClientRect fails on a later resize: the zeroed rectangle is used, so
+// the list view gets width 0 and the height 0 less the menu bar.
+TEST(Faults, ClientRectFailsOnResize) {
+    Tool t;
+    RECT rc{-1, -1, -1, -1};
+    t.script.Wait(5).Check([&](sim::Device& d) {
+        d.faults.client_rect_fails = true;
+        SendMessageW(d.MainWindow(), WM_SIZE, 0, MAKELPARAM(240, 294));
+        rc = ToolList(d)->rect;
+        d.faults.client_rect_fails = false;
+    });
+    ASSERT_EQ(t.Run(), 0);
+    EXPECT_EQ(rc.left, 0);
+    EXPECT_EQ(rc.top, 0);
+    EXPECT_EQ(rc.right, 0);
+    EXPECT_EQ(rc.bottom, -26);
+}
+
+// No module name at shutdown under a save-on-exit name: no file is opened,
+// nothing is shown, and the rest of the shutdown runs in order.
+TEST(Faults, NoModuleNameAtShutdown) {
+    Tool t([](sim::Profile& p) { p.exe = kSaveExe; });
+    t.script.Wait(5).Press(kA).Release(kA).Check(
+        [&](sim::Device& d) { d.faults.no_module_name = true; });
+    ASSERT_EQ(t.Run(), 0);
+    EXPECT_TRUE(Calls(*t.dev, "CreateFileW").empty());
+    EXPECT_TRUE(t.dev->message_boxes.empty());
+    EXPECT_TRUE(HeldAtQuit(*t.dev).empty());
+    EXPECT_EQ(Calls(*t.dev, "PostQuitMessage").size(), 1u);
+}

@@ -1,0 +1,258 @@
+// Device files: what the data-file writer meets on a device - replacing a file,
+// a read-only file, missing folders, long and bad names, a full disk, sharing.
+#include "platform/platform.h"
+#include "device/device.h"
+#include "device/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const DWORD kPoison = 0xDEADBEEF;
+const WCHAR* kData = u"\\Program Files\\tapwatcherdata.txt";
+
+// A device booted over a fresh temporary host root holding "Program Files".
+class DeviceFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tw-files-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        top_ = tmpl;
+        root_ = top_ + "/root";
+        data_ = root_ + "/Program Files/tapwatcherdata.txt";
+        fs::create_directories(root_ + "/Program Files");
+    }
+    void TearDown() override {
+        dev_.reset();
+        fs::remove_all(top_);
+    }
+    // Boots the device; call once per test, after setting up host files.
+    sim::Device& Boot(std::vector<std::u16string> read_only = {}, int64_t disk_free = -1) {
+        sim::Profile p;
+        p.root = root_;
+        p.read_only = std::move(read_only);
+        p.disk_free = disk_free;
+        dev_ = std::make_unique<sim::Device>(p);
+        dev_->on_file_written = [this](const std::string& path) { announced_.push_back(path); };
+        return *dev_;
+    }
+    std::string Host(const std::string& rel) const { return root_ + "/" + rel; }
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    static void Put(const std::string& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    // Opens for read and write, sharing read, as the tool's writer does.
+    static HANDLE Open(const WCHAR* path, DWORD disposition = CREATE_ALWAYS,
+                       DWORD access = GENERIC_READ | GENERIC_WRITE, DWORD share = FILE_SHARE_READ) {
+        return CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    }
+    static BOOL Write(HANDLE h, const std::string& s, DWORD* written = nullptr) {
+        DWORD dummy;
+        return WriteFile(h, s.data(), (DWORD)s.size(), written ? written : &dummy, nullptr);
+    }
+    // Tries to open `path` and returns the error code it fails with (0: it opened).
+    DWORD OpenError(const WCHAR* path, DWORD disposition = CREATE_ALWAYS) {
+        dev_->last_error = kPoison;
+        HANDLE h = Open(path, disposition);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+            return 0;
+        }
+        return dev_->last_error;
+    }
+
+    std::string top_, root_, data_; // data_: the data file's host path
+    std::unique_ptr<sim::Device> dev_;
+    std::vector<std::string> announced_;
+};
+
+TEST_F(DeviceFiles, CreateAlwaysReplacesAndSuccessLeavesLastError) {
+    sim::Device& dev = Boot();
+    // A new file: every call succeeds and the last error stays as it was.
+    dev.last_error = kPoison;
+    HANDLE h = Open(kData);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_NE(h, nullptr);
+    DWORD written = 0;
+    EXPECT_TRUE(Write(h, "SysTime\r\n", &written));
+    EXPECT_EQ(written, 9u);
+    EXPECT_TRUE(announced_.empty()) << "announced before the handle was closed";
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(dev.last_error, kPoison);
+    ASSERT_EQ(announced_.size(), 1u);
+    EXPECT_EQ(announced_[0], data_);
+
+    // A longer file is replaced completely; Windows reports 183 on success.
+    Put(data_, std::string(500, 'x'));
+    h = Open(kData);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(dev.last_error, (DWORD)ERROR_ALREADY_EXISTS);
+    EXPECT_TRUE(Write(h, "new\r\n"));
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(Read(data_), "new\r\n");
+
+    // Device names are not case-sensitive: another spelling finds the same file.
+    h = Open(u"\\PROGRAM FILES\\TapWatcherData.TXT", OPEN_EXISTING);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(Write(h, "N"));
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(Read(data_), "New\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(Host("Program Files")), {}), 1);
+}
+
+TEST_F(DeviceFiles, ReadOnlyFileIsRefusedAndKept) {
+    Put(data_, "keep me");
+    sim::Device& dev = Boot({u"\\program files\\TAPWATCHERDATA.TXT", u"\\new.txt"});
+
+    EXPECT_EQ(OpenError(kData), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_EQ(OpenError(kData, OPEN_EXISTING), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Read(data_), "keep me");
+    // Reading it is allowed.
+    HANDLE h = Open(kData, OPEN_EXISTING, GENERIC_READ);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    dev.last_error = kPoison;
+    EXPECT_FALSE(Write(h, "x"));
+    EXPECT_EQ(dev.last_error, (DWORD)ERROR_ACCESS_DENIED);
+    CloseHandle(h);
+
+    // A listed path that does not exist yet can be made, and is read-only after.
+    EXPECT_EQ(OpenError(u"\\new.txt"), 0u);
+    EXPECT_EQ(OpenError(u"\\new.txt"), (DWORD)ERROR_ACCESS_DENIED);
+}
+
+TEST_F(DeviceFiles, BadPathsNeverReachTheHost) {
+    Put(Host("afile"), "");
+    Boot();
+    EXPECT_EQ(OpenError(u"\\No Such Folder\\tapwatcherdata.txt"), (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(OpenError(u"\\afile\\x.txt"), (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(OpenError(u"tapwatcherdata.txt"), (DWORD)ERROR_INVALID_NAME);
+    EXPECT_EQ(OpenError(u"\\Program Files\\..\\..\\escaped.txt"), (DWORD)ERROR_INVALID_NAME);
+    EXPECT_EQ(OpenError(u"\\Program Files\\a?b"), (DWORD)ERROR_INVALID_NAME);
+    EXPECT_EQ(OpenError(u"\\Program Files\\a\tb"), (DWORD)ERROR_INVALID_NAME);
+    EXPECT_EQ(OpenError(u"\\Program Files\\", CREATE_ALWAYS), (DWORD)ERROR_INVALID_NAME);
+    EXPECT_EQ(OpenError(u"\\Program Files", CREATE_ALWAYS), (DWORD)ERROR_ACCESS_DENIED);
+
+    // MAX_PATH counts the NUL: 259 units open, 260 do not.
+    std::u16string dir = u"\\Program Files\\";
+    std::u16string fits = dir + std::u16string(259 - dir.size(), u'n');
+    EXPECT_EQ(OpenError(fits.c_str()), 0u);
+    std::u16string too_long = fits + u"n";
+    EXPECT_EQ(OpenError(too_long.c_str()), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+
+    EXPECT_FALSE(fs::exists(top_ + "/escaped.txt"));
+    EXPECT_FALSE(fs::exists(root_ + "/escaped.txt"));
+}
+
+TEST_F(DeviceFiles, FullDiskWritesNothingAndTruncationFreesSpace) {
+    sim::Device& dev = Boot({}, 40);
+    const std::string header = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r\n"; // 31 bytes
+    HANDLE h = Open(kData);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(Write(h, header));
+    EXPECT_EQ(dev.Files().DiskFree(), 9);
+
+    DWORD written = 77;
+    dev.last_error = kPoison;
+    EXPECT_FALSE(Write(h, "0123456789", &written));
+    EXPECT_EQ(dev.last_error, (DWORD)ERROR_DISK_FULL);
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(Read(data_), header) << "partial write";
+    EXPECT_TRUE(Write(h, "123456789")); // exactly what is left
+    EXPECT_EQ(dev.Files().DiskFree(), 0);
+    EXPECT_TRUE(CloseHandle(h));
+
+    // Replacing the file gives its 40 bytes back.
+    h = Open(kData);
+    EXPECT_EQ(dev.Files().DiskFree(), 40);
+    CloseHandle(h);
+}
+
+TEST_F(DeviceFiles, InjectedWriteFailureHitsOnlyThatWrite) {
+    sim::Device& dev = Boot();
+    dev.faults.fail_write = [](int nth) { return nth == 1; };
+    HANDLE h = Open(kData);
+    dev.last_error = kPoison;
+    EXPECT_FALSE(Write(h, "header\r\n"));
+    EXPECT_EQ(dev.last_error, (DWORD)ERROR_DISK_FULL);
+    EXPECT_TRUE(Write(h, "row\r\n"));
+    CloseHandle(h);
+    EXPECT_EQ(Read(data_), "row\r\n");
+}
+
+TEST_F(DeviceFiles, SharingAndHandles) {
+    sim::Device& dev = Boot();
+    Put(data_, "first");
+    HANDLE a = Open(kData, OPEN_EXISTING);
+    ASSERT_NE(a, INVALID_HANDLE_VALUE);
+    // A second writer is refused, and the file is not truncated by the attempt.
+    EXPECT_EQ(OpenError(kData), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(OpenError(u"\\program files\\tapwatcherdata.txt"), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(Read(data_), "first");
+    // A reader that lets the writer write is allowed.
+    HANDLE b = Open(kData, OPEN_EXISTING, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_NE(b, INVALID_HANDLE_VALUE);
+    EXPECT_NE(a, b);
+
+    dev.last_error = kPoison;
+    EXPECT_TRUE(CloseHandle(a));
+    EXPECT_FALSE(CloseHandle(a));
+    EXPECT_EQ(dev.last_error, (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(Write(a, "late"));
+    EXPECT_EQ(dev.last_error, (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(CloseHandle(b));
+    EXPECT_TRUE(announced_.empty()) << "nothing was written";
+    EXPECT_EQ(OpenError(kData), 0u);
+}
+
+TEST_F(DeviceFiles, Dispositions) {
+    Put(data_, "abcdef");
+    sim::Device& dev = Boot();
+    EXPECT_EQ(OpenError(kData, CREATE_NEW), (DWORD)ERROR_FILE_EXISTS);
+    EXPECT_EQ(OpenError(u"\\Program Files\\none.txt", OPEN_EXISTING), (DWORD)ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(fs::exists(Host("Program Files/none.txt")));
+
+    dev.last_error = kPoison;
+    HANDLE h = Open(kData, OPEN_ALWAYS); // keeps the bytes, writes from the start
+    EXPECT_EQ(dev.last_error, (DWORD)ERROR_ALREADY_EXISTS);
+    EXPECT_TRUE(Write(h, "XY"));
+    CloseHandle(h);
+    EXPECT_EQ(Read(data_), "XYcdef");
+
+    EXPECT_EQ(OpenError(kData, TRUNCATE_EXISTING), 0u);
+    EXPECT_EQ(Read(data_), "");
+}
+
+TEST_F(DeviceFiles, FoldersAndJournal) {
+    sim::Device& dev = Boot();
+    EXPECT_TRUE(dev.Files().MakeFolder(u"\\Windows\\Start Menu"));
+    EXPECT_TRUE(fs::is_directory(Host("Windows/Start Menu")));
+    EXPECT_EQ(dev.Files().HostPath(u"\\PROGRAM FILES\\x.exe"), Host("Program Files/x.exe"));
+
+    dev.journal_on = true;
+    HANDLE h = Open(kData);
+    Write(h, "abc");
+    CloseHandle(h);
+    ASSERT_EQ(dev.journal.size(), 3u);
+    EXPECT_EQ(dev.journal[0].what, "CreateFileW");
+    EXPECT_EQ(dev.journal[0].c, CREATE_ALWAYS);
+    EXPECT_EQ(dev.journal[0].result, (int64_t)(intptr_t)h);
+    EXPECT_EQ(dev.journal[1].what, "WriteFile");
+    EXPECT_EQ(dev.journal[1].a, 3);
+    EXPECT_EQ(dev.journal[2].what, "CloseHandle");
+}
+
+} // namespace

@@ -1,0 +1,622 @@
+// runner_test.cpp - tapwatcher-sim: key names, the scenario and profile
+// readers, the screen as drawn, bad input, and what a run reports.
+#include "tests/harness/harness.h"
+#include "cli/sim/keys.h"
+#include "cli/sim/profile.h"
+#include "cli/sim/run.h"
+#include "tests/harness/scenario_script.h"
+#include "cli/sim/screen.h"
+#include "cli/sim/terminal.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+
+void WriteFile(const std::string& path, const std::string& text) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// --- key names ---------------------------------------------------------------
+
+TEST(RunnerKeys, EveryCodeHasANameThatReadsBackInAnyCase) {
+    for (int vk = 0; vk < 256; ++vk) {
+        std::string name = runner::KeyName((uint8_t)vk), error;
+        uint8_t got = 0;
+        ASSERT_TRUE(runner::ParseKey(name, got, error)) << name << ": " << error;
+        EXPECT_EQ(got, vk) << name;
+        std::string lower = name;
+        for (char& c : lower)
+            c = (char)std::tolower((unsigned char)c);
+        ASSERT_TRUE(runner::ParseKey(lower, got, error)) << lower << ": " << error;
+        EXPECT_EQ(got, vk) << lower;
+    }
+}
+
+TEST(RunnerKeys, NamesAndCodes) {
+    const std::pair<const char*, int> cases[] = {
+        {"a", 0x41},     {"Z", 0x5A},      {"0", 0x30},     {"9", 0x39},    {"f1", 0x70},
+        {"F24", 0x87},   {"Shift", 0x10},  {"CTRL", 0x11},  {"alt", 0x12},  {"Enter", 0x0D},
+        {"esc", 0x1B},   {"Space", 0x20},  {"Tab", 0x09},   {"Back", 0x08}, {"Left", 0x25},
+        {"Up", 0x26},    {"Right", 0x27},  {"Down", 0x28},  {"0x0d", 0x0D}, {"0xFF", 0xFF},
+        {"0x00", 0x00},  {"App1", 0xC1},   {"Delete", 0x2E},
+    };
+    for (const auto& [name, vk] : cases) {
+        uint8_t got = 0;
+        std::string error;
+        EXPECT_TRUE(runner::ParseKey(name, got, error)) << name << ": " << error;
+        EXPECT_EQ(got, vk) << name;
+    }
+    for (const char* bad : {"F25", "F0", "0x100", "0xG1", "0x", "Foo", "", "AB", "-1"}) {
+        uint8_t got;
+        std::string error;
+        EXPECT_FALSE(runner::ParseKey(bad, got, error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+    }
+}
+
+TEST(RunnerKeys, CombinationsKeepTheirOrderAndRejectRepeats) {
+    std::vector<uint8_t> keys;
+    std::string error;
+    ASSERT_TRUE(runner::ParseCombo("Ctrl+Shift+A", keys, error)) << error;
+    EXPECT_EQ(keys, (std::vector<uint8_t>{0x11, 0x10, 0x41}));
+    for (const char* bad : {"Ctrl+Ctrl", "Ctrl+", "+A", "Ctrl++A", "Ctrl+Nope"})
+        EXPECT_FALSE(runner::ParseCombo(bad, keys, error)) << bad;
+    EXPECT_EQ(runner::ModsName(MOD_SHIFT | MOD_ALT), "Shift+Alt");
+    EXPECT_EQ(runner::ModsName(0), "none");
+}
+
+// --- scenarios -----------------------------------------------------------------
+
+TEST(RunnerScenario, TypePressesInOrderAndReleasesInReverseAllOnItsLine) {
+    sim::Script script;
+    std::string error;
+    ASSERT_TRUE(runner::ParseScenario("# first\n  WAIT 10   # ten\n\nType ctrl+shift+a\nshow\n",
+                                      "t.scn", script, error))
+        << error;
+    const auto& s = script.Steps();
+    ASSERT_EQ(s.size(), 8u);
+    EXPECT_EQ(s[0].kind, sim::ScriptStep::Wait);
+    EXPECT_EQ(s[0].ms, 10u);
+    EXPECT_EQ(s[0].line, 2);
+    const std::pair<sim::ScriptStep::Kind, uint8_t> want[] = {
+        {sim::ScriptStep::Press, 0x11},   {sim::ScriptStep::Press, 0x10},
+        {sim::ScriptStep::Press, 0x41},   {sim::ScriptStep::Release, 0x41},
+        {sim::ScriptStep::Release, 0x10}, {sim::ScriptStep::Release, 0x11},
+    };
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(s[1 + i].kind, want[i].first) << "step " << 1 + i;
+        EXPECT_EQ(s[1 + i].vk, want[i].second) << "step " << 1 + i;
+        EXPECT_EQ(s[1 + i].line, 4) << "step " << 1 + i;
+    }
+    EXPECT_EQ(s[7].kind, sim::ScriptStep::Show);
+    EXPECT_EQ(s[7].line, 5);
+}
+
+TEST(RunnerScenario, BadLinesNameTheirFileAndLine) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"wait 1\nwait\n", "s.scn:2: wait: missing"},
+        {"wait -5\n", "s.scn:1: wait: bad number \"-5\""},
+        {"wait 4294967296\n", "s.scn:1: wait: bad number"},
+        {"wait 1.5\n", "s.scn:1: wait: bad number"},
+        {"# c\n\npress Foo\n", "s.scn:3: press: unknown key \"Foo\""},
+        {"release A B\n", "s.scn:1: release: one key expected"},
+        {"press 0x100\n", "s.scn:1: press: key code \"0x100\" is out of range"},
+        {"type Ctrl++A\n", "s.scn:1: type: empty key name"},
+        {"type Ctrl + A\n", "s.scn:1: type: one combination expected"},
+        {"show now\n", "s.scn:1: show takes no argument"},
+        {"close 1\n", "s.scn:1: close takes no argument"},
+        {"button\n", "s.scn:1: button: missing caption"},
+        {"wait 1\r\njump 3\r\n", "s.scn:2: unknown line \"jump 3\""},
+    };
+    for (const auto& [text, want] : cases) {
+        std::vector<runner::ScenarioLine> lines;
+        std::string error;
+        EXPECT_FALSE(runner::ParseScenarioLines(text, "s.scn", lines, error)) << text;
+        EXPECT_EQ(error.rfind(want, 0), 0u) << "for " << text << "expected: " << want
+                                            << "\ngot:      " << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+        EXPECT_TRUE(lines.empty());
+    }
+}
+
+TEST(RunnerScenario, LineListJoinsRuns) {
+    EXPECT_EQ(runner::LineList({3, 4, 5, 9}), "3-5, 9");
+    EXPECT_EQ(runner::LineList({7}), "7");
+    EXPECT_EQ(runner::LineList({1, 3}), "1, 3");
+}
+
+// --- profiles ------------------------------------------------------------------
+
+TEST(RunnerProfile, UnsetKeysKeepTheBuiltInValuesButTakenAndReadOnlyStartEmpty) {
+    sim::Profile p;
+    p.root = "/keep/me";
+    std::string error;
+    ASSERT_TRUE(runner::ParseProfile("# nothing but a comment\n", "p", p, error)) << error;
+    sim::Profile b = sim::BuiltinProfile();
+    EXPECT_EQ(p.platform, b.platform);
+    EXPECT_EQ(p.dpi, b.dpi);
+    EXPECT_EQ(p.screen_w, b.screen_w);
+    EXPECT_EQ(p.screen_h, b.screen_h);
+    EXPECT_EQ(p.taskbar, b.taskbar);
+    EXPECT_EQ(p.menubar, b.menubar);
+    EXPECT_EQ(p.exe, b.exe);
+    EXPECT_TRUE(p.taken.empty());
+    EXPECT_FALSE(b.taken.empty());
+    EXPECT_TRUE(p.read_only.empty());
+    EXPECT_EQ(p.root, "/keep/me");
+}
+
+TEST(RunnerProfile, EverySettingTakesEffect) {
+    const char* text = "platform = Windows CE\n"
+                       "DPI = 192\n"
+                       "screen = 480x640\n"
+                       "taskbar = 52\n"
+                       "menubar = none\n"
+                       "commctrl = no\n"
+                       "start-tick = 0xFFFFFF00\n"
+                       "exe = \\Windows\\WtapwatcherL.exe\n"
+                       "taken = Shift+Alt+0x72\n"
+                       "taken = any+App1\n"
+                       "running-instance = YES\n"
+                       "read-only = \\a.txt\n"
+                       "read-only = \\b\\c.txt\n"
+                       "disk-free = 123\n";
+    sim::Profile p;
+    std::string error;
+    ASSERT_TRUE(runner::ParseProfile(text, "p", p, error)) << error;
+    EXPECT_EQ(p.platform, u"Windows CE");
+    EXPECT_FALSE(p.platform_query_fails);
+    EXPECT_EQ(p.dpi, 192);
+    EXPECT_EQ(p.screen_w, 480);
+    EXPECT_EQ(p.screen_h, 640);
+    EXPECT_EQ(p.taskbar, 52);
+    EXPECT_LT(p.menubar, 0);
+    EXPECT_FALSE(p.commctrl);
+    EXPECT_EQ(p.start_tick, 0xFFFFFF00u);
+    EXPECT_EQ(p.exe, u"\\Windows\\WtapwatcherL.exe");
+    ASSERT_EQ(p.taken.size(), 9u);
+    EXPECT_EQ(p.taken[0].vk, 0x72);
+    EXPECT_EQ(p.taken[0].mods, MOD_SHIFT | MOD_ALT);
+    for (int m = 0; m < 8; ++m) {
+        EXPECT_EQ(p.taken[1 + m].vk, 0xC1);
+        EXPECT_EQ(p.taken[1 + m].mods, m);
+    }
+    EXPECT_TRUE(p.running_instance);
+    EXPECT_EQ(p.read_only, (std::vector<std::u16string>{u"\\a.txt", u"\\b\\c.txt"}));
+    EXPECT_EQ(p.disk_free, 123);
+
+    ASSERT_TRUE(runner::ParseProfile("platform = none\ndisk-free = unlimited\n", "p", p, error));
+    EXPECT_TRUE(p.platform_query_fails);
+    EXPECT_LT(p.disk_free, 0);
+}
+
+TEST(RunnerProfile, BadLinesNameTheirFileAndLine) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"dpi = 0\n", "d.profile:1: dpi: bad number \"0\""},
+        {"dpi = 96\ndpi = abc\n", "d.profile:2: dpi is set twice (first on line 1)"},
+        {"dpi = abc\n", "d.profile:1: dpi: bad number"},
+        {"screen = 240\n", "d.profile:1: screen: expected WIDTHxHEIGHT"},
+        {"screen = 240x0\n", "d.profile:1: screen: expected WIDTHxHEIGHT"},
+        {"menubar = -1\n", "d.profile:1: menubar: expected pixels"},
+        {"taskbar = 26px\n", "d.profile:1: taskbar: bad number"},
+        {"commctrl = maybe\n", "d.profile:1: commctrl: expected yes or no"},
+        {"start-tick = 4294967296\n", "d.profile:1: start-tick: bad number"},
+        {"exe = tapwatcher.exe\n", "d.profile:1: exe: expected a full device path"},
+        {"taken = Foo+A\n", "d.profile:1: taken: \"Foo\" is not a modifier"},
+        {"taken = Shift+Shift+A\n", "d.profile:1: taken: Shift appears twice"},
+        {"taken = Any+Shift+A\n", "d.profile:1: taken: Any already stands"},
+        {"taken = Shift+Nope\n", "d.profile:1: taken: unknown key \"Nope\""},
+        {"read-only = a.txt\n", "d.profile:1: read-only: expected a full device path"},
+        {"disk-free = lots\n", "d.profile:1: disk-free: expected bytes"},
+        {"\n# ok\ncolour = red\n", "d.profile:3: unknown setting \"colour\""},
+        {"just text\n", "d.profile:1: expected \"setting = value\""},
+        {"dpi =\n", "d.profile:1: dpi: missing value"},
+    };
+    for (const auto& [text, want] : cases) {
+        sim::Profile p;
+        std::string error;
+        EXPECT_FALSE(runner::ParseProfile(text, "d.profile", p, error)) << text;
+        EXPECT_EQ(error.rfind(want, 0), 0u) << "for " << text << "expected: " << want
+                                            << "\ngot:      " << error;
+    }
+}
+
+// --- the screen ------------------------------------------------------------------
+
+TEST(RunnerScreen, TextIsCutToTheColumnWithAnEllipsis) {
+    EXPECT_EQ(runner::CharWidth(96), 6);
+    EXPECT_EQ(runner::CharWidth(192), 12);
+    EXPECT_EQ(runner::CharWidth(1), 1);
+    EXPECT_EQ(runner::FitText(u"SysTime", 12), "SysTime");
+    EXPECT_EQ(runner::FitText(u"-2147483648", 12), "-2147483648");
+    EXPECT_EQ(runner::FitText(u"-2147483648", 11), "-21474836\xE2\x80\xA6");
+    EXPECT_EQ(runner::FitText(u"U/D", 3), "U\xE2\x80\xA6");
+    EXPECT_EQ(runner::FitText(u"D", 3), "D");
+    EXPECT_EQ(runner::FitText(u"AB", 2), "\xE2\x80\xA6");
+    EXPECT_EQ(runner::FitText(u"Shift", 1), "");
+}
+
+// Runs the tool on a profile through a scenario and draws the screen at its end.
+runner::ScreenView ScreenAfter(const sim::Profile& profile, const std::string& scenario) {
+    sim::Device dev(profile);
+    sim::Script script;
+    std::string error;
+    EXPECT_TRUE(runner::ParseScenario(scenario, "s", script, error)) << error;
+    runner::ScreenView view;
+    script.Show([&view](sim::Device& d) { view = runner::DrawScreen(d); });
+    host::RunTool(dev, &script);
+    return view;
+}
+
+std::string TwentyKeys() {
+    std::string s = "wait 4000\n";
+    for (char c = 'A'; c < 'A' + 20; ++c)
+        s += std::string("type ") + c + "\n";
+    return s;
+}
+
+// The framed list lines of a view: those after the header line.
+std::vector<std::string> ListLines(const runner::ScreenView& v, size_t header_at) {
+    std::vector<std::string> out;
+    for (size_t i = header_at + 1; i < v.lines.size() && v.lines[i][0] == '|'; ++i)
+        out.push_back(v.lines[i]);
+    return out;
+}
+
+TEST(RunnerScreen, NarrowPocketPcShowsTheLastPageWhereTheListScrolled) {
+    runner::ScreenView v = ScreenAfter(sim::BuiltinProfile(), TwentyKeys());
+    // 48 combinations of the shell, the sweep's quiet mark, 20 keys down and up.
+    EXPECT_EQ(v.row_count, 48 + 1 + 40);
+    EXPECT_EQ(v.rows_shown, 15); // (320 - 26 - 26 - 18) / 16
+    EXPECT_EQ(v.first_row, v.row_count - 15);
+    EXPECT_EQ(v.rows_covered, 0);
+    ASSERT_GE(v.lines.size(), 4u);
+    EXPECT_EQ(v.lines[0], "+" + std::string(40, '-') + "+");
+    EXPECT_EQ(v.lines[1], "|Tapwatcher" + std::string(30, ' ') + "|");
+    EXPECT_EQ(v.lines[3], "|SysTime     VK  U\xE2\x80\xA6 S\xE2\x80\xA6 C\xE2\x80\xA6 A\xE2\x80\xA6" +
+                              std::string(13, ' ') + "|");
+    std::vector<std::string> rows = ListLines(v, 3);
+    ASSERT_EQ(rows.size(), 15u);
+    EXPECT_EQ(rows.back(), "|4000        54  U" + std::string(23, ' ') + "|");
+    EXPECT_EQ(rows.front(), "|4000        4D  U" + std::string(23, ' ') + "|");
+    EXPECT_EQ(v.lines[v.lines.size() - 2], "|[Exit] [Clear]" + std::string(26, ' ') + "|");
+    EXPECT_EQ(v.summary, "rows 75-89 of 89, menu bar [Exit] [Clear]");
+}
+
+TEST(RunnerScreen, HighDensityUsesWideColumnsAtTwelvePixelsACharacter) {
+    sim::Profile p = sim::BuiltinProfile();
+    p.screen_w = 480;
+    p.screen_h = 640;
+    p.dpi = 192;
+    p.taskbar = p.menubar = 52;
+    p.start_tick = 2147482000;
+    runner::ScreenView v = ScreenAfter(p, "wait 10\ntype A\n");
+    ASSERT_GE(v.lines.size(), 4u);
+    // Wide columns 84, 56, 40...: 7, 4, 3 characters at 192 dpi.
+    EXPECT_EQ(v.lines[3].rfind("|SysTi\xE2\x80\xA6 VK  U\xE2\x80\xA6 S\xE2\x80\xA6 C\xE2\x80\xA6", 0),
+              0u)
+        << v.lines[3];
+    std::vector<std::string> rows = ListLines(v, 3);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.back().rfind("|21474\xE2\x80\xA6 41  U", 0), 0u) << rows.back();
+    EXPECT_EQ(v.rows_shown, 15); // (640 - 52 - 52 - 36) / 32
+}
+
+TEST(RunnerScreen, AMenuBarTheToolLeftNoRoomForHidesTheNewestRows) {
+    sim::Profile p = sim::BuiltinProfile();
+    p.platform = u"SmartPhone";
+    runner::ScreenView v = ScreenAfter(p, TwentyKeys());
+    // The list is 294 pixels high, 17 rows; the menu bar covers the last 26.
+    EXPECT_EQ(v.rows_covered, 2);
+    EXPECT_EQ(v.rows_shown, 15);
+    EXPECT_EQ(v.first_row, v.row_count - 17);
+    for (const std::string& line : v.lines)
+        EXPECT_EQ(line.find("54  U"), std::string::npos) << "the newest row is behind the menu bar";
+    EXPECT_NE(v.summary.find("2 more behind the menu bar"), std::string::npos) << v.summary;
+}
+
+TEST(RunnerScreen, NoMenuBarAndNoListView) {
+    sim::Profile p = sim::BuiltinProfile();
+    p.platform = u"Windows CE";
+    p.menubar = -1;
+    runner::ScreenView v = ScreenAfter(p, "wait 10\n");
+    EXPECT_TRUE(v.has_list);
+    EXPECT_EQ(v.rows_shown, 17); // the whole client area: (294 - 18) / 16
+    EXPECT_EQ(v.summary.substr(v.summary.size() - 13), ", no menu bar");
+    EXPECT_EQ(v.lines.back(), v.lines.front()); // the frame ends under the list
+
+    p = sim::BuiltinProfile();
+    p.commctrl = false;
+    v = ScreenAfter(p, "wait 10\n");
+    EXPECT_TRUE(v.has_window);
+    EXPECT_FALSE(v.has_list);
+    EXPECT_EQ(v.summary, "no list view, menu bar [Exit] [Clear]");
+}
+
+// --- runs ------------------------------------------------------------------------
+
+// Runs the runner's whole job and keeps what it wrote.
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+Outcome RunWith(const runner::Options& o) {
+    std::ostringstream out, err;
+    int status = runner::Run(o, out, err);
+    return {status, out.str(), err.str()};
+}
+
+TEST(RunnerRun, BadInputExitsTwoWithItsFileAndLineAndRunsNothing) {
+    TempDir tmp;
+    struct Case {
+        const char* scenario; // text, or NULL: the file is missing
+        const char* profile;  // text, NULL: built-in, "" : the file is missing
+        std::string want;     // the start of the message
+    } cases[] = {
+        {"wait 10\nfly\n", nullptr, "S:2: unknown line \"fly\""},
+        {"wait 1O\n", nullptr, "S:1: wait: bad number \"1O\""},
+        {"\npress Hyper\n", nullptr, "S:2: press: unknown key \"Hyper\""},
+        {"wait 10\n", "exe = \\Program Files\\Wtapwatcher.exe\nshape = round\n",
+         "P:2: unknown setting \"shape\""},
+        {"wait 10\n", "exe = \\Program Files\\Wtapwatcher.exe\ndpi = many\n", "P:2: dpi: bad number"},
+        {nullptr, nullptr, "S:0: cannot open: No such file or directory"},
+        {"wait 10\n", "", "P:0: cannot open: No such file or directory"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        std::string dir = tmp.path + "/case" + std::to_string(n++);
+        fs::create_directories(dir);
+        runner::Options o;
+        o.scenario = dir + "/s.scn";
+        o.root = dir + "/device";
+        if (c.scenario)
+            WriteFile(o.scenario, c.scenario);
+        if (c.profile) {
+            o.device = dir + "/p.profile";
+            if (*c.profile)
+                WriteFile(o.device, c.profile);
+        }
+        std::string want = c.want;
+        if (want[0] == 'S')
+            want.replace(0, 1, o.scenario);
+        else
+            want.replace(0, 1, o.device);
+        Outcome r = RunWith(o);
+        EXPECT_EQ(r.status, runner::kExitBadInput) << want;
+        EXPECT_EQ(r.err.rfind(want, 0), 0u) << "expected: " << want << "\ngot:      " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.out, "") << "nothing may run for " << want;
+        EXPECT_FALSE(fs::exists(o.root)) << "the device root was made for " << want;
+    }
+}
+
+TEST(RunnerRun, BadArgumentsExitTwoBeforeAnythingRuns) {
+    TempDir tmp;
+    std::string root = tmp.path + "/device";
+    std::string scn = tmp.path + "/s.scn";
+    WriteFile(scn, "wait 10\n");
+    const std::vector<std::vector<std::string>> cases = {
+        {"--colour", scn},
+        {scn, scn},
+        {"--device"},
+        {"--exe", "tapwatcher.exe", scn},
+    };
+    for (const auto& args : cases) {
+        std::vector<std::string> all = {"tapwatcher-sim", "--root", root};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all)
+            argv.push_back(a.data());
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        int status = runner::Main((int)argv.size(), argv.data());
+        std::string out = testing::internal::GetCapturedStdout();
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(status, runner::kExitBadInput) << args[0];
+        EXPECT_EQ(err.rfind("tapwatcher-sim: ", 0), 0u) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_EQ(out, "");
+        EXPECT_FALSE(fs::exists(root));
+    }
+}
+
+TEST(RunnerRun, HelpAndVersion) {
+    runner::Options o;
+    std::string error;
+    ASSERT_TRUE(runner::ParseArgs({"--version"}, o, error));
+    EXPECT_TRUE(o.version);
+    ASSERT_TRUE(runner::ParseArgs({"-h", "--exe=\\x.exe", "--root", "r", "-"}, o, error)) << error;
+    EXPECT_TRUE(o.help);
+    EXPECT_EQ(o.exe, "\\x.exe");
+    EXPECT_EQ(o.root, "r");
+    EXPECT_EQ(o.scenario, "-");
+    EXPECT_EQ(runner::VersionText().rfind("tapwatcher-sim ", 0), 0u);
+    // The help text names every scenario and profile line.
+    std::string help = runner::UsageText();
+    for (const char* word : {"wait", "press", "release", "type", "button", "close", "show",
+                             "platform", "dpi", "screen", "taskbar", "menubar", "commctrl",
+                             "start-tick", "exe", "taken", "running-instance", "read-only",
+                             "disk-free", "Ctrl-X", "Ctrl-L", "Ctrl-C"})
+        EXPECT_NE(help.find(word), std::string::npos) << word;
+}
+
+TEST(RunnerRun, AWaitRunsTheTimerThatFallsDueAtItsEnd) {
+    runner::ScenarioRun run;
+    std::string error;
+    ASSERT_TRUE(runner::RunScenarioText("", "wait 1000\ntype A\nwait 3000\n", "", run, error))
+        << error;
+    ASSERT_FALSE(run.end_rows.empty());
+    EXPECT_EQ(run.end_rows.back(), (std::array<std::string, 6>{"4000", "", "", "", "", ""}));
+
+    ASSERT_TRUE(runner::RunScenarioText("", "wait 1000\ntype A\nwait 2999\n", "", run, error))
+        << error;
+    ASSERT_FALSE(run.end_rows.empty());
+    EXPECT_EQ(run.end_rows.back(), (std::array<std::string, 6>{"1000", "41", "U", "", "", ""}));
+    EXPECT_TRUE(run.reached_end_of_input);
+}
+
+TEST(RunnerRun, LinesAfterTheToolExitedAreCountedAsLines) {
+    runner::ScenarioRun run;
+    std::string error;
+    ASSERT_TRUE(runner::RunScenarioText(
+        "", "wait 10\nbutton exit\ntype Ctrl+A\n# note\nwait 5\nshow\n", "", run, error))
+        << error;
+    EXPECT_NE(run.transcript.find("\n10 not run, the tool had exited: 3 lines (3, 5-6)\n10 exit 0\n"),
+              std::string::npos)
+        << run.transcript;
+    EXPECT_FALSE(run.reached_end_of_input);
+    EXPECT_EQ(run.transcript.find("screen"), std::string::npos) << "no screen once the tool exited";
+}
+
+TEST(RunnerRun, EndScreenThenCloseThenTheSavedRowsAreTheRowsShown) {
+    runner::ScenarioRun run;
+    std::string error;
+    ASSERT_TRUE(runner::RunScenarioText("taken = Shift+Alt+0x72\n",
+                                        "wait 100\ntype Ctrl+A\nwait 3000\ntype B\n",
+                                        "\\Program Files\\Wtapwatcher.exe", run, error))
+        << error;
+    EXPECT_EQ(run.status, 0);
+    size_t screen = run.transcript.find("3100 screen at end of input");
+    size_t close = run.transcript.find("3100 the shell closes the tool (end of input)");
+    size_t saved = run.transcript.find("3100 data file written: ");
+    size_t exit = run.transcript.find("3100 exit 0");
+    ASSERT_NE(screen, std::string::npos) << run.transcript;
+    EXPECT_LT(screen, close);
+    EXPECT_LT(close, saved);
+    EXPECT_LT(saved, exit);
+    ASSERT_TRUE(run.data_file_written);
+    std::string want = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r\n";
+    for (const auto& row : run.end_rows)
+        want += row[0] + "\t" + row[1] + "\t" + row[2] + "\t" + row[3] + "\t" + row[4] + "\t" +
+                row[5] + "\r\n";
+    EXPECT_EQ(run.data_file, want);
+    EXPECT_EQ(run.end_rows.front(), (std::array<std::string, 6>{"1", "72", "F", "S", "", "A"}));
+        // The taken row; Ctrl+A, whose events push the sweep's quiet mark back;
+    // the quiet mark, due just as the wait ends; B.
+    EXPECT_EQ(run.end_rows.size(), 1u + 4 + 1 + 2);
+}
+
+TEST(RunnerRun, KeysThatReachTheSystemAndFailedStepsAreReported) {
+    runner::ScenarioRun run;
+    std::string error;
+    ASSERT_TRUE(runner::RunScenarioText("menubar = none\nstart-tick = 4294967000\n",
+                                        "wait 100\ntype Shift+Z\nbutton Clear\n", "", run, error))
+        << error;
+    const char* want[] = {
+        "-196 line 2: type Shift+Z\n",
+        "-196 key Z (0x5A) down, mods Shift, synthesised\n",
+        "-196 key Z (0x5A) up, mods Shift, synthesised\n",
+        "-196 key Shift (0x10) up, mods none\n",
+        "-196 line 3: button Clear\n",
+        "-196 failed line 3: button \"Clear\": no menu-bar button shows it\n",
+    };
+    size_t at = 0;
+    for (const char* w : want) {
+        size_t found = run.transcript.find(w, at);
+        EXPECT_NE(found, std::string::npos) << "expected, in order: " << w << run.transcript;
+        if (found != std::string::npos)
+            at = found;
+    }
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(RunnerRun, AnExistingReadOnlyDataFileIsLeftAsItWas) {
+    TempDir tmp;
+    runner::Options o;
+    o.root = tmp.path + "/device";
+    o.device = tmp.path + "/ro.profile";
+    o.scenario = tmp.path + "/s.scn";
+    WriteFile(o.device, "exe = \\Program Files\\Wtapwatcher.exe\n"
+                        "read-only = \\program files\\TAPWATCHERDATA.TXT\n");
+    WriteFile(o.scenario, "wait 10\ntype A\n");
+    WriteFile(o.root + "/Program Files/tapwatcherdata.txt", "old content\r\n");
+    Outcome r = RunWith(o);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(o.root + "/Program Files/tapwatcherdata.txt"), "old content\r\n");
+    EXPECT_NE(r.out.find("10 message box \"error\": \"Can't open file.(5)\" [OK]\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("made, empty"), std::string::npos) << "an existing file is not made";
+    EXPECT_EQ(r.out.find("data file written"), std::string::npos);
+}
+
+// --- keys typed on a terminal -----------------------------------------------------
+
+std::vector<runner::TypedKey> Decode(const std::string& bytes) {
+    runner::TerminalDecoder d;
+    std::vector<runner::TypedKey> keys = d.Feed(bytes);
+    std::vector<runner::TypedKey> rest = d.Flush();
+    keys.insert(keys.end(), rest.begin(), rest.end());
+    return keys;
+}
+
+runner::TypedKey K(std::vector<uint8_t> keys) {
+    runner::TypedKey k;
+    k.keys = std::move(keys);
+    return k;
+}
+
+runner::TypedKey Special(runner::TypedKey::Kind kind) {
+    runner::TypedKey k;
+    k.kind = kind;
+    return k;
+}
+
+std::string Show(const std::vector<runner::TypedKey>& keys) {
+    std::string s;
+    for (const auto& k : keys) {
+        s += "[" + std::to_string((int)k.kind);
+        for (uint8_t vk : k.keys)
+            s += " " + runner::KeyName(vk);
+        s += "]";
+    }
+    return s;
+}
+
+TEST(RunnerTerminal, BytesBecomeKeysWithTheirModifiers) {
+    using TK = runner::TypedKey;
+    const std::pair<std::string, std::vector<TK>> cases[] = {
+        {"a", {K({0x41})}},
+        {"A", {K({0x10, 0x41})}},
+        {"7!", {K({0x37}), K({0x10, 0x31})}},
+        {"\x01", {K({0x11, 0x41})}},
+        {"\r\t\x7f ", {K({0x0D}), K({0x09}), K({0x08}), K({0x20})}},
+        {"\x1b", {K({0x1B})}},
+        {"\x1bx", {K({0x12, 0x58})}},
+        {"\x1bX", {K({0x10, 0x12, 0x58})}},
+        {"\x1b[A\x1b[B\x1b[C\x1b[D", {K({0x26}), K({0x28}), K({0x27}), K({0x25})}},
+        {"\x1b[1;5C", {K({0x11, 0x27})}},
+        {"\x1b[1;2P\x1bOQ", {K({0x10, 0x70}), K({0x71})}},
+        {"\x1b[15~\x1b[24;3~", {K({0x74}), K({0x12, 0x7B})}},
+        {"\x1b[3~\x1b[5~", {K({0x2E}), K({0x21})}},
+        {"\x1b[[A", {K({0x70})}},
+        {"\x1b[Z", {K({0x10, 0x09})}},
+        {"\x03", {Special(TK::Leave)}},
+        {"\x18\x0c", {Special(TK::Exit), Special(TK::Clear)}},
+        {"\xc3\xa9z", {K({0x5A})}},
+        {"\x1b[?1;2c", {}},
+    };
+    for (const auto& [bytes, want] : cases)
+        EXPECT_EQ(Show(Decode(bytes)), Show(want)) << "bytes of length " << bytes.size();
+}
+
+TEST(RunnerTerminal, ASequenceCutBetweenReadsIsKeptForTheNext) {
+    runner::TerminalDecoder d;
+    EXPECT_TRUE(d.Feed("b\x1b[1;").size() == 1);
+    EXPECT_TRUE(d.Pending());
+    EXPECT_EQ(Show(d.Feed("5A")), Show({K({0x11, 0x26})}));
+    EXPECT_FALSE(d.Pending());
+    EXPECT_TRUE(d.Feed("\x1b").empty());
+    EXPECT_EQ(Show(d.Flush()), Show({K({0x1B})}));
+}
+
+} // namespace
