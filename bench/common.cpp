@@ -38,7 +38,9 @@ size_t ResidentBytes() {
     return (size_t)resident * (size_t)sysconf(_SC_PAGESIZE);
 }
 
-void TrimHeap() { malloc_trim(0); }
+void TrimHeap() {
+    malloc_trim(0);
+}
 
 double ThreadCpuSeconds() {
     timespec ts{};
@@ -57,7 +59,9 @@ static const uint8_t kKeys[] = {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J'
                                 'M', 'N', 'O', 'P', 'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X',
                                 'Y', 'Z', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
 
-uint8_t PairDriver::KeyOf(uint64_t n) { return kKeys[(n / 2) % sizeof kKeys]; }
+uint8_t PairDriver::KeyOf(uint64_t n) {
+    return kKeys[(n / 2) % sizeof kKeys];
+}
 
 PairDriver::PairDriver(uint64_t pairs, uint32_t gap_ms, uint32_t burst, uint32_t pause_ms,
                        uint32_t lead_ms)

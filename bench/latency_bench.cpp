@@ -70,6 +70,10 @@ void BM_ReleaseToSystem(benchmark::State& state) {
     state.counters["max_us"] = max / 1000;
     state.counters["press_p99_us"] = down99 / 1000; // to the synthesised press only
 }
-BENCHMARK(BM_ReleaseToSystem)->Arg(200000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReleaseToSystem)
+    ->Arg(200000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -61,14 +61,33 @@ void LogMemory(benchmark::State& state, bool record_system_keys, bool journal = 
     state.counters["storage_bytes_per_row"] = storage_per_row; // ListView::MemoryBytes
 }
 
-void BM_LogMemory(benchmark::State& state) { LogMemory(state, false); }
-BENCHMARK(BM_LogMemory)->Arg(500000)->Arg(5000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+void BM_LogMemory(benchmark::State& state) {
+    LogMemory(state, false);
+}
+BENCHMARK(BM_LogMemory)
+    ->Arg(500000)
+    ->Arg(5000000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
-void BM_LogMemoryRecordingSystemKeys(benchmark::State& state) { LogMemory(state, true); }
-BENCHMARK(BM_LogMemoryRecordingSystemKeys)->Arg(500000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+void BM_LogMemoryRecordingSystemKeys(benchmark::State& state) {
+    LogMemory(state, true);
+}
+BENCHMARK(BM_LogMemoryRecordingSystemKeys)
+    ->Arg(500000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // What the journal costs per row, on a shorter run.
-void BM_LogMemoryJournalOn(benchmark::State& state) { LogMemory(state, false, true); }
-BENCHMARK(BM_LogMemoryJournalOn)->Arg(50000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+void BM_LogMemoryJournalOn(benchmark::State& state) {
+    LogMemory(state, false, true);
+}
+BENCHMARK(BM_LogMemoryJournalOn)
+    ->Arg(50000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -123,6 +123,11 @@ void BM_RunnerWholePath(benchmark::State& state) {
     state.counters["scenario_bytes_per_row"] = (double)scenario_growth / (double)rows;
     state.counters["parse_ns_per_line"] = parse_seconds * 1e9 / ((double)scenario_lines * it);
 }
-BENCHMARK(BM_RunnerWholePath)->Args({500000, 1})->Args({500000, 0})->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RunnerWholePath)
+    ->Args({500000, 1})
+    ->Args({500000, 0})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

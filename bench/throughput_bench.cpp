@@ -60,7 +60,12 @@ void BM_WholePath(benchmark::State& state) {
     state.counters["ns_per_row"] = seconds * 1e9 / ((double)rows * (double)state.iterations());
     state.counters["cpu_ns_per_row"] = cpu * 1e9 / ((double)rows * (double)state.iterations());
 }
-BENCHMARK(BM_WholePath)->Arg(500000)->Arg(5000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholePath)
+    ->Arg(500000)
+    ->Arg(5000000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // The same input as a sim::Script step list (what tests and scenario files use):
 // building the list and running it, to show what a list of steps costs per step.
@@ -101,10 +106,15 @@ void BM_WholePathScript(benchmark::State& state) {
     }
     double steps = 4.0 * (double)pairs + 1;
     state.counters["key_rows_per_s"] = (double)rows * (double)state.iterations() / seconds;
-    state.counters["build_ns_per_step"] = build_seconds * 1e9 / (steps * (double)state.iterations());
+    state.counters["build_ns_per_step"] =
+        build_seconds * 1e9 / (steps * (double)state.iterations());
     state.counters["script_bytes_per_step"] = (double)script_bytes / steps;
 }
-BENCHMARK(BM_WholePathScript)->Arg(500000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholePathScript)
+    ->Arg(500000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // The rows of a whole-path run, kept as texts: per row, for each of the six cells,
 // the offset of its NUL-terminated text in `text` or -1 for a cell never set.
@@ -186,7 +196,11 @@ void BM_ListViewAppend(benchmark::State& state) {
     state.counters["ns_per_row"] = seconds * 1e9 / rows;
     state.counters["cpu_ns_per_row"] = cpu * 1e9 / rows;
 }
-BENCHMARK(BM_ListViewAppend)->Arg(500000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListViewAppend)
+    ->Arg(500000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // What the tool's formatting of one key-event row costs: its six wsprintfW calls.
 void BM_FormatRowCells(benchmark::State& state) {

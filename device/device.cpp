@@ -62,8 +62,8 @@ std::string JournalEntry::ToString() const {
 
 Device::Device(Profile profile) : profile_(std::move(profile)) {
     combo_index_.assign(16 * 256, 0);
-    files_ = std::make_unique<FileSystem>(*this, profile_.root, profile_.read_only,
-                                          profile_.disk_free);
+    files_ =
+        std::make_unique<FileSystem>(*this, profile_.root, profile_.read_only, profile_.disk_free);
     g_devices.push_back(this);
     current_ = this;
     // Other programs: the shell, holding the profile's taken combinations.
@@ -88,9 +88,13 @@ void Device::NoDevice() {
     std::abort();
 }
 
-Device* Device::CurrentOrNull() { return current_; }
+Device* Device::CurrentOrNull() {
+    return current_;
+}
 
-void Device::AdvanceTo(uint64_t t) { now_ = std::max(now_, t); }
+void Device::AdvanceTo(uint64_t t) {
+    now_ = std::max(now_, t);
+}
 
 void Device::Record(const char* what, HWND h, int64_t a, int64_t b, int64_t c, int64_t d,
                     int64_t r) {
@@ -154,7 +158,9 @@ Window* Device::Find(HWND h) {
     return windows_[slot].get();
 }
 
-const Window* Device::Find(HWND h) const { return const_cast<Device*>(this)->Find(h); }
+const Window* Device::Find(HWND h) const {
+    return const_cast<Device*>(this)->Find(h);
+}
 
 std::vector<Window*> Device::Windows() {
     std::vector<Window*> out;
@@ -184,7 +190,9 @@ HWND Device::MainWindow() const {
     return nullptr;
 }
 
-static bool Equal(LPCWSTR a, const std::u16string& b) { return a && std::u16string_view(a) == b; }
+static bool Equal(LPCWSTR a, const std::u16string& b) {
+    return a && std::u16string_view(a) == b;
+}
 
 HWND Device::FindWindow(LPCWSTR cls, LPCWSTR title) {
     for (auto& w : windows_) {
@@ -328,9 +336,9 @@ HWND Device::CreateWindowEx(DWORD exstyle, LPCWSTR cls, LPCWSTR title, DWORD sty
 }
 
 void Device::FreeWindowResources(HWND h) {
-    timers_.erase(std::remove_if(timers_.begin(), timers_.end(),
-                                 [&](const Timer& t) { return t.hwnd == h; }),
-                  timers_.end());
+    timers_.erase(
+        std::remove_if(timers_.begin(), timers_.end(), [&](const Timer& t) { return t.hwnd == h; }),
+        timers_.end());
     // The system's own clean-up, journalled apart from the window's own
     // UnregisterHotKey calls, so that a test can tell the two apart.
     for (size_t i = hotkeys_.size(); i-- > 0;)
@@ -338,9 +346,9 @@ void Device::FreeWindowResources(HWND h) {
             JournalWnd("FreeHotKey", h, hotkeys_[i].id);
             RemoveHotKey(i);
         }
-    queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
-                                [&](const MSG& m) { return m.hwnd == h; }),
-                 queue_.end());
+    queue_.erase(
+        std::remove_if(queue_.begin(), queue_.end(), [&](const MSG& m) { return m.hwnd == h; }),
+        queue_.end());
     if (focus_ == h)
         focus_ = nullptr;
     if (foreground_ == h)
@@ -576,7 +584,8 @@ BOOL Device::MoveWindow(HWND h, int x, int y, int w, int hgt, BOOL repaint) {
         last_error = ERROR_INVALID_WINDOW_HANDLE;
         return FALSE;
     }
-    bool resized = (win->rect.right - win->rect.left != w) || (win->rect.bottom - win->rect.top != hgt);
+    bool resized =
+        (win->rect.right - win->rect.left != w) || (win->rect.bottom - win->rect.top != hgt);
     win->rect = RECT{x, y, x + w, y + hgt};
     if (resized && win->kind == WindowKind::App)
         Send(h, WM_SIZE, 0, MAKELPARAM(w, hgt));

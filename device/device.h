@@ -69,11 +69,11 @@ Profile BuiltinProfile();
 
 // Faults a test can provoke beyond what a profile says.
 struct Faults {
-    bool no_module_name = false;       // GetModuleFileNameW returns 0
-    bool register_class_fails = false; // RegisterClassW returns 0
+    bool no_module_name = false;           // GetModuleFileNameW returns 0
+    bool register_class_fails = false;     // RegisterClassW returns 0
     bool create_main_window_fails = false; // CreateWindowExW of a top-level window returns NULL
-    bool client_rect_fails = false;    // GetClientRect fails
-    DWORD listview_ex_style = 0;       // extended styles a new list view reports
+    bool client_rect_fails = false;        // GetClientRect fails
+    DWORD listview_ex_style = 0;           // extended styles a new list view reports
     // RegisterHotKey fails (1409) when this returns true for the call.
     std::function<bool(HWND hwnd, int id, UINT mods, UINT vk)> refuse_register;
     // WriteFile fails (112) for the n-th write (1-based) when this returns true.
@@ -82,7 +82,7 @@ struct Faults {
 
 // One entry of the journal: a platform call or a message handled.
 struct JournalEntry {
-    std::string what;  // e.g. "RegisterHotKey", "SendMessageW", "WM_DESTROY"
+    std::string what; // e.g. "RegisterHotKey", "SendMessageW", "WM_DESTROY"
     HWND hwnd = nullptr;
     int64_t a = 0, b = 0, c = 0, d = 0;
     int64_t result = 0;
@@ -91,10 +91,10 @@ struct JournalEntry {
 
 // A key event that reached the rest of the system (no hot key took it).
 struct SystemKey {
-    uint64_t time;   // device time, ms since boot
+    uint64_t time; // device time, ms since boot
     uint8_t vk;
     bool down;
-    uint8_t mods;    // modifier set held then (MOD_ALT | MOD_CONTROL | MOD_SHIFT)
+    uint8_t mods;     // modifier set held then (MOD_ALT | MOD_CONTROL | MOD_SHIFT)
     bool synthesized; // came from keybd_event
 };
 
@@ -283,8 +283,8 @@ class Device {
     HWND FindWindow(LPCWSTR cls, LPCWSTR title);
     BOOL SetForeground(HWND h);
     ATOM RegisterClass(const WNDCLASSW* wc);
-    HWND CreateWindowEx(DWORD exstyle, LPCWSTR cls, LPCWSTR title, DWORD style, int x, int y,
-                        int w, int h, HWND parent, HMENU menu, HINSTANCE inst, LPVOID param);
+    HWND CreateWindowEx(DWORD exstyle, LPCWSTR cls, LPCWSTR title, DWORD style, int x, int y, int w,
+                        int h, HWND parent, HMENU menu, HINSTANCE inst, LPVOID param);
     BOOL DestroyWindow(HWND h);
     LRESULT Send(HWND h, UINT msg, WPARAM wp, LPARAM lp);
     BOOL Post(HWND h, UINT msg, WPARAM wp, LPARAM lp);
@@ -367,7 +367,9 @@ class Device {
 
 // Handle values: even numbers from 0x10000, so that "handle | 1" is a
 // different value that still names the same window (the Windows CE idiom).
-inline HWND HandleFromSlot(size_t slot) { return (HWND)(uintptr_t)(0x10000 + 4 * slot); }
+inline HWND HandleFromSlot(size_t slot) {
+    return (HWND)(uintptr_t)(0x10000 + 4 * slot);
+}
 
 std::string Narrow(std::u16string_view s); // device text to UTF-8 for printing
 std::u16string Widen(std::string_view s);  // ASCII/UTF-8 to device text

@@ -16,7 +16,9 @@
 
 using sim::Device;
 
-static Device& D() { return Device::Current(); }
+static Device& D() {
+    return Device::Current();
+}
 
 HWND FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
     HWND h = D().FindWindow(lpClassName, lpWindowName);
@@ -39,11 +41,13 @@ ATOM RegisterClassW(const WNDCLASSW* lpWndClass) {
 HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwStyle,
                      int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
                      HINSTANCE hInstance, LPVOID lpParam) {
-    return D().CreateWindowEx(dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth,
-                              nHeight, hWndParent, hMenu, hInstance, lpParam);
+    return D().CreateWindowEx(dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight,
+                              hWndParent, hMenu, hInstance, lpParam);
 }
 
-BOOL ShowWindow(HWND hWnd, int nCmdShow) { return D().ShowWindow(hWnd, nCmdShow); }
+BOOL ShowWindow(HWND hWnd, int nCmdShow) {
+    return D().ShowWindow(hWnd, nCmdShow);
+}
 
 BOOL UpdateWindow(HWND hWnd) {
     BOOL ok = D().Find(hWnd) != nullptr;
@@ -53,7 +57,9 @@ BOOL UpdateWindow(HWND hWnd) {
     return ok;
 }
 
-BOOL DestroyWindow(HWND hWnd) { return D().DestroyWindow(hWnd); }
+BOOL DestroyWindow(HWND hWnd) {
+    return D().DestroyWindow(hWnd);
+}
 
 LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     D().JournalWnd("DefWindowProcW", hWnd, Msg, (int64_t)wParam, (int64_t)lParam);
@@ -77,9 +83,13 @@ BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
     return D().GetMessage(lpMsg);
 }
 
-BOOL TranslateMessage(const MSG* lpMsg) { return FALSE; }
+BOOL TranslateMessage(const MSG* lpMsg) {
+    return FALSE;
+}
 
-LRESULT DispatchMessageW(const MSG* lpMsg) { return D().Dispatch(lpMsg); }
+LRESULT DispatchMessageW(const MSG* lpMsg) {
+    return D().Dispatch(lpMsg);
+}
 
 void PostQuitMessage(int nExitCode) {
     D().Journal("PostQuitMessage", nExitCode);
@@ -102,7 +112,9 @@ BOOL MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint)
     return D().MoveWindow(hWnd, X, Y, nWidth, nHeight, bRepaint);
 }
 
-HWND SetFocus(HWND hWnd) { return D().SetFocus(hWnd); }
+HWND SetFocus(HWND hWnd) {
+    return D().SetFocus(hWnd);
+}
 
 HCURSOR LoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName) {
     D().Journal("LoadCursorW", (int64_t)(uintptr_t)lpCursorName);
@@ -124,7 +136,9 @@ BOOL RegisterHotKey(HWND hWnd, int id, UINT fsModifiers, UINT vk) {
     return D().RegisterHotKey(hWnd, id, fsModifiers, vk);
 }
 
-BOOL UnregisterHotKey(HWND hWnd, int id) { return D().UnregisterHotKey(hWnd, id); }
+BOOL UnregisterHotKey(HWND hWnd, int id) {
+    return D().UnregisterHotKey(hWnd, id);
+}
 
 void keybd_event(BYTE bVk, BYTE bScan, DWORD dwFlags, DWORD dwExtraInfo) {
     Device& d = D();
@@ -137,13 +151,17 @@ void keybd_event(BYTE bVk, BYTE bScan, DWORD dwFlags, DWORD dwExtraInfo) {
         d.KeyDown(bVk, true);
 }
 
-DWORD GetTickCount(void) { return D().Tick(); }
+DWORD GetTickCount(void) {
+    return D().Tick();
+}
 
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
     return D().SetTimer(hWnd, nIDEvent, uElapse);
 }
 
-BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) { return D().KillTimer(hWnd, uIDEvent); }
+BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) {
+    return D().KillTimer(hWnd, uIDEvent);
+}
 
 BOOL SystemParametersInfoW(UINT uiAction, UINT uiParam, LPVOID pvParam, UINT fWinIni) {
     Device& d = D();
@@ -203,9 +221,13 @@ DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
     return n;
 }
 
-DWORD GetLastError(void) { return D().last_error; }
+DWORD GetLastError(void) {
+    return D().last_error;
+}
 
-void SetLastError(DWORD dwErrCode) { D().last_error = dwErrCode; }
+void SetLastError(DWORD dwErrCode) {
+    D().last_error = dwErrCode;
+}
 
 BOOL CoreRoutine814(HIMC himc, BOOL fOpen) {
     D().Journal("CoreRoutine814", (int64_t)(uintptr_t)himc, fOpen);
@@ -216,6 +238,10 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* lpInitCtrls) {
     return D().InitCommonControls(lpInitCtrls);
 }
 
-BOOL SHCreateMenuBar(SHMENUBARINFO* pmbi) { return D().CreateMenuBar(pmbi); }
+BOOL SHCreateMenuBar(SHMENUBARINFO* pmbi) {
+    return D().CreateMenuBar(pmbi);
+}
 
-HWND SHFindMenuBar(HWND hwnd) { return D().FindMenuBar(hwnd); }
+HWND SHFindMenuBar(HWND hwnd) {
+    return D().FindMenuBar(hwnd);
+}

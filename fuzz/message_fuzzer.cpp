@@ -67,7 +67,8 @@ struct Action {
 };
 
 // The key codes of the modifier set bits, in the order they are pressed.
-const uint8_t kModKeys[3][2] = {{MOD_SHIFT, VK_SHIFT}, {MOD_CONTROL, VK_CONTROL}, {MOD_ALT, VK_MENU}};
+const uint8_t kModKeys[3][2] = {
+    {MOD_SHIFT, VK_SHIFT}, {MOD_CONTROL, VK_CONTROL}, {MOD_ALT, VK_MENU}};
 
 // A modifier word: usually a well-formed one, sometimes any 16 bits.
 uint16_t ModWord(Reader& in, uint8_t sel) {
@@ -288,7 +289,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (code != 0)
         fuzzcheck::Fail("exit code %d, expected 0", code);
     if (!dev.message_boxes.empty())
-        fuzzcheck::Fail("a message box was shown: %s", sim::Narrow(dev.message_boxes[0].text).c_str());
+        fuzzcheck::Fail("a message box was shown: %s",
+                        sim::Narrow(dev.message_boxes[0].text).c_str());
     if (save_on_exit && files_written != 1)
         fuzzcheck::Fail("save-on-exit name wrote the data file %d times", files_written);
     if (!save_on_exit && files_written != 0)

@@ -28,7 +28,8 @@ namespace {
 // A profile file that sets every value of `p`.
 std::string Write(const sim::Profile& p) {
     std::string s;
-    s += "platform = " + (p.platform_query_fails ? std::string("none") : sim::Narrow(p.platform)) + "\n";
+    s += "platform = " + (p.platform_query_fails ? std::string("none") : sim::Narrow(p.platform)) +
+         "\n";
     s += "dpi = " + std::to_string(p.dpi) + "\n";
     s += "screen = " + std::to_string(p.screen_w) + "x" + std::to_string(p.screen_h) + "\n";
     s += "taskbar = " + std::to_string(p.taskbar) + "\n";
@@ -43,7 +44,8 @@ std::string Write(const sim::Profile& p) {
     s += std::string("running-instance = ") + (p.running_instance ? "yes" : "no") + "\n";
     for (const std::u16string& r : p.read_only)
         s += "read-only = " + sim::Narrow(r) + "\n";
-    s += "disk-free = " + (p.disk_free < 0 ? std::string("unlimited") : std::to_string(p.disk_free)) + "\n";
+    s += "disk-free = " +
+         (p.disk_free < 0 ? std::string("unlimited") : std::to_string(p.disk_free)) + "\n";
     return s;
 }
 

@@ -28,7 +28,9 @@ namespace {
 
 const char kHeader[] = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r\n";
 
-std::string Text(std::u16string_view s) { return sim::Narrow(s); }
+std::string Text(std::u16string_view s) {
+    return sim::Narrow(s);
+}
 
 // The value of a tick text, when it is exactly what "%d" prints for a 32-bit
 // signed number: an optional minus, digits, no leading zero, no "-0".

@@ -6,7 +6,9 @@
 namespace EventLog {
 
 // Count: the number of rows.
-int Count() { return (int)SendMessageW(hwndList, LVM_GETITEMCOUNT, 0, 0); }
+int Count() {
+    return (int)SendMessageW(hwndList, LVM_GETITEMCOUNT, 0, 0);
+}
 
 // InsertRow: a new row at `row` whose first cell (SysTime) holds `text`.
 void InsertRow(int row, LPCWSTR text) {
@@ -31,10 +33,14 @@ void SetCell(int row, int column, LPCWSTR text) {
 }
 
 // EnsureVisible: scrolls the list so that the whole row is in view.
-void EnsureVisible(int row) { SendMessageW(hwndList, LVM_ENSUREVISIBLE, (WPARAM)row, FALSE); }
+void EnsureVisible(int row) {
+    SendMessageW(hwndList, LVM_ENSUREVISIBLE, (WPARAM)row, FALSE);
+}
 
 // Clear: deletes every row.
-void Clear() { SendMessageW(hwndList, LVM_DELETEALLITEMS, 0, 0); }
+void Clear() {
+    SendMessageW(hwndList, LVM_DELETEALLITEMS, 0, 0);
+}
 
 // GetCellText: copies one cell into `buffer` of `capacity` characters.
 void GetCellText(int row, int column, LPWSTR buffer, int capacity) {

@@ -8,7 +8,8 @@
 // MOD_KEYUP. Any program can post WM_HOTKEY; a message outside that range
 // names no combination of ours, so it is logged but never passed on.
 static int IsOwnCombination(UINT fsModifiers, UINT vk) {
-    return vk <= 0xFF && (fsModifiers & ~(UINT)(MOD_ALT | MOD_CONTROL | MOD_SHIFT | MOD_KEYUP)) == 0;
+    return vk <= 0xFF &&
+           (fsModifiers & ~(UINT)(MOD_ALT | MOD_CONTROL | MOD_SHIFT | MOD_KEYUP)) == 0;
 }
 
 // OnHotKey: logs one key event row and, for the release of an ordinary key,

@@ -6,12 +6,12 @@
 #include "resource.h"
 
 // Main-window globals: zero at start, each set once and never reset.
-extern HINSTANCE hInst;    // module instance; read by the menu-bar set-up
-extern HWND hwndMain;      // main window; used at shutdown
-extern HWND hwndList;      // the report list view that holds the event log
-extern HWND hwndMenuBar;   // the menu bar, NULL when none was made
-extern int fNotPocketPC;   // the platform type text is not "PocketPC"
-extern int fCaptureOnly;   // the executable's name selects capture-only
+extern HINSTANCE hInst;  // module instance; read by the menu-bar set-up
+extern HWND hwndMain;    // main window; used at shutdown
+extern HWND hwndList;    // the report list view that holds the event log
+extern HWND hwndMenuBar; // the menu bar, NULL when none was made
+extern int fNotPocketPC; // the platform type text is not "PocketPC"
+extern int fCaptureOnly; // the executable's name selects capture-only
 
 // The shared empty string: the list view's window text and every empty cell.
 extern const WCHAR szEmpty[];

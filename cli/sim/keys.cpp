@@ -17,30 +17,32 @@ struct KeyNameEntry {
 
 // Named keys other than letters, digits and F1-F24 (made by rule below).
 const KeyNameEntry kNames[] = {
-    {"Back", 0x08},        {"Backspace", 0x08}, {"Tab", 0x09},        {"Clear", 0x0C},
-    {"Enter", 0x0D},       {"Return", 0x0D},    {"Shift", 0x10},      {"Ctrl", 0x11},
-    {"Control", 0x11},     {"Alt", 0x12},       {"Menu", 0x12},       {"Pause", 0x13},
-    {"CapsLock", 0x14},    {"Esc", 0x1B},       {"Escape", 0x1B},     {"Space", 0x20},
-    {"PageUp", 0x21},      {"PgUp", 0x21},      {"Prior", 0x21},      {"PageDown", 0x22},
-    {"PgDn", 0x22},        {"Next", 0x22},      {"End", 0x23},        {"Home", 0x24},
-    {"Left", 0x25},        {"Up", 0x26},        {"Right", 0x27},      {"Down", 0x28},
-    {"Select", 0x29},      {"Print", 0x2A},     {"Execute", 0x2B},    {"PrintScreen", 0x2C},
-    {"Snapshot", 0x2C},    {"Insert", 0x2D},    {"Ins", 0x2D},        {"Delete", 0x2E},
-    {"Del", 0x2E},         {"Help", 0x2F},      {"LWin", 0x5B},       {"RWin", 0x5C},
-    {"Apps", 0x5D},        {"Sleep", 0x5F},     {"Numpad0", 0x60},    {"Numpad1", 0x61},
-    {"Numpad2", 0x62},     {"Numpad3", 0x63},   {"Numpad4", 0x64},    {"Numpad5", 0x65},
-    {"Numpad6", 0x66},     {"Numpad7", 0x67},   {"Numpad8", 0x68},    {"Numpad9", 0x69},
-    {"Multiply", 0x6A},    {"Add", 0x6B},       {"Separator", 0x6C},  {"Subtract", 0x6D},
-    {"Decimal", 0x6E},     {"Divide", 0x6F},    {"NumLock", 0x90},    {"ScrollLock", 0x91},
-    {"LShift", 0xA0},      {"RShift", 0xA1},    {"LCtrl", 0xA2},      {"RCtrl", 0xA3},
-    {"LAlt", 0xA4},        {"RAlt", 0xA5},      {"Semicolon", 0xBA},  {"Plus", 0xBB},
-    {"Comma", 0xBC},       {"Minus", 0xBD},     {"Period", 0xBE},     {"Slash", 0xBF},
-    {"Grave", 0xC0},       {"App1", 0xC1},      {"App2", 0xC2},       {"App3", 0xC3},
-    {"App4", 0xC4},        {"App5", 0xC5},      {"App6", 0xC6},       {"LBracket", 0xDB},
-    {"Backslash", 0xDC},   {"RBracket", 0xDD},  {"Quote", 0xDE},
+    {"Back", 0x08},      {"Backspace", 0x08}, {"Tab", 0x09},       {"Clear", 0x0C},
+    {"Enter", 0x0D},     {"Return", 0x0D},    {"Shift", 0x10},     {"Ctrl", 0x11},
+    {"Control", 0x11},   {"Alt", 0x12},       {"Menu", 0x12},      {"Pause", 0x13},
+    {"CapsLock", 0x14},  {"Esc", 0x1B},       {"Escape", 0x1B},    {"Space", 0x20},
+    {"PageUp", 0x21},    {"PgUp", 0x21},      {"Prior", 0x21},     {"PageDown", 0x22},
+    {"PgDn", 0x22},      {"Next", 0x22},      {"End", 0x23},       {"Home", 0x24},
+    {"Left", 0x25},      {"Up", 0x26},        {"Right", 0x27},     {"Down", 0x28},
+    {"Select", 0x29},    {"Print", 0x2A},     {"Execute", 0x2B},   {"PrintScreen", 0x2C},
+    {"Snapshot", 0x2C},  {"Insert", 0x2D},    {"Ins", 0x2D},       {"Delete", 0x2E},
+    {"Del", 0x2E},       {"Help", 0x2F},      {"LWin", 0x5B},      {"RWin", 0x5C},
+    {"Apps", 0x5D},      {"Sleep", 0x5F},     {"Numpad0", 0x60},   {"Numpad1", 0x61},
+    {"Numpad2", 0x62},   {"Numpad3", 0x63},   {"Numpad4", 0x64},   {"Numpad5", 0x65},
+    {"Numpad6", 0x66},   {"Numpad7", 0x67},   {"Numpad8", 0x68},   {"Numpad9", 0x69},
+    {"Multiply", 0x6A},  {"Add", 0x6B},       {"Separator", 0x6C}, {"Subtract", 0x6D},
+    {"Decimal", 0x6E},   {"Divide", 0x6F},    {"NumLock", 0x90},   {"ScrollLock", 0x91},
+    {"LShift", 0xA0},    {"RShift", 0xA1},    {"LCtrl", 0xA2},     {"RCtrl", 0xA3},
+    {"LAlt", 0xA4},      {"RAlt", 0xA5},      {"Semicolon", 0xBA}, {"Plus", 0xBB},
+    {"Comma", 0xBC},     {"Minus", 0xBD},     {"Period", 0xBE},    {"Slash", 0xBF},
+    {"Grave", 0xC0},     {"App1", 0xC1},      {"App2", 0xC2},      {"App3", 0xC3},
+    {"App4", 0xC4},      {"App5", 0xC5},      {"App6", 0xC6},      {"LBracket", 0xDB},
+    {"Backslash", 0xDC}, {"RBracket", 0xDD},  {"Quote", 0xDE},
 };
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? (char)(c + 32) : c; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? (char)(c + 32) : c;
+}
 
 bool SameNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
@@ -60,7 +62,9 @@ int HexDigit(char c) {
     return -1;
 }
 
-std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+std::string Quoted(std::string_view s) {
+    return "\"" + std::string(s) + "\"";
+}
 
 } // namespace
 
@@ -128,8 +132,8 @@ bool ParseCombo(std::string_view text, std::vector<uint8_t>& keys, std::string& 
     size_t start = 0;
     for (;;) {
         size_t plus = text.find('+', start);
-        std::string_view part =
-            text.substr(start, plus == std::string_view::npos ? std::string_view::npos : plus - start);
+        std::string_view part = text.substr(
+            start, plus == std::string_view::npos ? std::string_view::npos : plus - start);
         if (part.empty()) {
             error = "empty key name in " + Quoted(text);
             return false;

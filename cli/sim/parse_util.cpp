@@ -6,7 +6,9 @@
 namespace runner {
 
 // Blanks around a word or value; a stray CR counts as one.
-static bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+static bool Blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
 
 std::string_view Trim(std::string_view s) {
     size_t b = 0, e = s.size();

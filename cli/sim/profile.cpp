@@ -31,7 +31,7 @@ bool ParseTaken(std::string_view v, std::vector<sim::TakenCombo>& out, std::stri
     for (;;) {
         size_t plus = v.find('+', start);
         parts.push_back(Trim(v.substr(start, plus == std::string_view::npos ? std::string_view::npos
-                                                                              : plus - start)));
+                                                                            : plus - start)));
         if (plus == std::string_view::npos)
             break;
         start = plus + 1;
@@ -40,10 +40,10 @@ bool ParseTaken(std::string_view v, std::vector<sim::TakenCombo>& out, std::stri
     bool any = false;
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         std::string m = Lowered(parts[i]);
-        unsigned bit = m == "shift" ? MOD_SHIFT
+        unsigned bit = m == "shift"                      ? MOD_SHIFT
                        : (m == "ctrl" || m == "control") ? MOD_CONTROL
-                       : m == "alt" ? MOD_ALT
-                                    : 0;
+                       : m == "alt"                      ? MOD_ALT
+                                                         : 0;
         if (m == "any") {
             if (any) {
                 error = "Any appears twice";
@@ -81,7 +81,9 @@ bool ParseTaken(std::string_view v, std::vector<sim::TakenCombo>& out, std::stri
 
 } // namespace
 
-sim::Profile BuiltinDeviceProfile() { return sim::BuiltinProfile(); }
+sim::Profile BuiltinDeviceProfile() {
+    return sim::BuiltinProfile();
+}
 
 bool ParseProfile(std::string_view text, const std::string& filename, sim::Profile& profile,
                   std::string& error) {
@@ -135,7 +137,8 @@ bool ParseProfile(std::string_view text, const std::string& filename, sim::Profi
         } else if (key == "screen") {
             size_t x = Lowered(value).find('x');
             uint64_t w = 0, h = 0;
-            if (x == std::string_view::npos || !ParseNumber(Trim(value.substr(0, x)), kMaxPixels, w) ||
+            if (x == std::string_view::npos ||
+                !ParseNumber(Trim(value.substr(0, x)), kMaxPixels, w) ||
                 !ParseNumber(Trim(value.substr(x + 1)), kMaxPixels, h) || w < 1 || h < 1)
                 return fail("screen: expected WIDTHxHEIGHT in pixels (1 to " +
                             std::to_string(kMaxPixels) + " each), got \"" + v + "\"");
@@ -164,7 +167,8 @@ bool ParseProfile(std::string_view text, const std::string& filename, sim::Profi
         } else if (key == "exe") {
             if (!IsDevicePath(value))
                 return fail("exe: expected a full device path such as "
-                            "\\Program Files\\tapwatcher.exe, got \"" + v + "\"");
+                            "\\Program Files\\tapwatcher.exe, got \"" +
+                            v + "\"");
             profile.exe = sim::Widen(value);
         } else if (key == "taken") {
             std::string why;
@@ -176,7 +180,8 @@ bool ParseProfile(std::string_view text, const std::string& filename, sim::Profi
         } else if (key == "read-only") {
             if (!IsDevicePath(value))
                 return fail("read-only: expected a full device path such as "
-                            "\\Program Files\\tapwatcherdata.txt, got \"" + v + "\"");
+                            "\\Program Files\\tapwatcherdata.txt, got \"" +
+                            v + "\"");
             profile.read_only.push_back(sim::Widen(value));
         } else if (key == "disk-free") {
             if (Lowered(value) == "unlimited") {
@@ -199,7 +204,8 @@ bool ParseProfile(std::string_view text, const std::string& filename, sim::Profi
 std::string DescribeProfile(const sim::Profile& p) {
     std::string s = std::to_string(p.screen_w) + "x" + std::to_string(p.screen_h) + ", " +
                     std::to_string(p.dpi) + " dpi, platform ";
-    s += p.platform_query_fails ? std::string("query fails") : "\"" + sim::Narrow(p.platform) + "\"";
+    s +=
+        p.platform_query_fails ? std::string("query fails") : "\"" + sim::Narrow(p.platform) + "\"";
     s += ", taskbar " + std::to_string(p.taskbar);
     s += ", menu bar " + (p.menubar < 0 ? std::string("none") : std::to_string(p.menubar));
     if (!p.commctrl)

@@ -148,7 +148,9 @@ profile or scenario (one line FILE:LINE: what is wrong; nothing runs);
 )";
 }
 
-std::string VersionText() { return std::string(kProgram) + " " + TAPWATCHER_VERSION + "\n"; }
+std::string VersionText() {
+    return std::string(kProgram) + " " + TAPWATCHER_VERSION + "\n";
+}
 
 bool ParseArgs(const std::vector<std::string>& args, Options& options, std::string& error) {
     bool options_end = false;
@@ -197,7 +199,8 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
                 if (!IsDevicePath(value)) {
                     error = std::string(kProgram) +
                             ": --exe: expected a full device path such as "
-                            "\\Program Files\\tapwatcher.exe, got \"" + value + "\"";
+                            "\\Program Files\\tapwatcher.exe, got \"" +
+                            value + "\"";
                     return false;
                 }
                 options.exe = value;
@@ -286,11 +289,12 @@ bool PrepareDevice(sim::Device& dev, const Job& job, Transcript& t, std::string&
             continue;
         if (!dev.Files().MakeFolder(DeviceFolder(ro)) ||
             !std::ofstream(dev.Files().HostPath(ro), std::ios::binary)) {
-            error = std::string(kProgram) + ": cannot make the read-only file " +
-                    sim::Narrow(ro) + " under the device root \"" + p.root + "\"";
+            error = std::string(kProgram) + ": cannot make the read-only file " + sim::Narrow(ro) +
+                    " under the device root \"" + p.root + "\"";
             return false;
         }
-        t.Event(dev.Tick(), "read-only file " + sim::Narrow(ro) + " made, empty, as it was missing");
+        t.Event(dev.Tick(),
+                "read-only file " + sim::Narrow(ro) + " made, empty, as it was missing");
     }
     return true;
 }
@@ -331,8 +335,8 @@ class ScenarioDriver : public sim::Driver {
         size_t step = step_++;
         if (kind != Scenario::Kind::Show) {
             if (step == 0) { // the line's transcript line, before it acts
-                t_.Event(dev.Tick(), "line " + std::to_string(s_.Number(i)) + ": " +
-                                         std::string(s_.Text(i)));
+                t_.Event(dev.Tick(),
+                         "line " + std::to_string(s_.Number(i)) + ": " + std::string(s_.Text(i)));
                 return;
             }
             --step;
@@ -399,8 +403,8 @@ class ScenarioDriver : public sim::Driver {
     sim::Device& dev_;
     RunResult& res_;
     const bool want_rows_;
-    size_t line_ = 0;  // the line whose step is next; size(): the end of input
-    size_t step_ = 0;  // the next step within it
+    size_t line_ = 0; // the line whose step is next; size(): the end of input
+    size_t step_ = 0; // the next step within it
     bool ended_ = false;
     uint64_t cursor_ = 0;
     bool started_ = false;

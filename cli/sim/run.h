@@ -23,10 +23,10 @@ constexpr int kExitStalled = 3;  // the tool stopped making progress
 constexpr const char* kDefaultRoot = "tapwatcher-device";
 
 struct Options {
-    std::string device;             // --device: profile file; empty: the built-in profile
-    std::string exe;                // --exe: the tool's device path; empty: the profile's
+    std::string device;              // --device: profile file; empty: the built-in profile
+    std::string exe;                 // --exe: the tool's device path; empty: the profile's
     std::string root = kDefaultRoot; // --root: host folder holding the device's files
-    std::string scenario;           // file, "-" for standard input; empty: none given
+    std::string scenario;            // file, "-" for standard input; empty: none given
     bool help = false;
     bool version = false;
 };
@@ -40,9 +40,9 @@ std::string VersionText();
 
 // A job ready to run: everything read and checked.
 struct Job {
-    sim::Profile profile;            // with root and exe as they will be used
-    std::string profile_name;        // "built-in" or the profile file as given
-    Scenario scenario;               // the scenario
+    sim::Profile profile;     // with root and exe as they will be used
+    std::string profile_name; // "built-in" or the profile file as given
+    Scenario scenario;        // the scenario
 };
 
 // Reads the profile and the scenario the options name into `job`. False,
@@ -55,16 +55,17 @@ bool LoadJob(const Options& options, bool stdin_is_terminal, Job& job, bool& int
 
 // What a run leaves behind besides the transcript.
 struct RunResult {
-    int status = 0;                    // the runner's exit status
-    bool reached_end_of_input = false; // the tool still ran when the lines ran out
+    int status = 0;                                   // the runner's exit status
+    bool reached_end_of_input = false;                // the tool still ran when the lines ran out
     std::vector<std::array<std::string, 6>> end_rows; // the list view's rows then
-    std::string data_file_host_path;   // where tapwatcherdata.txt belongs on the host
+    std::string data_file_host_path; // where tapwatcherdata.txt belongs on the host
 };
 
 // Runs a loaded job from its scenario, writing the transcript. Messages for
 // the person at the terminal (a stall, a root that cannot be made) go to
 // `errors`. Returns the exit status.
-int RunJob(const Job& job, Transcript& transcript, std::ostream& errors, RunResult* result = nullptr);
+int RunJob(const Job& job, Transcript& transcript, std::ostream& errors,
+           RunResult* result = nullptr);
 
 // Does the whole job for the options: load, then run from the scenario or
 // interactively. Returns the exit status.

@@ -64,10 +64,10 @@ class Scenario {
         uint64_t text_at = 0;  // into text_
         uint32_t text_len = 0; // kLongText: in long_lengths_
         int32_t number = 0;
-        uint32_t arg = 0;      // Wait: ms; Button: index into captions_; Type: into keys_
+        uint32_t arg = 0; // Wait: ms; Button: index into captions_; Type: into keys_
         uint16_t nkeys = 0;
         uint8_t kind = 0;
-        uint8_t key = 0;       // the key when nkeys is 1
+        uint8_t key = 0; // the key when nkeys is 1
     };
     static constexpr uint32_t kLongText = UINT32_MAX;
     std::string text_;

@@ -67,7 +67,9 @@ std::string Framed(const Canvas& line) {
 
 } // namespace
 
-int CharWidth(int dpi) { return std::max(1, 6 * dpi / 96); }
+int CharWidth(int dpi) {
+    return std::max(1, 6 * dpi / 96);
+}
 
 std::string FitText(std::u16string_view text, int chars) {
     std::string s;

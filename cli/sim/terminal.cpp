@@ -63,12 +63,12 @@ bool ByteKey(unsigned char b, unsigned& mods, uint8_t& vk) {
         bool shift;
     };
     static const Sym kSyms[] = {
-        {'-', 0xBD, false}, {'_', 0xBD, true}, {'=', 0xBB, false}, {'+', 0xBB, true},
-        {'[', 0xDB, false}, {'{', 0xDB, true}, {']', 0xDD, false}, {'}', 0xDD, true},
+        {'-', 0xBD, false},  {'_', 0xBD, true}, {'=', 0xBB, false}, {'+', 0xBB, true},
+        {'[', 0xDB, false},  {'{', 0xDB, true}, {']', 0xDD, false}, {'}', 0xDD, true},
         {'\\', 0xDC, false}, {'|', 0xDC, true}, {';', 0xBA, false}, {':', 0xBA, true},
         {'\'', 0xDE, false}, {'"', 0xDE, true}, {',', 0xBC, false}, {'<', 0xBC, true},
-        {'.', 0xBE, false}, {'>', 0xBE, true}, {'/', 0xBF, false}, {'?', 0xBF, true},
-        {'`', 0xC0, false}, {'~', 0xC0, true},
+        {'.', 0xBE, false},  {'>', 0xBE, true}, {'/', 0xBF, false}, {'?', 0xBF, true},
+        {'`', 0xC0, false},  {'~', 0xC0, true},
     };
     switch (b) {
     case 0x0D:
@@ -242,7 +242,9 @@ std::vector<TypedKey> TerminalDecoder::Feed(std::string_view bytes) {
     return Decode(false);
 }
 
-std::vector<TypedKey> TerminalDecoder::Flush() { return Decode(true); }
+std::vector<TypedKey> TerminalDecoder::Flush() {
+    return Decode(true);
+}
 
 std::vector<TypedKey> TerminalDecoder::Decode(bool final) {
     std::vector<TypedKey> out;
@@ -594,8 +596,8 @@ void TerminalDriver::Step(sim::Device& dev) {
 void TerminalDriver::Redraw(sim::Device& dev) {
     ScreenView view = DrawScreen(dev);
     std::vector<std::string> lines;
-    lines.push_back("tapwatcher-sim: device " + job_.profile_name + ", " + sim::Narrow(dev.profile().exe) +
-                    ", tick " + TickText(dev.Tick()));
+    lines.push_back("tapwatcher-sim: device " + job_.profile_name + ", " +
+                    sim::Narrow(dev.profile().exe) + ", tick " + TickText(dev.Tick()));
     for (const std::string& l : view.lines)
         lines.push_back(l);
     lines.push_back(view.summary);

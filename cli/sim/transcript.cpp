@@ -7,7 +7,9 @@
 
 namespace runner {
 
-std::string TickText(DWORD tick) { return std::to_string((int32_t)tick); }
+std::string TickText(DWORD tick) {
+    return std::to_string((int32_t)tick);
+}
 
 std::string DescribeSystemKey(const sim::SystemKey& key) {
     char code[8];
@@ -63,7 +65,9 @@ void Transcript::Flush() {
         out_->flush();
 }
 
-void Transcript::Event(DWORD tick, const std::string& text) { Write(TickText(tick) + " " + text); }
+void Transcript::Event(DWORD tick, const std::string& text) {
+    Write(TickText(tick) + " " + text);
+}
 
 void Transcript::Screen(DWORD tick, const std::string& what, const ScreenView& view) {
     Event(tick, what + ": " + view.summary);

@@ -43,7 +43,9 @@ BOOL SHCreateMenuBar(SHMENUBARINFO* pmbi) {
     return TRUE;
 }
 
-HWND SHFindMenuBar(HWND hwnd) { return nullptr; }
+HWND SHFindMenuBar(HWND hwnd) {
+    return nullptr;
+}
 
 BOOL CoreRoutine814(HIMC himc, BOOL fOpen) {
     if (himc)

@@ -19,11 +19,17 @@ static ScriptStep Make(ScriptStep::Kind kind, uint32_t ms = 0, uint8_t vk = 0) {
     return s;
 }
 
-Script& Script::Wait(uint32_t ms) { return Add(Make(ScriptStep::Wait, ms)); }
+Script& Script::Wait(uint32_t ms) {
+    return Add(Make(ScriptStep::Wait, ms));
+}
 
-Script& Script::Press(uint8_t vk) { return Add(Make(ScriptStep::Press, 0, vk)); }
+Script& Script::Press(uint8_t vk) {
+    return Add(Make(ScriptStep::Press, 0, vk));
+}
 
-Script& Script::Release(uint8_t vk) { return Add(Make(ScriptStep::Release, 0, vk)); }
+Script& Script::Release(uint8_t vk) {
+    return Add(Make(ScriptStep::Release, 0, vk));
+}
 
 Script& Script::Type(const std::vector<uint8_t>& keys) {
     for (uint8_t vk : keys)
@@ -40,7 +46,9 @@ Script& Script::Button(std::u16string caption) {
     return Add(std::move(s));
 }
 
-Script& Script::Close() { return Add(Make(ScriptStep::Close)); }
+Script& Script::Close() {
+    return Add(Make(ScriptStep::Close));
+}
 
 Script& Script::Show(std::function<void(Device&)> fn) {
     ScriptStep s;

@@ -12,11 +12,11 @@ namespace sim {
 
 struct ScriptStep {
     enum Kind { Wait, Press, Release, Button, Close, Show, Check } kind = Wait;
-    uint32_t ms = 0;           // Wait
-    uint8_t vk = 0;            // Press, Release
-    std::u16string caption;    // Button
+    uint32_t ms = 0;                 // Wait
+    uint8_t vk = 0;                  // Press, Release
+    std::u16string caption;          // Button
     std::function<void(Device&)> fn; // Show, Check
-    int line = 0;              // where it came from (scenario line), 0 for none
+    int line = 0;                    // where it came from (scenario line), 0 for none
 };
 
 class Script : public Driver {

@@ -2,4 +2,6 @@
 // sources find their headers): the report's own headers are in reach.
 #include "datafile.h"
 
-int LayerProbe() { return 0; }
+int LayerProbe() {
+    return 0;
+}

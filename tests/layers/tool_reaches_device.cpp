@@ -2,4 +2,6 @@
 #include "platform.h"
 #include "device/device.h"
 
-int LayerProbe() { return 0; }
+int LayerProbe() {
+    return 0;
+}

@@ -1,4 +1,6 @@
 // Compiled with the tool's include directories: the platform header is in reach.
 #include "platform.h"
 
-int LayerProbe() { return GetTickCount() != 0; }
+int LayerProbe() {
+    return GetTickCount() != 0;
+}

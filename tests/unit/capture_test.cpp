@@ -8,7 +8,9 @@ using namespace testing_support;
 
 namespace {
 
-size_t HeldBy(const sim::Device& d, HWND owner) { return d.HotKeysOf(owner); }
+size_t HeldBy(const sim::Device& d, HWND owner) {
+    return d.HotKeysOf(owner);
+}
 
 std::vector<std::string> Texts(const std::vector<Row>& rows) {
     std::vector<std::string> out;
@@ -96,9 +98,8 @@ TEST(Capture, BurstsAndQuietMarks) {
     t.script.Wait(1).Check([&](sim::Device& d) { first = Rows(d); });
     t.script.Wait(10000).Release(kB).Wait(500).Button(u"Clear").Wait(2500).Check(
         [&](sim::Device& d) { second = Rows(d); });
-    t.script.Wait(60000).Check([&](sim::Device& d) {
-        EXPECT_EQ(Rows(d).size(), 1u) << "a long idle adds nothing";
-    });
+    t.script.Wait(60000).Check(
+        [&](sim::Device& d) { EXPECT_EQ(Rows(d).size(), 1u) << "a long idle adds nothing"; });
     ASSERT_EQ(t.Run(), 0);
     // The tick wraps 4001 ms after start: the sweep's own mark at 3001 ms
     // prints -1000; keys at 5000, 6000 and 7000 ms; the burst's mark at
@@ -158,9 +159,8 @@ TEST(Capture, FailedReRegistration) {
     t.dev->faults.refuse_register = [&](HWND, int id, UINT, UINT) {
         return id == 0x41 && ++registrations > 1;
     };
-    t.script.Wait(5).Press(kA).Release(kA).Press(kA).Release(kA).Check([&](sim::Device& d) {
-        rows = Rows(d);
-    });
+    t.script.Wait(5).Press(kA).Release(kA).Press(kA).Release(kA).Check(
+        [&](sim::Device& d) { rows = Rows(d); });
     ASSERT_EQ(t.Run(), 0);
     EXPECT_EQ(rows.size(), 2u);
     // The second press went straight to the system.

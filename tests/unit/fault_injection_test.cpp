@@ -137,18 +137,25 @@ TEST(Faults, RegistrationsRefused) {
                     p.taken.push_back({(uint8_t)vk, m});
         });
         std::vector<Row> rows;
-        t.script.Wait(2).Type({kCtrl, kA}).Wait(3000).Check([&](sim::Device& d) { rows = Rows(d); });
+        t.script.Wait(2).Type({kCtrl, kA}).Wait(3000).Check([&](sim::Device& d) {
+            rows = Rows(d);
+        });
         ASSERT_EQ(t.Run(), 0);
         ASSERT_EQ(rows.size(), 2048u + 1);
         for (int i = 0; i < 2048; ++i) {
             char vk[8];
             snprintf(vk, sizeof vk, "%02X", i / 8);
             int m = i % 8;
-            Row want = {"1", vk, "F", (m & MOD_SHIFT) ? "S" : "", (m & MOD_CONTROL) ? "C" : "",
+            Row want = {"1",
+                        vk,
+                        "F",
+                        (m & MOD_SHIFT) ? "S" : "",
+                        (m & MOD_CONTROL) ? "C" : "",
                         (m & MOD_ALT) ? "A" : ""};
             ASSERT_EQ(rows[i], want) << "row " << i;
         }
-        EXPECT_EQ(RowText(rows[2048]), "3001|||||") << "the sweep's quiet mark; no key was captured";
+        EXPECT_EQ(RowText(rows[2048]), "3001|||||")
+            << "the sweep's quiet mark; no key was captured";
         // The shell's hot keys took the presses; nothing was synthesised.
         EXPECT_TRUE(Calls(*t.dev, "keybd_event").empty());
         EXPECT_TRUE(HeldAtQuit(*t.dev).empty());
@@ -170,7 +177,8 @@ TEST(Faults, ReleasePostedForAShellCombination) {
         rows = Rows(d);
         bool shell_holds = false;
         for (const sim::HotKey& k : d.HotKeys())
-            shell_holds = shell_holds || (k.vk == 0xC1 && (k.mods & 7) == 0 && k.owner != d.MainWindow());
+            shell_holds =
+                shell_holds || (k.vk == 0xC1 && (k.mods & 7) == 0 && k.owner != d.MainWindow());
         EXPECT_TRUE(shell_holds);
     });
     ASSERT_EQ(t.Run(), 0);

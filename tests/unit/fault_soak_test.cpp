@@ -183,8 +183,7 @@ TEST(Soak, MemoryFollowsTheRowsAndTheFileHoldsThem) {
     for (const Sample& s : samples)
         if (report)
             printf("soak: %-12s events %10llu rows %10d heap %12zu resident %12zu list %12zu\n",
-                   s.phase, (unsigned long long)s.events, s.rows, s.heap, s.resident,
-                   s.list_bytes);
+                   s.phase, (unsigned long long)s.events, s.rows, s.heap, s.resident, s.list_bytes);
     if (report)
         printf("soak: heap before the run %zu, after it %zu\n", heap_before, heap_after);
 

@@ -68,7 +68,8 @@ TEST(KeyEvents, CtrlAPressReleaseAndPassThrough) {
     std::vector<std::string> keys = SystemKeys(*t.dev);
     EXPECT_EQ(std::count(keys.begin(), keys.end(), "41D C synth"), 1);
     EXPECT_EQ(std::count(keys.begin(), keys.end(), "41U C synth"), 1);
-    EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const Row& r) { return r[1] == "41"; }), 2);
+    EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const Row& r) { return r[1] == "41"; }),
+              2);
 }
 
 // Capture-only logs everything and never gives a combination up.
@@ -77,9 +78,8 @@ TEST(KeyEvents, CaptureOnlyLogsButPassesNothing) {
     size_t mark = 0;
     std::vector<Row> rows;
     t.script.Wait(10).Check([&](sim::Device& d) { mark = d.journal.size(); });
-    t.script.Press(kCtrl).Press(kA).Release(kA).Release(kCtrl).Check([&](sim::Device& d) {
-        rows = Rows(d);
-    });
+    t.script.Press(kCtrl).Press(kA).Release(kA).Release(kCtrl).Check(
+        [&](sim::Device& d) { rows = Rows(d); });
     ASSERT_EQ(t.Run(), 0);
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(RowText(rows[2]), "10|41|U||C|");

@@ -71,10 +71,11 @@ TEST(LogFile, PlaceOfTheDataFile) {
     struct Case {
         const char16_t* exe;
         const char* file;
-    } cases[] = {{u"\\Program Files\\Wtapwatcher.exe", "\\Program Files\\tapwatcherdata.txt"},
-                 {u"\\Wtapwatcher.exe", "\\tapwatcherdata.txt"},
-                 {u"\\Program Files\\Tools\\WtapwatcherL.exe", "\\Program Files\\Tools\\tapwatcherdata.txt"},
-                 {u"Wtapwatcher.exe", "\\tapwatcherdata.txt"}};
+    } cases[] = {
+        {u"\\Program Files\\Wtapwatcher.exe", "\\Program Files\\tapwatcherdata.txt"},
+        {u"\\Wtapwatcher.exe", "\\tapwatcherdata.txt"},
+        {u"\\Program Files\\Tools\\WtapwatcherL.exe", "\\Program Files\\Tools\\tapwatcherdata.txt"},
+        {u"Wtapwatcher.exe", "\\tapwatcherdata.txt"}};
     for (const Case& c : cases) {
         Tool t([&](sim::Profile& p) { p.exe = c.exe; });
         t.script.Wait(10);
@@ -87,10 +88,12 @@ TEST(LogFile, PlaceOfTheDataFile) {
 // "Exit" saves after the last hot key is released and before the list view
 // goes; names that differ only in case save nothing.
 TEST(LogFile, SavedAtShutdownInOrder) {
-    for (const char16_t* exe : {u"\\Program Files\\Wtapwatcher.exe", u"\\Program Files\\WtapwatcherL.exe"}) {
+    for (const char16_t* exe :
+         {u"\\Program Files\\Wtapwatcher.exe", u"\\Program Files\\WtapwatcherL.exe"}) {
         Tool t([&](sim::Profile& p) { p.exe = exe; });
         HWND list = nullptr;
-        t.script.Wait(10).Press(kA).Release(kA).Check([&](sim::Device& d) { list = ToolList(d)->handle; });
+        t.script.Wait(10).Press(kA).Release(kA).Check(
+            [&](sim::Device& d) { list = ToolList(d)->handle; });
         t.script.Button(u"Exit");
         ASSERT_EQ(t.Run(), 0);
         size_t last_release = 0, create = 0, close = 0, list_gone = 0;
@@ -112,8 +115,9 @@ TEST(LogFile, SavedAtShutdownInOrder) {
         EXPECT_NE(file.find("\t41\tU\t\t\t\r\n"), std::string::npos) << file;
         EXPECT_EQ(Calls(*t.dev, "WriteFile").size(), 1u + 2u) << "one write per line";
     }
-    for (const char16_t* exe : {u"\\Program Files\\wtapwatcher.exe", u"\\Program Files\\Wtapwatcher.EXE",
-                                u"\\Program Files\\tapwatcherL.exe"}) {
+    for (const char16_t* exe :
+         {u"\\Program Files\\wtapwatcher.exe", u"\\Program Files\\Wtapwatcher.EXE",
+          u"\\Program Files\\tapwatcherL.exe"}) {
         Tool t([&](sim::Profile& p) { p.exe = exe; });
         t.script.Wait(10).Button(u"Exit");
         ASSERT_EQ(t.Run(), 0);

@@ -63,14 +63,20 @@ void RoundTrip(const std::string& exe) {
 
     std::vector<KeyRow> keys = RowsOfKind(rows, false), keys_again = RowsOfKind(again, false);
     EXPECT_GE(keys.size(), 14u);
-    EXPECT_EQ(keys, keys_again) << "first:\n" << first << "\nreplayed:\n" << second
-                                << "\nscenario:\n" << replay.scenario;
+    EXPECT_EQ(keys, keys_again) << "first:\n"
+                                << first << "\nreplayed:\n"
+                                << second << "\nscenario:\n"
+                                << replay.scenario;
     EXPECT_EQ(RowsOfKind(rows, true), RowsOfKind(again, true));
     EXPECT_EQ(RowsOfKind(rows, true).size(), 9u);
 }
 
-TEST(ReportRoundTrip, SaveOnExit) { RoundTrip("\\Program Files\\Wtapwatcher.exe"); }
+TEST(ReportRoundTrip, SaveOnExit) {
+    RoundTrip("\\Program Files\\Wtapwatcher.exe");
+}
 
-TEST(ReportRoundTrip, CaptureOnly) { RoundTrip("\\Program Files\\WtapwatcherL.exe"); }
+TEST(ReportRoundTrip, CaptureOnly) {
+    RoundTrip("\\Program Files\\WtapwatcherL.exe");
+}
 
 } // namespace

@@ -29,7 +29,9 @@ struct GoldenRun {
 };
 
 // How GoogleTest names a run in its output (not as the object's raw bytes).
-void PrintTo(const GoldenRun& run, std::ostream* os) { *os << run.name; }
+void PrintTo(const GoldenRun& run, std::ostream* os) {
+    *os << run.name;
+}
 
 // Splits a manifest line's arguments at blanks; "..." keeps blanks.
 std::vector<std::string> SplitArgs(const std::string& s) {

@@ -15,8 +15,8 @@ TEST(RunnerInput, StrayCarriageReturnsAreBlanks) {
     EXPECT_EQ(lines[1].caption, u"Exit");
 
     sim::Profile p;
-    ASSERT_TRUE(runner::ParseProfile("read-only = \\Program Files\\tapwatcherdata.txt\r\r\n", "p", p,
-                                     error))
+    ASSERT_TRUE(runner::ParseProfile("read-only = \\Program Files\\tapwatcherdata.txt\r\r\n", "p",
+                                     p, error))
         << error;
     ASSERT_EQ(p.read_only.size(), 1u);
     EXPECT_EQ(p.read_only[0], u"\\Program Files\\tapwatcherdata.txt");
@@ -35,7 +35,7 @@ TEST(RunnerInput, PathLimitCountsDeviceCharacters) {
     EXPECT_EQ(p.exe.size(), 149u);
     // 260 device characters leave no room for the terminator.
     std::string long_name(260 - 15 - 4, 'x');
-    EXPECT_FALSE(runner::ParseProfile("exe = \\Program Files\\" + long_name + ".exe\n", "p", p,
-                                      error));
+    EXPECT_FALSE(
+        runner::ParseProfile("exe = \\Program Files\\" + long_name + ".exe\n", "p", p, error));
     EXPECT_EQ(error.rfind("p:1:", 0), 0u) << error;
 }

@@ -91,27 +91,32 @@ TEST(RunnerInteractive, TypedKeysBecomeRowsCtrlLClearsCtrlXExits) {
     std::string screen;
 
     // The sweep has listed the shell's 48 combinations.
-    ASSERT_TRUE(WaitFor(tmux, [](const std::string& s) {
-        return s.find("rows 34-48 of 48") != std::string::npos;
-    }, screen)) << screen;
+    ASSERT_TRUE(WaitFor(
+        tmux, [](const std::string& s) { return s.find("rows 34-48 of 48") != std::string::npos; },
+        screen))
+        << screen;
     EXPECT_NE(screen.find("Ctrl-X taps \"Exit\"  Ctrl-L taps \"Clear\""), std::string::npos)
         << screen;
 
     // "a": a press and a release of key 0x41, each a row, and passed on.
     tmux.Keys("-l a");
     const std::regex down(R"(^\|-?\d+ +41  D +\|$)"), up(R"(^\|-?\d+ +41  U +\|$)");
-    ASSERT_TRUE(WaitFor(tmux, [&](const std::string& s) {
-        return HasLine(s, down) && HasLine(s, up);
-    }, screen)) << screen;
+    ASSERT_TRUE(WaitFor(
+        tmux, [&](const std::string& s) { return HasLine(s, down) && HasLine(s, up); }, screen))
+        << screen;
     EXPECT_NE(screen.find("key A (0x41) up, mods none, synthesised"), std::string::npos) << screen;
 
     // Ctrl-L taps "Clear": no row is left (bar a quiet mark that may fall due).
     tmux.Keys("C-l");
     const std::regex any_key_row(R"(^\|-?\d+ +[0-9A-F]{2}  [DUF])");
-    ASSERT_TRUE(WaitFor(tmux, [&](const std::string& s) {
-        return !HasLine(s, any_key_row) && (s.find("\nno rows,") != std::string::npos ||
-                                            s.find("\nrows 1-1 of 1,") != std::string::npos);
-    }, screen)) << screen;
+    ASSERT_TRUE(WaitFor(
+        tmux,
+        [&](const std::string& s) {
+            return !HasLine(s, any_key_row) && (s.find("\nno rows,") != std::string::npos ||
+                                                s.find("\nrows 1-1 of 1,") != std::string::npos);
+        },
+        screen))
+        << screen;
 
     // Ctrl-X taps "Exit": the tool ends, and so does the runner, with 0.
     tmux.Keys("C-x");

@@ -43,11 +43,11 @@ TEST(RunnerKeys, EveryCodeHasANameThatReadsBackInAnyCase) {
 
 TEST(RunnerKeys, NamesAndCodes) {
     const std::pair<const char*, int> cases[] = {
-        {"a", 0x41},     {"Z", 0x5A},      {"0", 0x30},     {"9", 0x39},    {"f1", 0x70},
-        {"F24", 0x87},   {"Shift", 0x10},  {"CTRL", 0x11},  {"alt", 0x12},  {"Enter", 0x0D},
-        {"esc", 0x1B},   {"Space", 0x20},  {"Tab", 0x09},   {"Back", 0x08}, {"Left", 0x25},
-        {"Up", 0x26},    {"Right", 0x27},  {"Down", 0x28},  {"0x0d", 0x0D}, {"0xFF", 0xFF},
-        {"0x00", 0x00},  {"App1", 0xC1},   {"Delete", 0x2E},
+        {"a", 0x41},    {"Z", 0x5A},     {"0", 0x30},      {"9", 0x39},    {"f1", 0x70},
+        {"F24", 0x87},  {"Shift", 0x10}, {"CTRL", 0x11},   {"alt", 0x12},  {"Enter", 0x0D},
+        {"esc", 0x1B},  {"Space", 0x20}, {"Tab", 0x09},    {"Back", 0x08}, {"Left", 0x25},
+        {"Up", 0x26},   {"Right", 0x27}, {"Down", 0x28},   {"0x0d", 0x0D}, {"0xFF", 0xFF},
+        {"0x00", 0x00}, {"App1", 0xC1},  {"Delete", 0x2E},
     };
     for (const auto& [name, vk] : cases) {
         uint8_t got = 0;
@@ -121,8 +121,8 @@ TEST(RunnerScenario, BadLinesNameTheirFileAndLine) {
         std::vector<runner::ScenarioLine> lines;
         std::string error;
         EXPECT_FALSE(runner::ParseScenarioLines(text, "s.scn", lines, error)) << text;
-        EXPECT_EQ(error.rfind(want, 0), 0u) << "for " << text << "expected: " << want
-                                            << "\ngot:      " << error;
+        EXPECT_EQ(error.rfind(want, 0), 0u)
+            << "for " << text << "expected: " << want << "\ngot:      " << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
         EXPECT_TRUE(lines.empty());
     }
@@ -225,8 +225,8 @@ TEST(RunnerProfile, BadLinesNameTheirFileAndLine) {
         sim::Profile p;
         std::string error;
         EXPECT_FALSE(runner::ParseProfile(text, "d.profile", p, error)) << text;
-        EXPECT_EQ(error.rfind(want, 0), 0u) << "for " << text << "expected: " << want
-                                            << "\ngot:      " << error;
+        EXPECT_EQ(error.rfind(want, 0), 0u)
+            << "for " << text << "expected: " << want << "\ngot:      " << error;
     }
 }
 
@@ -282,8 +282,9 @@ TEST(RunnerScreen, NarrowPocketPcShowsTheLastPageWhereTheListScrolled) {
     ASSERT_GE(v.lines.size(), 4u);
     EXPECT_EQ(v.lines[0], "+" + std::string(40, '-') + "+");
     EXPECT_EQ(v.lines[1], "|Tapwatcher" + std::string(30, ' ') + "|");
-    EXPECT_EQ(v.lines[3], "|SysTime     VK  U\xE2\x80\xA6 S\xE2\x80\xA6 C\xE2\x80\xA6 A\xE2\x80\xA6" +
-                              std::string(13, ' ') + "|");
+    EXPECT_EQ(v.lines[3],
+              "|SysTime     VK  U\xE2\x80\xA6 S\xE2\x80\xA6 C\xE2\x80\xA6 A\xE2\x80\xA6" +
+                  std::string(13, ' ') + "|");
     std::vector<std::string> rows = ListLines(v, 3);
     ASSERT_EQ(rows.size(), 15u);
     EXPECT_EQ(rows.back(), "|4000        54  U" + std::string(23, ' ') + "|");
@@ -302,8 +303,8 @@ TEST(RunnerScreen, HighDensityUsesWideColumnsAtTwelvePixelsACharacter) {
     runner::ScreenView v = ScreenAfter(p, "wait 10\ntype A\n");
     ASSERT_GE(v.lines.size(), 4u);
     // Wide columns 84, 56, 40...: 7, 4, 3 characters at 192 dpi.
-    EXPECT_EQ(v.lines[3].rfind("|SysTi\xE2\x80\xA6 VK  U\xE2\x80\xA6 S\xE2\x80\xA6 C\xE2\x80\xA6", 0),
-              0u)
+    EXPECT_EQ(
+        v.lines[3].rfind("|SysTi\xE2\x80\xA6 VK  U\xE2\x80\xA6 S\xE2\x80\xA6 C\xE2\x80\xA6", 0), 0u)
         << v.lines[3];
     std::vector<std::string> rows = ListLines(v, 3);
     ASSERT_FALSE(rows.empty());
@@ -367,7 +368,8 @@ TEST(RunnerRun, BadInputExitsTwoWithItsFileAndLineAndRunsNothing) {
         {"\npress Hyper\n", nullptr, "S:2: press: unknown key \"Hyper\""},
         {"wait 10\n", "exe = \\Program Files\\Wtapwatcher.exe\nshape = round\n",
          "P:2: unknown setting \"shape\""},
-        {"wait 10\n", "exe = \\Program Files\\Wtapwatcher.exe\ndpi = many\n", "P:2: dpi: bad number"},
+        {"wait 10\n", "exe = \\Program Files\\Wtapwatcher.exe\ndpi = many\n",
+         "P:2: dpi: bad number"},
         {nullptr, nullptr, "S:0: cannot open: No such file or directory"},
         {"wait 10\n", "", "P:0: cannot open: No such file or directory"},
     };
@@ -442,10 +444,11 @@ TEST(RunnerRun, HelpAndVersion) {
     EXPECT_EQ(runner::VersionText().rfind("tapwatcher-sim ", 0), 0u);
     // The help text names every scenario and profile line.
     std::string help = runner::UsageText();
-    for (const char* word : {"wait", "press", "release", "type", "button", "close", "show",
-                             "platform", "dpi", "screen", "taskbar", "menubar", "commctrl",
-                             "start-tick", "exe", "taken", "running-instance", "read-only",
-                             "disk-free", "Ctrl-X", "Ctrl-L", "Ctrl-C"})
+    for (const char* word :
+         {"wait",      "press",      "release", "type",   "button",           "close",
+          "show",      "platform",   "dpi",     "screen", "taskbar",          "menubar",
+          "commctrl",  "start-tick", "exe",     "taken",  "running-instance", "read-only",
+          "disk-free", "Ctrl-X",     "Ctrl-L",  "Ctrl-C"})
         EXPECT_NE(help.find(word), std::string::npos) << word;
 }
 
@@ -470,8 +473,9 @@ TEST(RunnerRun, LinesAfterTheToolExitedAreCountedAsLines) {
     ASSERT_TRUE(runner::RunScenarioText(
         "", "wait 10\nbutton exit\ntype Ctrl+A\n# note\nwait 5\nshow\n", "", run, error))
         << error;
-    EXPECT_NE(run.transcript.find("\n10 not run, the tool had exited: 3 lines (3, 5-6)\n10 exit 0\n"),
-              std::string::npos)
+    EXPECT_NE(
+        run.transcript.find("\n10 not run, the tool had exited: 3 lines (3, 5-6)\n10 exit 0\n"),
+        std::string::npos)
         << run.transcript;
     EXPECT_FALSE(run.reached_end_of_input);
     EXPECT_EQ(run.transcript.find("screen"), std::string::npos) << "no screen once the tool exited";
@@ -500,7 +504,7 @@ TEST(RunnerRun, EndScreenThenCloseThenTheSavedRowsAreTheRowsShown) {
                 row[5] + "\r\n";
     EXPECT_EQ(run.data_file, want);
     EXPECT_EQ(run.end_rows.front(), (std::array<std::string, 6>{"1", "72", "F", "S", "", "A"}));
-        // The taken row; Ctrl+A, whose events push the sweep's quiet mark back;
+    // The taken row; Ctrl+A, whose events push the sweep's quiet mark back;
     // the quiet mark, due just as the wait ends; B.
     EXPECT_EQ(run.end_rows.size(), 1u + 4 + 1 + 2);
 }

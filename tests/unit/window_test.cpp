@@ -59,7 +59,7 @@ TEST(MainWindow, LayoutClassAndColumnWidths) {
         bool client_rect_fails;
         std::vector<int> want;
     } cases[] = {
-        {96, 240, false, narrow}, {96, 241, false, wide}, {97, 240, false, wide},
+        {96, 240, false, narrow}, {96, 241, false, wide},  {97, 240, false, wide},
         {192, 480, false, wide},  {96, 480, true, narrow}, {120, 480, true, wide},
     };
     for (const Case& c : cases) {
@@ -114,9 +114,12 @@ TEST(MainWindow, VariantNamesAndPlatformText) {
         const char16_t* exe;
         int capture_only;
     } names[] = {
-        {u"\\Program Files\\tapwatcherL.exe", 1}, {u"\\Program Files\\WtapwatcherL.exe", 1},
-        {u"\\Program Files\\Wtapwatcher.exe", 0}, {u"\\Program Files\\TapwatcherL.exe", 0},
-        {u"\\Program Files\\tapwatcherL.EXE", 0}, {u"\\Program Files\\wtapwatcherL.exe", 0},
+        {u"\\Program Files\\tapwatcherL.exe", 1},
+        {u"\\Program Files\\WtapwatcherL.exe", 1},
+        {u"\\Program Files\\Wtapwatcher.exe", 0},
+        {u"\\Program Files\\TapwatcherL.exe", 0},
+        {u"\\Program Files\\tapwatcherL.EXE", 0},
+        {u"\\Program Files\\wtapwatcherL.exe", 0},
         {u"tapwatcherL.exe", 1}, // a path without a backslash is all name
     };
     for (const Name& n : names) {
@@ -134,8 +137,8 @@ TEST(MainWindow, VariantNamesAndPlatformText) {
         const char16_t* text;
         bool fails;
         int not_pocket_pc;
-    } platforms[] = {{u"PocketPC", false, 0},  {u"pocketpc", false, 1}, {u"PocketPC2", false, 1},
-                     {u"SmartPhone", false, 1}, {u"", false, 1},        {u"PocketPC", true, 1}};
+    } platforms[] = {{u"PocketPC", false, 0},   {u"pocketpc", false, 1}, {u"PocketPC2", false, 1},
+                     {u"SmartPhone", false, 1}, {u"", false, 1},         {u"PocketPC", true, 1}};
     for (const Platform& p : platforms) {
         Tool t([&](sim::Profile& pr) {
             pr.platform = p.text;
@@ -198,7 +201,8 @@ TEST(MainWindow, ShutdownOrder) {
         // runs inside it.
         HWND main = MainFromJournal(*t.dev);
         std::vector<sim::JournalEntry> seq;
-        for (auto& e : Filter(*t.dev, {"UnregisterHotKey", "DestroyWindow", "PostQuitMessage"}, mark))
+        for (auto& e :
+             Filter(*t.dev, {"UnregisterHotKey", "DestroyWindow", "PostQuitMessage"}, mark))
             if (e.what != "DestroyWindow" || e.hwnd != main)
                 seq.push_back(e);
         ASSERT_EQ(seq.size(), 2048u + 3);

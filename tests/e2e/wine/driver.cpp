@@ -123,7 +123,8 @@ DWORD WINAPI KeyWatcher(LPVOID) {
 
 std::vector<KeyEvent> KeysSince(size_t from) {
     EnterCriticalSection(&g_keysLock);
-    std::vector<KeyEvent> v(g_keys.begin() + (ptrdiff_t)std::min(from, g_keys.size()), g_keys.end());
+    std::vector<KeyEvent> v(g_keys.begin() + (ptrdiff_t)std::min(from, g_keys.size()),
+                            g_keys.end());
     LeaveCriticalSection(&g_keysLock);
     return v;
 }
@@ -152,7 +153,9 @@ std::string Describe(const std::vector<KeyEvent>& keys) {
     for (const KeyEvent& e : keys) {
         char buf[48];
         std::snprintf(buf, sizeof buf, "%s%02X%s%s", s.empty() ? "" : " ", e.vk, e.up ? "u" : "d",
-                      e.ours ? "(driver)" : e.injected ? "(injected)" : "");
+                      e.ours       ? "(driver)"
+                      : e.injected ? "(injected)"
+                                   : "");
         s += buf;
     }
     return s.empty() ? "(none)" : s;
@@ -174,13 +177,16 @@ HANDLE Start(const std::wstring& exe) {
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
     std::wstring cmd = L"\"" + exe + L"\"";
-    if (!CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
         return nullptr;
     CloseHandle(pi.hThread);
     return pi.hProcess;
 }
 
-bool Running(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
+bool Running(HANDLE process) {
+    return WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+}
 
 DWORD ExitCode(HANDLE process) {
     DWORD code = 0xDEAD;
@@ -271,9 +277,13 @@ bool IsTick(const std::string& s) {
     return true;
 }
 
-DWORD Tick(const Row& r) { return (DWORD)std::strtol(r.f[0].c_str(), nullptr, 10); }
+DWORD Tick(const Row& r) {
+    return (DWORD)std::strtol(r.f[0].c_str(), nullptr, 10);
+}
 
-bool IsKeyRow(const Row& r) { return r.f[2] == "D" || r.f[2] == "U"; }
+bool IsKeyRow(const Row& r) {
+    return r.f[2] == "D" || r.f[2] == "U";
+}
 bool IsQuietRow(const Row& r) {
     return r.f[1].empty() && r.f[2].empty() && r.f[3].empty() && r.f[4].empty() && r.f[5].empty();
 }
@@ -291,7 +301,8 @@ void CheckDataFile(const std::wstring& path) {
     std::printf("%s", bytes.c_str());
 
     Check(bytes.compare(0, sizeof kHeader - 1, kHeader) == 0,
-          "the data file starts with the header SysTime TAB VK TAB U/D TAB Shift TAB Ctrl TAB Alt CR LF");
+          "the data file starts with the header SysTime TAB VK TAB U/D TAB Shift TAB Ctrl TAB Alt "
+          "CR LF");
     Check(bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0,
           "the data file ends with CR LF");
 
@@ -319,14 +330,16 @@ void CheckDataFile(const std::wstring& path) {
                 break;
             start = tab + 1;
         }
-        if (r.f.size() != 6 || r.line.find_first_of("\r\n") != std::string::npos || !IsTick(r.f[0])) {
+        if (r.f.size() != 6 || r.line.find_first_of("\r\n") != std::string::npos ||
+            !IsTick(r.f[0])) {
             wellFormed = false;
             bad = r.line;
             break;
         }
         rows.push_back(r);
     }
-    Check(wellFormed, "every row is a tick and five more fields, separated by TAB, ended by CR LF%s%s",
+    Check(wellFormed,
+          "every row is a tick and five more fields, separated by TAB, ended by CR LF%s%s",
           wellFormed ? "" : "; bad line: ", bad.c_str());
     if (!wellFormed)
         return;
@@ -344,7 +357,8 @@ void CheckDataFile(const std::wstring& path) {
             firstOther = i;
         }
     }
-    Check(heldRows == 1, "exactly one \"F\" row for the combination the driver holds: 72, S, A (found %d)",
+    Check(heldRows == 1,
+          "exactly one \"F\" row for the combination the driver holds: 72, S, A (found %d)",
           heldRows);
     Check(!fAfterOther, "every \"F\" row comes before the first key event or quiet mark");
 
@@ -412,7 +426,8 @@ void CheckDataFile(const std::wstring& path) {
             break;
         }
     }
-    Check(quiet >= 0, "a quiet-mark row (a tick and five empty fields) follows the release of Ctrl+A");
+    Check(quiet >= 0,
+          "a quiet-mark row (a tick and five empty fields) follows the release of Ctrl+A");
     if (quiet >= 0 && lastKey >= 0) {
         DWORD gap = Tick(rows[quiet]) - Tick(rows[lastKey]);
         // Both ticks are whole milliseconds read at different moments; allow
@@ -506,8 +521,8 @@ int wmain() {
         widths += (col ? " " : "") + std::to_string((int)cx);
         widthsOk = widthsOk && (int)cx == (wide ? wideWidths : narrowWidths)[col];
     }
-    Check(widthsOk, "six columns of the %s layout (%d dpi, client %ld wide): %s", wide ? "wide" : "narrow",
-          dpi, client.right, widths.c_str());
+    Check(widthsOk, "six columns of the %s layout (%d dpi, client %ld wide): %s",
+          wide ? "wide" : "narrow", dpi, client.right, widths.c_str());
 
     BOOL stolen = RegisterHotKey(nullptr, 2, MOD_CONTROL, 'A');
     DWORD err = stolen ? 0 : GetLastError();
@@ -571,8 +586,9 @@ int wmain() {
         if (keys[i].injected && !keys[i].ours)
             nothingBefore = false;
     Check(nothingBefore, "the tool synthesises nothing before the release of A");
-    bool passed = byTool.size() >= 3 && byTool[0].vk == 'A' && !byTool[0].up && byTool[1].vk == 'A' &&
-                  byTool[1].up && Generic(byTool[2].vk) == VK_CONTROL && byTool[2].up;
+    bool passed = byTool.size() >= 3 && byTool[0].vk == 'A' && !byTool[0].up &&
+                  byTool[1].vk == 'A' && byTool[1].up && Generic(byTool[2].vk) == VK_CONTROL &&
+                  byTool[2].up;
     Check(passed, "the release of Ctrl+A is passed on: A down, A up, then Ctrl up (saw %s)",
           Describe(byTool).c_str());
 
@@ -583,7 +599,8 @@ int wmain() {
         TerminateProcess(g_tool, 99);
         WaitForSingleObject(g_tool, 5000);
     } else {
-        Check(ExitCode(g_tool) == 0, "the tool's exit code is 0 (%lu)", (unsigned long)ExitCode(g_tool));
+        Check(ExitCode(g_tool) == 0, "the tool's exit code is 0 (%lu)",
+              (unsigned long)ExitCode(g_tool));
     }
     Check(FindWindowW(kClass, kTitle) == nullptr, "no tool window is left");
 
