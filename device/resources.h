@@ -1,6 +1,6 @@
 // resources.h - a module's compiled resources as the simulated device loads them.
 //
-// The resource script (app/tapwatcher.rc) is compiled at build time by
+// The resource script (tool/tapwatcher.rc) is compiled at build time by
 // tools/rcgen into a table of these records, the way a resource compiler
 // produces the .res section that a Windows linker puts into the executable.
 // RCDATA and MENU hold the bytes a Windows resource compiler would emit;

@@ -10,7 +10,7 @@
 #
 # Exits nonzero when a target crashes, fails one of its checks, or reports a
 # sanitizer error; the input that did it is kept in FUZZ_ARTIFACTS, and
-# `BUILD_DIR/fuzz/<target> <input>` replays it.
+# `BUILD_DIR/bin/<target> <input>` replays it.
 set -euo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$src/build-fuzz}"

@@ -5,7 +5,7 @@
 //
 // Reads a resource script and emits the bytes a Windows resource compiler
 // would put into the .res file, as a C++ source that defines
-// `tapwatcher_resources` (see platform/sim/resources.h). The dump form is for
+// `tapwatcher_resources` (see device/resources.h). The dump form is for
 // people and tests: "RCDATA id lang hex-bytes", "MENU id lang hex-bytes",
 // "STRING id lang hex-utf16-units".
 //

@@ -111,7 +111,7 @@ int WINAPI TapwatcherWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWST
 
 // The renames come after the system headers, so that these keep declaring
 // the real functions and only the tool's own uses and definitions change.
-// platform/win32/*.cpp define TAPWATCHER_WIN32_IMPL to reach the real ones.
+// ports/win32/*.cpp define TAPWATCHER_WIN32_IMPL to reach the real ones.
 #ifndef TAPWATCHER_WIN32_IMPL
 #define RegisterHotKey TapwatcherRegisterHotKey
 #define UnregisterHotKey TapwatcherUnregisterHotKey

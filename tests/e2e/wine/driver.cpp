@@ -1,5 +1,5 @@
 // driver.cpp - runs tapwatcher.exe end to end on a real Win32 (Wine, under
-// e2e/wine/run.sh) and checks what a user of it would see.
+// tests/e2e/wine/run.sh) and checks what a user of it would see.
 //
 // The tool must sit beside this program as Wtapwatcher.exe, the name under
 // which it saves its log at exit. The driver
