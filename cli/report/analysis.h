@@ -1,4 +1,4 @@
-// What the rows of a data file mean: which combinations the device keeps for itself,
+// analysis.h - what the rows of a data file mean: which combinations the device keeps for itself,
 // each press paired with its release, the bursts of key events, and the faults.
 #pragma once
 
@@ -17,12 +17,12 @@ inline constexpr std::int32_t kChatterMs = 30;
 
 // Milliseconds from one tick to a later one. Ticks are a 32-bit count that wraps, so the
 // difference is taken modulo 2^32 and read as signed: a negative result is a step back.
-std::int32_t tickDiff(std::int32_t from, std::int32_t to);
+std::int32_t TickDiff(std::int32_t from, std::int32_t to);
 
 // The taken combinations ("F" rows), key code by modifier set.
 struct Occupancy {
     std::array<std::array<bool, 8>, 256> taken{}; // [vk][modifier set]
-    std::array<int, 8> perSet{};                  // taken keys per modifier set
+    std::array<int, 8> per_set{};                 // taken keys per modifier set
     int total = 0;                                // distinct taken combinations
 };
 
@@ -37,13 +37,13 @@ struct Hold {
 
 // Key events up to the quiet mark that ends them.
 struct Burst {
-    std::size_t first = 0;              // row index of its first key event
-    std::size_t last = 0;               // row index of its last key event
-    std::optional<std::size_t> quiet;   // the quiet mark that ends it; none at end of file
-    int events = 0;                     // key event rows, presses and releases
-    std::int32_t lengthMs = 0;          // first to last key event
-    std::optional<std::size_t> gapFrom; // the row before it that is not a quiet mark
-    std::int32_t gapMs = 0;             // from that row to the first key event
+    std::size_t first = 0;               // row index of its first key event
+    std::size_t last = 0;                // row index of its last key event
+    std::optional<std::size_t> quiet;    // the quiet mark that ends it; none at end of file
+    int events = 0;                      // key event rows, presses and releases
+    std::int32_t length_ms = 0;          // first to last key event
+    std::optional<std::size_t> gap_from; // the row before it that is not a quiet mark
+    std::int32_t gap_ms = 0;             // from that row to the first key event
 };
 
 enum class FaultKind {
@@ -68,11 +68,12 @@ struct Analysis {
     std::vector<Burst> bursts;      // in file order
     std::vector<Fault> faults;      // in row order
     std::vector<std::size_t> wraps; // rows whose tick text wrapped round (not a fault)
-    int keyEvents = 0;
-    int takenRows = 0;
-    int quietMarks = 0;
+    int key_events = 0;
+    int taken_rows = 0;
+    int quiet_marks = 0;
 };
 
-Analysis analyse(const std::vector<Row>& rows);
+// Pairs presses with releases, finds the bursts and the faults, counts the taken cells.
+Analysis Analyse(const std::vector<Row>& rows);
 
 } // namespace report

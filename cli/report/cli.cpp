@@ -1,3 +1,4 @@
+// cli.cpp - the command line of tapwatcher-report: arguments, reading, writing the outputs.
 #include "cli.h"
 
 #include "analysis.h"
@@ -84,7 +85,8 @@ struct UsageError {
     std::string what;
 };
 
-Options parseArgs(const std::vector<std::string>& args) {
+// Reads the arguments; throws UsageError for anything it does not know.
+Options ParseArgs(const std::vector<std::string>& args) {
     Options options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -119,7 +121,8 @@ Options parseArgs(const std::vector<std::string>& args) {
     return options;
 }
 
-bool samePath(const std::string& a, const std::string& b) {
+// Whether two paths name the same file, as far as the file system can tell.
+bool SamePath(const std::string& a, const std::string& b) {
     std::error_code ec;
     fs::path first = fs::weakly_canonical(a, ec);
     if (ec)
@@ -130,7 +133,8 @@ bool samePath(const std::string& a, const std::string& b) {
     return first == second;
 }
 
-std::optional<std::string> readFile(const std::string& path, std::string& error) {
+// The whole file as bytes; none, with ERROR set, when it cannot be read.
+std::optional<std::string> ReadFile(const std::string& path, std::string& error) {
     std::error_code ec;
     if (fs::is_directory(path, ec)) {
         error = "is a directory";
@@ -157,8 +161,8 @@ struct Output {
 
 // Writes every output to a temporary file, then renames them all into place. On a
 // failure the temporary files are removed and the message names the output.
-bool writeAll(std::vector<Output>& outputs, std::string& error) {
-    auto cleanUp = [&] {
+bool WriteAll(std::vector<Output>& outputs, std::string& error) {
+    auto clean_up = [&] {
         std::error_code ignored;
         for (const Output& output : outputs) {
             if (!output.temp.empty())
@@ -174,7 +178,7 @@ bool writeAll(std::vector<Output>& outputs, std::string& error) {
         file.close();
         if (!file) {
             error = output.path + ": cannot write: " + std::strerror(errno);
-            cleanUp();
+            clean_up();
             return false;
         }
     }
@@ -183,7 +187,7 @@ bool writeAll(std::vector<Output>& outputs, std::string& error) {
         fs::rename(output.temp, output.path, ec);
         if (ec) {
             error = output.path + ": cannot write: " + ec.message();
-            cleanUp();
+            clean_up();
             return false;
         }
         output.temp.clear();
@@ -193,10 +197,11 @@ bool writeAll(std::vector<Output>& outputs, std::string& error) {
 
 } // namespace
 
-int runReport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+// Reads the data file, writes the outputs asked for, prints the report.
+int RunReport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Options options;
     try {
-        options = parseArgs(args);
+        options = ParseArgs(args);
     } catch (const UsageError& e) {
         err << "tapwatcher-report: " << e.what << "\n"
             << kUsage << "Try 'tapwatcher-report --help' for more.\n";
@@ -215,12 +220,12 @@ int runReport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     for (const std::string* path : {&options.svg, &options.scenario, &options.profile}) {
         if (path->empty())
             continue;
-        if (samePath(*path, options.input)) {
+        if (SamePath(*path, options.input)) {
             err << "tapwatcher-report: " << *path << ": would overwrite the data file\n";
             return kExitBadInput;
         }
         for (const std::string& earlier : targets) {
-            if (samePath(*path, earlier)) {
+            if (SamePath(*path, earlier)) {
                 err << "tapwatcher-report: " << *path << ": named for two outputs\n";
                 return kExitBadInput;
             }
@@ -229,7 +234,7 @@ int runReport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
 
     std::string error;
-    std::optional<std::string> bytes = readFile(options.input, error);
+    std::optional<std::string> bytes = ReadFile(options.input, error);
     if (!bytes) {
         err << options.input << ": cannot read: " << error << "\n";
         return kExitBadInput;
@@ -237,40 +242,40 @@ int runReport(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
     std::vector<Row> rows;
     try {
-        rows = parseDataFile(*bytes);
+        rows = ParseDataFile(*bytes);
     } catch (const DataFileError& e) {
-        err << options.input << ":" << e.line() << ": " << e.what() << "\n";
+        err << options.input << ":" << e.Line() << ": " << e.what() << "\n";
         return kExitBadInput;
     }
-    Analysis analysis = analyse(rows);
+    Analysis analysis = Analyse(rows);
 
     std::vector<Output> outputs;
     std::optional<Replay> replay;
     if (!options.scenario.empty() || !options.profile.empty()) {
         try {
-            replay = buildReplay(rows, fs::path(options.input).filename().string());
+            replay = BuildReplay(rows, fs::path(options.input).filename().string());
         } catch (const ReplayError& e) {
-            err << options.input << ":" << e.line() << ": " << e.what() << "\n";
+            err << options.input << ":" << e.Line() << ": " << e.what() << "\n";
             return kExitBadInput;
         }
     }
     std::string source = fs::path(options.input).filename().string();
     if (!options.svg.empty())
-        outputs.push_back({options.svg, renderSvg(analysis, source), ""});
+        outputs.push_back({options.svg, RenderSvg(analysis, source), ""});
     if (!options.scenario.empty())
         outputs.push_back({options.scenario, replay->scenario, ""});
     if (!options.profile.empty())
         outputs.push_back({options.profile, replay->profile, ""});
-    if (!writeAll(outputs, error)) {
+    if (!WriteAll(outputs, error)) {
         err << "tapwatcher-report: " << error << "\n";
         return kExitWriteFailed;
     }
 
-    out << renderText(rows, analysis, options.input);
+    out << RenderText(rows, analysis, options.input);
     if (!options.svg.empty())
         out << "\nSVG picture: " << options.svg << "\n";
     if (!options.scenario.empty()) {
-        out << "\nScenario: " << options.scenario << ", " << replay->keyEvents << " key events";
+        out << "\nScenario: " << options.scenario << ", " << replay->key_events << " key events";
         if (!replay->differences.empty()) {
             std::size_t count = replay->differences.size();
             out << "; " << count << (count == 1 ? " row" : " rows")
@@ -279,8 +284,8 @@ int runReport(const std::vector<std::string>& args, std::ostream& out, std::ostr
         out << "\n";
     }
     if (!options.profile.empty()) {
-        out << "Device profile: " << options.profile << ", start-tick " << replay->startTick << ", "
-            << analysis.occupancy.total << " taken combinations\n";
+        out << "Device profile: " << options.profile << ", start-tick " << replay->start_tick
+            << ", " << analysis.occupancy.total << " taken combinations\n";
     }
     return kExitOk;
 }

@@ -1,4 +1,4 @@
-// The tapwatcher-report command, callable in-process.
+// cli.h - the tapwatcher-report command, callable in-process.
 #pragma once
 
 #include <iosfwd>
@@ -14,6 +14,6 @@ inline constexpr int kExitBadInput = 2;    // bad arguments or a bad data file
 
 // Runs the command with ARGS (without the program name); the report goes to OUT,
 // messages to ERR. Returns the exit status.
-int runReport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunReport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 } // namespace report

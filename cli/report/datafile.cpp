@@ -1,4 +1,4 @@
-// Strict reader of the data file. The accepted grammar, line by line:
+// datafile.cpp - strict reader of the data file. The accepted grammar, line by line:
 //
 //   line 1   SysTime TAB VK TAB U/D TAB Shift TAB Ctrl TAB Alt CR LF
 //   key row  TICK TAB VK TAB (D|U) TAB (S|) TAB (C|) TAB (A|) CR LF
@@ -19,7 +19,7 @@ namespace {
 constexpr std::string_view kHeaderText = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt";
 
 // Field text for a message, with bytes that would not print shown as \xNN.
-std::string quoted(std::string_view text) {
+std::string Quoted(std::string_view text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
@@ -33,21 +33,24 @@ std::string quoted(std::string_view text) {
     return out + "\"";
 }
 
-bool isDigit(char c) {
+// A decimal digit, in any locale.
+bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-int hexValue(char c) {
-    if (isDigit(c))
+// Value of an upper-case hex digit, -1 for anything else.
+int HexValue(char c) {
+    if (IsDigit(c))
         return c - '0';
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
 }
 
-std::int32_t parseTick(std::string_view text, int line) {
+// The tick field: a signed 32-bit number exactly as "%d" prints it.
+std::int32_t ParseTick(std::string_view text, int line) {
     auto bad = [&](const char* why) {
-        throw DataFileError(line, "bad tick " + quoted(text) + ": " + why);
+        throw DataFileError(line, "bad tick " + Quoted(text) + ": " + why);
     };
     if (text.empty())
         bad("empty");
@@ -56,7 +59,7 @@ std::int32_t parseTick(std::string_view text, int line) {
     if (digits.empty())
         bad("no digits");
     for (char c : digits) {
-        if (!isDigit(c))
+        if (!IsDigit(c))
             bad("not a decimal number");
     }
     if (digits.size() > 1 && digits.front() == '0')
@@ -75,15 +78,16 @@ std::int32_t parseTick(std::string_view text, int line) {
     return static_cast<std::int32_t>(value);
 }
 
-unsigned parseKeyCode(std::string_view text, int line) {
+// The VK field: "%02X" of a 16-bit code.
+unsigned ParseKeyCode(std::string_view text, int line) {
     auto bad = [&](const char* why) {
-        throw DataFileError(line, "bad key code " + quoted(text) + ": " + why);
+        throw DataFileError(line, "bad key code " + Quoted(text) + ": " + why);
     };
     if (text.size() < 2)
         bad("fewer than two hex digits");
     unsigned value = 0;
     for (char c : text) {
-        int digit = hexValue(c);
+        int digit = HexValue(c);
         if (digit < 0)
             bad("not upper-case hex");
         value = value * 16 + static_cast<unsigned>(digit);
@@ -96,16 +100,17 @@ unsigned parseKeyCode(std::string_view text, int line) {
 }
 
 // One modifier field: the letter, or empty.
-bool parseModifier(std::string_view text, char letter, const char* column, int line) {
+bool ParseModifier(std::string_view text, char letter, const char* column, int line) {
     if (text.empty())
         return false;
     if (text.size() == 1 && text.front() == letter)
         return true;
-    throw DataFileError(line, std::string(column) + " field " + quoted(text) + " is neither " +
+    throw DataFileError(line, std::string(column) + " field " + Quoted(text) + " is neither " +
                                   letter + " nor empty");
 }
 
-Row parseRow(std::string_view text, int line) {
+// One line after the header, without its CR LF.
+Row ParseRow(std::string_view text, int line) {
     std::vector<std::string_view> fields;
     std::size_t start = 0;
     for (;;) {
@@ -123,12 +128,12 @@ Row parseRow(std::string_view text, int line) {
 
     Row row;
     row.line = line;
-    row.tick = parseTick(fields[0], line);
+    row.tick = ParseTick(fields[0], line);
 
     if (fields[1].empty()) {
         for (int i = 2; i < 6; ++i) {
             if (!fields[i].empty()) {
-                throw DataFileError(line, "row without key code has " + quoted(fields[i]) +
+                throw DataFileError(line, "row without key code has " + Quoted(fields[i]) +
                                               " in field " + std::to_string(i + 1) +
                                               "; a quiet mark is a tick and five empty fields");
             }
@@ -137,7 +142,7 @@ Row parseRow(std::string_view text, int line) {
         return row;
     }
 
-    row.vk = parseKeyCode(fields[1], line);
+    row.vk = ParseKeyCode(fields[1], line);
     std::string_view ud = fields[2];
     if (ud == "D") {
         row.kind = RowKind::Press;
@@ -148,13 +153,13 @@ Row parseRow(std::string_view text, int line) {
     } else if (ud.empty()) {
         throw DataFileError(line, "key code without D, U or F");
     } else {
-        throw DataFileError(line, "U/D field " + quoted(ud) + " is not D, U or F");
+        throw DataFileError(line, "U/D field " + Quoted(ud) + " is not D, U or F");
     }
-    if (parseModifier(fields[3], 'S', "Shift", line))
+    if (ParseModifier(fields[3], 'S', "Shift", line))
         row.mods |= kModShift;
-    if (parseModifier(fields[4], 'C', "Ctrl", line))
+    if (ParseModifier(fields[4], 'C', "Ctrl", line))
         row.mods |= kModCtrl;
-    if (parseModifier(fields[5], 'A', "Alt", line))
+    if (ParseModifier(fields[5], 'A', "Alt", line))
         row.mods |= kModAlt;
     if (row.kind == RowKind::Taken && row.vk > 0xFF) {
         throw DataFileError(line, "taken combination with key code " + std::string(fields[1]) +
@@ -165,7 +170,8 @@ Row parseRow(std::string_view text, int line) {
 
 } // namespace
 
-std::vector<Row> parseDataFile(std::string_view bytes) {
+// Reads every line of the file; throws DataFileError at the first bad one.
+std::vector<Row> ParseDataFile(std::string_view bytes) {
     if (bytes.empty())
         throw DataFileError(1, "missing header: the file is empty");
 
@@ -190,12 +196,13 @@ std::vector<Row> parseDataFile(std::string_view bytes) {
             }
             continue;
         }
-        rows.push_back(parseRow(text, line));
+        rows.push_back(ParseRow(text, line));
     }
     return rows;
 }
 
-unsigned modifierOfKey(unsigned vk) {
+// Modifier bit of Shift, Ctrl or Alt; 0 for other keys.
+unsigned ModifierOfKey(unsigned vk) {
     switch (vk) {
     case kVkShift:
         return kModShift;

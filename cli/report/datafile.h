@@ -1,4 +1,4 @@
-// Strict reader of the data file that the tool saves on exit.
+// datafile.h - strict reader of the data file that the tool saves on exit.
 //
 // The file is narrow ASCII text: the header line, then one line per row of the event log,
 // each line six fields separated by TAB and ended by CR LF. Only lines the tool can write
@@ -44,17 +44,19 @@ struct Row {
 // A line that the tool cannot have written.
 class DataFileError : public std::runtime_error {
   public:
+    // An error about LINE of the data file.
     DataFileError(int line, const std::string& what) : std::runtime_error(what), line_(line) {}
-    int line() const { return line_; }
+    // Line of the data file the error is about.
+    int Line() const { return line_; }
 
   private:
     int line_;
 };
 
 // Parses the bytes of a whole data file; throws DataFileError at the first bad line.
-std::vector<Row> parseDataFile(std::string_view bytes);
+std::vector<Row> ParseDataFile(std::string_view bytes);
 
 // Modifier bit that a modifier key sets while it is down, 0 for any other key.
-unsigned modifierOfKey(unsigned vk);
+unsigned ModifierOfKey(unsigned vk);
 
 } // namespace report

@@ -1,9 +1,10 @@
-// tapwatcher-report: reads a data file saved by the tool and reports what it means.
+// main.cpp - tapwatcher-report: reads a data file saved by the tool and reports what it means.
 #include "cli.h"
 
 #include <iostream>
 
+// Runs the command on the process's arguments and standard streams.
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return report::runReport(args, std::cout, std::cerr);
+    return report::RunReport(args, std::cout, std::cerr);
 }

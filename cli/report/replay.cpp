@@ -1,4 +1,4 @@
-// Replay of a data file on the simulated device.
+// replay.cpp - replay of a data file on the simulated device.
 //
 // The rule: every key row ("D" or "U") becomes a press or release of that row's key, in
 // row order, each after a wait equal to the tick difference from the row before. Nothing
@@ -35,7 +35,7 @@ namespace report {
 namespace {
 
 // Key as a scenario names it: the modifier keys by name, every other key by its code.
-std::string scenarioKey(unsigned vk) {
+std::string ScenarioKey(unsigned vk) {
     switch (vk) {
     case kVkShift:
         return "Shift";
@@ -44,20 +44,21 @@ std::string scenarioKey(unsigned vk) {
     case kVkAlt:
         return "Alt";
     default:
-        return hexCode(vk);
+        return HexCode(vk);
     }
 }
 
-bool isKeyEvent(const Row& row) {
+// A press or a release row.
+bool IsKeyEvent(const Row& row) {
     return row.kind == RowKind::Press || row.kind == RowKind::Release;
 }
 
 // The device tick at which the tool started, as far as the rows tell.
-std::uint32_t startTickOf(const std::vector<Row>& rows) {
+std::uint32_t StartTickOf(const std::vector<Row>& rows) {
     if (rows.empty())
         return 0;
     for (const Row& row : rows) {
-        if (isKeyEvent(row))
+        if (IsKeyEvent(row))
             break;
         if (row.kind == RowKind::Taken)
             return static_cast<std::uint32_t>(row.tick) - 1;
@@ -67,7 +68,8 @@ std::uint32_t startTickOf(const std::vector<Row>& rows) {
     return static_cast<std::uint32_t>(rows.front().tick) - 1;
 }
 
-std::string profileText(const std::vector<Row>& rows, std::uint32_t startTick,
+// The device profile: the start tick and a "taken" line per taken combination.
+std::string ProfileText(const std::vector<Row>& rows, std::uint32_t start_tick,
                         const std::string& source) {
     std::array<std::array<bool, 8>, 256> taken{};
     for (const Row& row : rows) {
@@ -77,18 +79,18 @@ std::string profileText(const std::vector<Row>& rows, std::uint32_t startTick,
     std::ostringstream out;
     out << "# Device profile written by tapwatcher-report from " << source << ":\n"
         << "# the combinations its F rows list as taken, and the tick its capture started at.\n"
-        << "start-tick = " << startTick << "\n";
+        << "start-tick = " << start_tick << "\n";
     for (unsigned vk = 0; vk < 256; ++vk) {
         int count = 0;
         for (bool cell : taken[vk])
             count += cell ? 1 : 0;
         if (count == 8) {
-            out << "taken = Any+" << hexCode(vk) << "\n";
+            out << "taken = Any+" << HexCode(vk) << "\n";
             continue;
         }
         for (unsigned set = 0; set < 8; ++set) {
             if (taken[vk][set])
-                out << "taken = " << (set ? modsName(set) + "+" : "") << hexCode(vk) << "\n";
+                out << "taken = " << (set ? ModsName(set) + "+" : "") << HexCode(vk) << "\n";
         }
     }
     return out.str();
@@ -96,28 +98,30 @@ std::string profileText(const std::vector<Row>& rows, std::uint32_t startTick,
 
 } // namespace
 
-Replay buildReplay(const std::vector<Row>& rows, const std::string& source) {
+// The scenario and profile that make the device log the same rows.
+Replay BuildReplay(const std::vector<Row>& rows, const std::string& source) {
     Replay replay;
-    replay.startTick = startTickOf(rows);
-    replay.profile = profileText(rows, replay.startTick, source);
+    replay.start_tick = StartTickOf(rows);
+    replay.profile = ProfileText(rows, replay.start_tick, source);
 
     std::ostringstream out;
     out << "# Scenario written by tapwatcher-report from " << source << ".\n"
         << "# Each key row of the file is a press or release here, in row order, after a\n"
         << "# wait of its tick difference. Run it under the same executable name, with the\n"
-        << "# device profile written from the same file (start-tick " << replay.startTick << ").\n";
+        << "# device profile written from the same file (start-tick " << replay.start_tick
+        << ").\n";
 
-    std::uint32_t now = replay.startTick;
+    std::uint32_t now = replay.start_tick;
     std::set<unsigned> down; // keys down on the device as the replay leaves them
     for (const Row& row : rows) {
-        if (!isKeyEvent(row))
+        if (!IsKeyEvent(row))
             continue;
         if (row.vk > 0xFF) {
-            throw ReplayError(row.line, "key code " + hexCode(row.vk) +
+            throw ReplayError(row.line, "key code " + HexCode(row.vk) +
                                             " cannot be replayed: the device keyboard has "
                                             "codes 0x00 to 0xFF");
         }
-        std::int32_t wait = tickDiff(static_cast<std::int32_t>(now), row.tick);
+        std::int32_t wait = TickDiff(static_cast<std::int32_t>(now), row.tick);
         if (wait < 0) {
             out << "# line " << row.line << ": the tick goes back by " << -std::int64_t{wait}
                 << " ms; no wait\n";
@@ -131,29 +135,29 @@ Replay buildReplay(const std::vector<Row>& rows, const std::string& source) {
             out << "# line " << row.line << ": " << why << "\n";
         };
         if (row.kind == RowKind::Press) {
-            unsigned held = modifierOfKey(row.vk);
+            unsigned held = ModifierOfKey(row.vk);
             for (unsigned key : down)
-                held |= modifierOfKey(key);
+                held |= ModifierOfKey(key);
             if (down.count(row.vk)) {
                 differs("the key is already down; the device decides whether this press "
                         "makes a row");
             } else if (row.mods != held) {
-                differs("the row shows modifiers " + modsName(row.mods) +
-                        ", the replayed press will show " + modsName(held));
+                differs("the row shows modifiers " + ModsName(row.mods) +
+                        ", the replayed press will show " + ModsName(held));
             }
             down.insert(row.vk);
-            out << "press " << scenarioKey(row.vk) << "\n";
+            out << "press " << ScenarioKey(row.vk) << "\n";
         } else {
             if (!down.count(row.vk))
                 differs("no press of this key before it; the release will make no row");
             down.erase(row.vk);
-            out << "release " << scenarioKey(row.vk) << "\n";
+            out << "release " << ScenarioKey(row.vk) << "\n";
         }
-        ++replay.keyEvents;
+        ++replay.key_events;
     }
     // Let the device run on to the last row, so that a closing quiet mark is made too.
     if (!rows.empty()) {
-        std::int32_t rest = tickDiff(static_cast<std::int32_t>(now), rows.back().tick);
+        std::int32_t rest = TickDiff(static_cast<std::int32_t>(now), rows.back().tick);
         if (rest > 0)
             out << "wait " << rest << "\n";
     }

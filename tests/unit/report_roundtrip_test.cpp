@@ -1,6 +1,6 @@
-// The round trip: a scenario run on the simulated device saves a data file;
-// the report turns that file back into a scenario and a profile; running
-// those on a fresh device saves the same key rows and the same taken rows.
+// report_roundtrip_test.cpp - the round trip: a scenario run on the simulated device saves a data
+// file; the report turns that file back into a scenario and a profile; running those on a fresh
+// device saves the same key rows and the same taken rows.
 #include "cli/report/datafile.h"
 #include "cli/report/replay.h"
 #include "cli/sim/run.h"
@@ -16,6 +16,7 @@ struct KeyRow {
     bool operator==(const KeyRow&) const = default;
 };
 
+// The key rows (or, with TAKEN, the taken rows without their ticks).
 std::vector<KeyRow> RowsOfKind(const std::vector<report::Row>& rows, bool taken) {
     std::vector<KeyRow> out;
     for (const report::Row& r : rows) {
@@ -26,6 +27,7 @@ std::vector<KeyRow> RowsOfKind(const std::vector<report::Row>& rows, bool taken)
     return out;
 }
 
+// Runs a scenario on a fresh device and returns the data file it saved.
 std::string Run(const std::string& profile, const std::string& scenario, const std::string& exe) {
     runner::ScenarioRun run;
     std::string error;
@@ -35,6 +37,7 @@ std::string Run(const std::string& profile, const std::string& scenario, const s
     return run.data_file;
 }
 
+// A capture, its replay, and the comparison of the two data files.
 void RoundTrip(const std::string& exe) {
     const std::string profile = "start-tick = 2147480000\n"
                                 "taken = Shift+Alt+0x72\n"
@@ -55,11 +58,11 @@ void RoundTrip(const std::string& exe) {
                                  "type Alt+F1\n"
                                  "wait 3500\n";
     std::string first = Run(profile, scenario, exe);
-    std::vector<report::Row> rows = report::parseDataFile(first);
-    report::Replay replay = report::buildReplay(rows, "first.txt");
+    std::vector<report::Row> rows = report::ParseDataFile(first);
+    report::Replay replay = report::BuildReplay(rows, "first.txt");
     EXPECT_TRUE(replay.differences.empty());
     std::string second = Run(replay.profile, replay.scenario, exe);
-    std::vector<report::Row> again = report::parseDataFile(second);
+    std::vector<report::Row> again = report::ParseDataFile(second);
 
     std::vector<KeyRow> keys = RowsOfKind(rows, false), keys_again = RowsOfKind(again, false);
     EXPECT_GE(keys.size(), 14u);

@@ -1,4 +1,4 @@
-// Tests of tapwatcher-report: the strict reader, the analysis, the renderings, the replay
+// report_test.cpp - tapwatcher-report: the strict reader, the analysis, the renderings, the replay
 // and the command's handling of its outputs.
 #include <gtest/gtest.h>
 
@@ -20,24 +20,27 @@ using namespace report;
 namespace fs = std::filesystem;
 
 // One line of a data file, CR LF included.
-std::string line(const std::string& tick, const std::string& vk = "", const std::string& ud = "",
+std::string Line(const std::string& tick, const std::string& vk = "", const std::string& ud = "",
                  const std::string& shift = "", const std::string& ctrl = "",
                  const std::string& alt = "") {
     return tick + "\t" + vk + "\t" + ud + "\t" + shift + "\t" + ctrl + "\t" + alt + "\r\n";
 }
 
-std::string dataFile(const std::vector<std::string>& lines) {
+// A whole data file: the header and LINES.
+std::string DataFile(const std::vector<std::string>& lines) {
     std::string bytes(kHeader);
     for (const std::string& l : lines)
         bytes += l;
     return bytes;
 }
 
-Analysis analyseLines(const std::vector<std::string>& lines) {
-    return analyse(parseDataFile(dataFile(lines)));
+// The analysis of a data file made of LINES.
+Analysis AnalyseLines(const std::vector<std::string>& lines) {
+    return Analyse(ParseDataFile(DataFile(lines)));
 }
 
-std::vector<FaultKind> faultKinds(const Analysis& a) {
+// The kinds of the faults found, in order.
+std::vector<FaultKind> FaultKinds(const Analysis& a) {
     std::vector<FaultKind> kinds;
     for (const Fault& f : a.faults)
         kinds.push_back(f.kind);
@@ -47,23 +50,23 @@ std::vector<FaultKind> faultKinds(const Analysis& a) {
 // Ctrl+A on a pass-through device: Ctrl down, A down, A up, then the Ctrl release that the
 // tool synthesises when it passes A on, logged at the tick of A's release.
 const std::vector<std::string> kCtrlA = {
-    line("1001", "72", "F", "S", "", "A"),
-    line("4001"),
-    line("9000", "11", "D", "", "C"),
-    line("9120", "41", "D", "", "C"),
-    line("9250", "41", "U", "", "C"),
-    line("9250", "11", "U", "", "C"),
-    line("12250"),
+    Line("1001", "72", "F", "S", "", "A"),
+    Line("4001"),
+    Line("9000", "11", "D", "", "C"),
+    Line("9120", "41", "D", "", "C"),
+    Line("9250", "41", "U", "", "C"),
+    Line("9250", "11", "U", "", "C"),
+    Line("12250"),
 };
 
 // ---- the reader -----------------------------------------------------------------------
 
 TEST(DataFile, ReadsEachKindOfRowAndTheTickExtremes) {
-    std::vector<Row> rows = parseDataFile(dataFile({
-        line("2147483647", "72", "F", "S", "", "A"),
-        line("-2147483648", "1A5", "D", "", "C", ""),
-        line("0", "0D", "U", "S", "C", "A"),
-        line("-1"),
+    std::vector<Row> rows = ParseDataFile(DataFile({
+        Line("2147483647", "72", "F", "S", "", "A"),
+        Line("-2147483648", "1A5", "D", "", "C", ""),
+        Line("0", "0D", "U", "S", "C", "A"),
+        Line("-1"),
     }));
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0].line, 2);
@@ -81,12 +84,12 @@ TEST(DataFile, ReadsEachKindOfRowAndTheTickExtremes) {
     EXPECT_EQ(rows[3].tick, -1);
     EXPECT_EQ(rows[3].line, 5);
 
-    EXPECT_TRUE(parseDataFile(kHeader).empty());
+    EXPECT_TRUE(ParseDataFile(kHeader).empty());
 }
 
 TEST(DataFile, RejectsEveryLineTheToolCannotWrite) {
     const std::string h(kHeader);
-    const std::string good = line("5", "41", "D");
+    const std::string good = Line("5", "41", "D");
     struct Case {
         std::string bytes;
         int line;
@@ -104,39 +107,39 @@ TEST(DataFile, RejectsEveryLineTheToolCannotWrite) {
         {h + "5\t41\tD\t\t\r\n", 2, "5 fields"},
         {h + "5\t41\tD\t\t\t\t\r\n", 2, "7 fields"},
         {h + "\r\n", 2, "1 field;"},
-        {h + line(""), 2, "bad tick \"\": empty"},
-        {h + line("+5", "41", "D"), 2, "not a decimal number"},
-        {h + line("-", "41", "D"), 2, "no digits"},
-        {h + line("12a"), 2, "not a decimal number"},
-        {h + line("007", "41", "D"), 2, "leading zero"},
-        {h + line("-0"), 2, "negative zero"},
-        {h + line("2147483648"), 2, "out of the signed 32-bit range"},
-        {h + line("-2147483649"), 2, "out of the signed 32-bit range"},
-        {h + line("99999999999"), 2, "out of the signed 32-bit range"},
-        {h + line("5", "4", "D"), 2, "fewer than two hex digits"},
-        {h + line("5", "4a", "D"), 2, "not upper-case hex"},
-        {h + line("5", "G1", "D"), 2, "not upper-case hex"},
-        {h + line("5", "041", "D"), 2, "leading zero"},
-        {h + line("5", "10000", "D"), 2, "beyond FFFF"},
-        {h + line("5", "41", "d"), 2, "U/D field \"d\" is not D, U or F"},
-        {h + line("5", "41", ""), 2, "key code without D, U or F"},
-        {h + line("5", "41", "D", "s"), 2, "Shift field \"s\" is neither S nor empty"},
-        {h + line("5", "41", "D", "C"), 2, "Shift field \"C\""},
-        {h + line("5", "41", "D", "", "CC"), 2, "Ctrl field \"CC\""},
-        {h + line("5", "41", "D", "", "", "S"), 2, "Alt field \"S\""},
-        {h + line("5", "", "D"), 2, "a quiet mark is a tick and five empty fields"},
-        {h + line("5", "", "", "", "", "A"), 2, "in field 6"},
-        {h + line("5", "1A5", "F"), 2, "taken combination with key code 1A5"},
-        {h + good + good + line("6", "41", "X"), 4, "U/D field"},
-        {h + line("5", "4\x01", "D"), 2, "\"4\\x01\""},
+        {h + Line(""), 2, "bad tick \"\": empty"},
+        {h + Line("+5", "41", "D"), 2, "not a decimal number"},
+        {h + Line("-", "41", "D"), 2, "no digits"},
+        {h + Line("12a"), 2, "not a decimal number"},
+        {h + Line("007", "41", "D"), 2, "leading zero"},
+        {h + Line("-0"), 2, "negative zero"},
+        {h + Line("2147483648"), 2, "out of the signed 32-bit range"},
+        {h + Line("-2147483649"), 2, "out of the signed 32-bit range"},
+        {h + Line("99999999999"), 2, "out of the signed 32-bit range"},
+        {h + Line("5", "4", "D"), 2, "fewer than two hex digits"},
+        {h + Line("5", "4a", "D"), 2, "not upper-case hex"},
+        {h + Line("5", "G1", "D"), 2, "not upper-case hex"},
+        {h + Line("5", "041", "D"), 2, "leading zero"},
+        {h + Line("5", "10000", "D"), 2, "beyond FFFF"},
+        {h + Line("5", "41", "d"), 2, "U/D field \"d\" is not D, U or F"},
+        {h + Line("5", "41", ""), 2, "key code without D, U or F"},
+        {h + Line("5", "41", "D", "s"), 2, "Shift field \"s\" is neither S nor empty"},
+        {h + Line("5", "41", "D", "C"), 2, "Shift field \"C\""},
+        {h + Line("5", "41", "D", "", "CC"), 2, "Ctrl field \"CC\""},
+        {h + Line("5", "41", "D", "", "", "S"), 2, "Alt field \"S\""},
+        {h + Line("5", "", "D"), 2, "a quiet mark is a tick and five empty fields"},
+        {h + Line("5", "", "", "", "", "A"), 2, "in field 6"},
+        {h + Line("5", "1A5", "F"), 2, "taken combination with key code 1A5"},
+        {h + good + good + Line("6", "41", "X"), 4, "U/D field"},
+        {h + Line("5", "4\x01", "D"), 2, "\"4\\x01\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         try {
-            parseDataFile(c.bytes);
+            ParseDataFile(c.bytes);
             ADD_FAILURE() << "accepted";
         } catch (const DataFileError& e) {
-            EXPECT_EQ(e.line(), c.line);
+            EXPECT_EQ(e.Line(), c.line);
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
                 << "got: " << e.what();
         }
@@ -146,7 +149,7 @@ TEST(DataFile, RejectsEveryLineTheToolCannotWrite) {
 // ---- the analysis ---------------------------------------------------------------------
 
 TEST(Analysis, PairsEachPressWithTheReleaseOfTheSameKeyAndModifierSet) {
-    Analysis a = analyseLines(kCtrlA);
+    Analysis a = AnalyseLines(kCtrlA);
     ASSERT_EQ(a.holds.size(), 2u);
     EXPECT_EQ(a.holds[0].press, 2u); // Ctrl, closed by the synthesised release
     EXPECT_EQ(a.holds[0].release, 5u);
@@ -155,19 +158,19 @@ TEST(Analysis, PairsEachPressWithTheReleaseOfTheSameKeyAndModifierSet) {
     EXPECT_EQ(a.holds[1].release, 4u);
     EXPECT_EQ(a.holds[1].ms, 130);
     EXPECT_TRUE(a.faults.empty());
-    EXPECT_EQ(a.keyEvents, 4);
-    EXPECT_EQ(a.quietMarks, 2);
+    EXPECT_EQ(a.key_events, 4);
+    EXPECT_EQ(a.quiet_marks, 2);
 
     // The same key released under another modifier set closes nothing.
-    Analysis other = analyseLines({line("100", "41", "D"), line("200", "41", "U", "", "C")});
+    Analysis other = AnalyseLines({Line("100", "41", "D"), Line("200", "41", "U", "", "C")});
     EXPECT_FALSE(other.holds[0].release);
-    EXPECT_EQ(faultKinds(other),
+    EXPECT_EQ(FaultKinds(other),
               (std::vector<FaultKind>{FaultKind::Stuck, FaultKind::ReleaseWithoutPress}));
 }
 
 TEST(Analysis, AutoRepeatPressesCountOnOneHold) {
-    Analysis a = analyseLines({line("100", "42", "D"), line("600", "42", "D"),
-                               line("650", "42", "D"), line("700", "42", "U")});
+    Analysis a = AnalyseLines({Line("100", "42", "D"), Line("600", "42", "D"),
+                               Line("650", "42", "D"), Line("700", "42", "U")});
     ASSERT_EQ(a.holds.size(), 1u);
     EXPECT_EQ(a.holds[0].repeats, 2);
     EXPECT_EQ(a.holds[0].ms, 600);
@@ -175,11 +178,11 @@ TEST(Analysis, AutoRepeatPressesCountOnOneHold) {
 }
 
 TEST(Analysis, QuietMarksEndBurstsWithTheirCountLengthAndGap) {
-    Analysis a = analyseLines({
-        line("1001", "72", "F", "S", "", "A"), line("4001"), // sweep and its quiet mark
-        line("9000", "41", "D"), line("9100", "41", "U"), line("12100"), line("20000", "42", "D"),
-        line("20040", "43", "D"), line("20050", "42", "U"),
-        line("20070", "43", "U"), // the file ends before this burst's quiet mark
+    Analysis a = AnalyseLines({
+        Line("1001", "72", "F", "S", "", "A"), Line("4001"), // sweep and its quiet mark
+        Line("9000", "41", "D"), Line("9100", "41", "U"), Line("12100"), Line("20000", "42", "D"),
+        Line("20040", "43", "D"), Line("20050", "42", "U"),
+        Line("20070", "43", "U"), // the file ends before this burst's quiet mark
     });
     ASSERT_EQ(a.bursts.size(), 2u);
     const Burst& first = a.bursts[0];
@@ -187,23 +190,23 @@ TEST(Analysis, QuietMarksEndBurstsWithTheirCountLengthAndGap) {
     EXPECT_EQ(first.last, 3u);
     EXPECT_EQ(first.quiet, 4u);
     EXPECT_EQ(first.events, 2);
-    EXPECT_EQ(first.lengthMs, 100);
-    EXPECT_EQ(first.gapFrom, 0u); // from the last taken row
-    EXPECT_EQ(first.gapMs, 7999);
+    EXPECT_EQ(first.length_ms, 100);
+    EXPECT_EQ(first.gap_from, 0u); // from the last taken row
+    EXPECT_EQ(first.gap_ms, 7999);
     const Burst& second = a.bursts[1];
     EXPECT_EQ(second.events, 4);
-    EXPECT_EQ(second.lengthMs, 70);
-    EXPECT_EQ(second.gapFrom, 3u); // from the last key event before it
-    EXPECT_EQ(second.gapMs, 10900);
+    EXPECT_EQ(second.length_ms, 70);
+    EXPECT_EQ(second.gap_from, 3u); // from the last key event before it
+    EXPECT_EQ(second.gap_ms, 10900);
     EXPECT_FALSE(second.quiet);
     EXPECT_TRUE(a.faults.empty());
 
-    EXPECT_FALSE(analyseLines({line("5", "41", "D")}).bursts[0].gapFrom);
+    EXPECT_FALSE(AnalyseLines({Line("5", "41", "D")}).bursts[0].gap_from);
 }
 
 TEST(Analysis, StuckKeysAtAQuietMarkAndAtTheEndOfTheFile) {
-    Analysis a = analyseLines({line("100", "43", "D"), line("3100"), line("4600", "43", "U"),
-                               line("5000", "44", "D"), line("8000"), line("9000", "45", "D")});
+    Analysis a = AnalyseLines({Line("100", "43", "D"), Line("3100"), Line("4600", "43", "U"),
+                               Line("5000", "44", "D"), Line("8000"), Line("9000", "45", "D")});
     ASSERT_EQ(a.faults.size(), 3u); // each stuck key once, however many marks follow
     const Fault& released = a.faults[0];
     EXPECT_EQ(released.kind, FaultKind::Stuck);
@@ -212,10 +215,10 @@ TEST(Analysis, StuckKeysAtAQuietMarkAndAtTheEndOfTheFile) {
     // The late release still closes the press, so it is not a release without press.
     EXPECT_EQ(a.holds[*released.hold].release, 2u);
     EXPECT_EQ(a.holds[*released.hold].ms, 4500);
-    const Fault& neverReleased = a.faults[1];
-    EXPECT_EQ(neverReleased.kind, FaultKind::Stuck);
-    EXPECT_EQ(neverReleased.row, 3u);
-    EXPECT_EQ(neverReleased.other, 4u);
+    const Fault& never_released = a.faults[1];
+    EXPECT_EQ(never_released.kind, FaultKind::Stuck);
+    EXPECT_EQ(never_released.row, 3u);
+    EXPECT_EQ(never_released.other, 4u);
     const Fault& atEnd = a.faults[2];
     EXPECT_EQ(atEnd.kind, FaultKind::Stuck);
     EXPECT_EQ(atEnd.row, 5u);
@@ -223,12 +226,12 @@ TEST(Analysis, StuckKeysAtAQuietMarkAndAtTheEndOfTheFile) {
 }
 
 TEST(Analysis, ChatterIsTheSameKeyPressedWithin30MsOfItsRelease) {
-    Analysis a = analyseLines({
-        line("100", "42", "D"), line("150", "42", "U"), line("180", "42", "D"),
-        line("250", "42", "U"),                         // 30 ms: chatter
-        line("281", "42", "D"), line("300", "42", "U"), // 31 ms: not chatter
-        line("310", "43", "D"), line("320", "43", "U"), // another key 10 ms after: not chatter
-        line("330", "43", "D", "S"), line("340", "43", "U", "S"), // same key, other set
+    Analysis a = AnalyseLines({
+        Line("100", "42", "D"), Line("150", "42", "U"), Line("180", "42", "D"),
+        Line("250", "42", "U"),                         // 30 ms: chatter
+        Line("281", "42", "D"), Line("300", "42", "U"), // 31 ms: not chatter
+        Line("310", "43", "D"), Line("320", "43", "U"), // another key 10 ms after: not chatter
+        Line("330", "43", "D", "S"), Line("340", "43", "U", "S"), // same key, other set
     });
     ASSERT_EQ(a.faults.size(), 2u);
     EXPECT_EQ(a.faults[0].kind, FaultKind::Chatter);
@@ -242,7 +245,7 @@ TEST(Analysis, ChatterIsTheSameKeyPressedWithin30MsOfItsRelease) {
 
 TEST(Analysis, ReleaseWithoutPressAndTickBackwards) {
     Analysis a =
-        analyseLines({line("1000", "44", "U"), line("900", "41", "D"), line("950", "41", "U")});
+        AnalyseLines({Line("1000", "44", "U"), Line("900", "41", "D"), Line("950", "41", "U")});
     ASSERT_EQ(a.faults.size(), 2u);
     EXPECT_EQ(a.faults[0].kind, FaultKind::ReleaseWithoutPress);
     EXPECT_EQ(a.faults[0].row, 0u);
@@ -254,54 +257,54 @@ TEST(Analysis, ReleaseWithoutPressAndTickBackwards) {
 
 TEST(Analysis, TheTickWrapIsNotAFault) {
     // Past 2^31 ms of uptime the text turns negative; past 2^32 ms it passes 0 again.
-    Analysis a = analyseLines({line("2147483600", "41", "D"), line("-2147483596", "41", "U"),
-                               line("-2147480596"), line("-10", "42", "D"), line("5", "42", "U"),
-                               line("3005")});
+    Analysis a = AnalyseLines({Line("2147483600", "41", "D"), Line("-2147483596", "41", "U"),
+                               Line("-2147480596"), Line("-10", "42", "D"), Line("5", "42", "U"),
+                               Line("3005")});
     EXPECT_TRUE(a.faults.empty());
     EXPECT_EQ(a.holds[0].ms, 100);
     EXPECT_EQ(a.holds[1].ms, 15);
     EXPECT_EQ(a.wraps, std::vector<std::size_t>{1});
     ASSERT_EQ(a.bursts.size(), 2u);
-    EXPECT_EQ(a.bursts[0].lengthMs, 100);
-    EXPECT_EQ(a.bursts[1].gapMs, 2147483586);
-    EXPECT_EQ(tickDiff(INT32_MAX, INT32_MIN), 1);
-    EXPECT_EQ(tickDiff(-1, 0), 1);
+    EXPECT_EQ(a.bursts[0].length_ms, 100);
+    EXPECT_EQ(a.bursts[1].gap_ms, 2147483586);
+    EXPECT_EQ(TickDiff(INT32_MAX, INT32_MIN), 1);
+    EXPECT_EQ(TickDiff(-1, 0), 1);
 }
 
 TEST(Analysis, OccupancyCountsEachTakenCombinationOnce) {
-    Analysis a = analyseLines({line("1", "0D", "F", "S", "", "A"),
-                               line("1", "0D", "F", "S", "", "A"), line("2", "41", "F", "", "C"),
-                               line("2", "41", "F", "S"), line("3", "FF", "F")});
+    Analysis a = AnalyseLines({Line("1", "0D", "F", "S", "", "A"),
+                               Line("1", "0D", "F", "S", "", "A"), Line("2", "41", "F", "", "C"),
+                               Line("2", "41", "F", "S"), Line("3", "FF", "F")});
     EXPECT_EQ(a.occupancy.total, 4);
-    EXPECT_EQ(a.takenRows, 5);
+    EXPECT_EQ(a.taken_rows, 5);
     EXPECT_TRUE(a.occupancy.taken[0x0D][kModShift | kModAlt]);
     EXPECT_TRUE(a.occupancy.taken[0xFF][0]);
     EXPECT_FALSE(a.occupancy.taken[0x41][0]);
-    EXPECT_EQ(a.occupancy.perSet, (std::array<int, 8>{1, 0, 1, 0, 1, 1, 0, 0}));
+    EXPECT_EQ(a.occupancy.per_set, (std::array<int, 8>{1, 0, 1, 0, 1, 1, 0, 0}));
 }
 
 // ---- rendering ------------------------------------------------------------------------
 
 TEST(Render, TerminalGridMarksTheTakenCells) {
-    std::vector<Row> rows = parseDataFile(dataFile({line("1", "72", "F", "S", "", "A")}));
-    std::string text = renderText(rows, analyse(rows), "x.txt");
+    std::vector<Row> rows = ParseDataFile(DataFile({Line("1", "72", "F", "S", "", "A")}));
+    std::string text = RenderText(rows, Analyse(rows), "x.txt");
     // The second block holds Shift, Shift+Alt, Shift+Ctrl, Shift+Ctrl+Alt.
     std::size_t first = text.find("   70-7F ");
     std::size_t second = text.find("   70-7F ", first + 1);
     ASSERT_NE(second, std::string::npos);
     std::istringstream cells(text.substr(second, text.find('\n', second) - second));
-    std::string label, shift, shiftAlt;
-    cells >> label >> shift >> shiftAlt;
+    std::string label, shift, shift_alt;
+    cells >> label >> shift >> shift_alt;
     EXPECT_EQ(shift, std::string(16, '.'));
-    EXPECT_EQ(shiftAlt, "..#.............");
+    EXPECT_EQ(shift_alt, "..#.............");
     EXPECT_EQ(std::count(text.begin(), text.end(), '#'), 1);
     EXPECT_NE(text.find("0x72  F3        Shift+Alt"), std::string::npos) << text;
 }
 
 TEST(Render, SvgHasOneMarkPerTakenCombinationAndEscapesText) {
-    Analysis a = analyseLines(
-        {line("1", "C1", "F"), line("1", "C1", "F", "S", "C", "A"), line("1", "DC", "F", "", "C")});
-    std::string svg = renderSvg(a, "a&b<c>.txt");
+    Analysis a = AnalyseLines(
+        {Line("1", "C1", "F"), Line("1", "C1", "F", "S", "C", "A"), Line("1", "DC", "F", "", "C")});
+    std::string svg = RenderSvg(a, "a&b<c>.txt");
     std::size_t marks = 0;
     for (std::size_t at = svg.find("class=\"taken\""); at != std::string::npos;
          at = svg.find("class=\"taken\"", at + 1))
@@ -314,18 +317,18 @@ TEST(Render, SvgHasOneMarkPerTakenCombinationAndEscapesText) {
 }
 
 TEST(Render, KeyAndCombinationNames) {
-    EXPECT_EQ(comboName(0x11, kModCtrl), "Ctrl");
-    EXPECT_EQ(comboName(0x10, kModShift | kModCtrl), "Ctrl+Shift");
-    EXPECT_EQ(comboName(0x41, kModShift | kModCtrl | kModAlt), "Shift+Ctrl+Alt+A");
-    EXPECT_EQ(keyName(0x72), "F3");
-    EXPECT_EQ(keyName(0x1A5), "0x1A5");
-    EXPECT_EQ(keyName(0x07), "0x07");
+    EXPECT_EQ(ComboName(0x11, kModCtrl), "Ctrl");
+    EXPECT_EQ(ComboName(0x10, kModShift | kModCtrl), "Ctrl+Shift");
+    EXPECT_EQ(ComboName(0x41, kModShift | kModCtrl | kModAlt), "Shift+Ctrl+Alt+A");
+    EXPECT_EQ(KeyName(0x72), "F3");
+    EXPECT_EQ(KeyName(0x1A5), "0x1A5");
+    EXPECT_EQ(KeyName(0x07), "0x07");
 }
 
 // ---- the replay -----------------------------------------------------------------------
 
 // The scenario's lines without its comments.
-std::vector<std::string> commands(const std::string& scenario) {
+std::vector<std::string> Commands(const std::string& scenario) {
     std::vector<std::string> out;
     std::istringstream in(scenario);
     for (std::string l; std::getline(in, l);) {
@@ -336,41 +339,41 @@ std::vector<std::string> commands(const std::string& scenario) {
 }
 
 TEST(Replay, EachKeyRowInOrderWithTheTickDifferencesAsWaits) {
-    Replay r = buildReplay(parseDataFile(dataFile(kCtrlA)), "ctrl-a.txt");
-    EXPECT_EQ(r.startTick, 1000u); // the sweep's first row is 1 ms after start
+    Replay r = BuildReplay(ParseDataFile(DataFile(kCtrlA)), "ctrl-a.txt");
+    EXPECT_EQ(r.start_tick, 1000u); // the sweep's first row is 1 ms after start
     // No modifier is added around A, and the synthesised Ctrl release is replayed in place.
-    EXPECT_EQ(commands(r.scenario),
+    EXPECT_EQ(Commands(r.scenario),
               (std::vector<std::string>{"wait 8000", "press Ctrl", "wait 120", "press 0x41",
                                         "wait 130", "release 0x41", "release Ctrl", "wait 3000"}));
-    EXPECT_EQ(r.keyEvents, 4);
+    EXPECT_EQ(r.key_events, 4);
     EXPECT_TRUE(r.differences.empty());
 
     // Across the wrap the wait is the modular difference.
-    Replay wrapped = buildReplay(
-        parseDataFile(dataFile({line("2147483600", "41", "D"), line("-2147483596", "41", "U")})),
+    Replay wrapped = BuildReplay(
+        ParseDataFile(DataFile({Line("2147483600", "41", "D"), Line("-2147483596", "41", "U")})),
         "w.txt");
-    EXPECT_EQ(commands(wrapped.scenario),
+    EXPECT_EQ(Commands(wrapped.scenario),
               (std::vector<std::string>{"wait 1", "press 0x41", "wait 100", "release 0x41"}));
 }
 
 TEST(Replay, StartTickComesFromTheSweepTheQuietMarkOrTheFirstKey) {
     auto start = [](const std::vector<std::string>& lines) {
-        return buildReplay(parseDataFile(dataFile(lines)), "s.txt").startTick;
+        return BuildReplay(ParseDataFile(DataFile(lines)), "s.txt").start_tick;
     };
-    EXPECT_EQ(start({line("501", "72", "F"), line("3501"), line("9000", "41", "D")}), 500u);
-    EXPECT_EQ(start({line("3501"), line("9000", "41", "D")}), 500u);
-    EXPECT_EQ(start({line("9000", "41", "D")}), 8999u);
-    EXPECT_EQ(start({line("-2147483648", "41", "D")}), 0x7FFFFFFFu);
+    EXPECT_EQ(start({Line("501", "72", "F"), Line("3501"), Line("9000", "41", "D")}), 500u);
+    EXPECT_EQ(start({Line("3501"), Line("9000", "41", "D")}), 500u);
+    EXPECT_EQ(start({Line("9000", "41", "D")}), 8999u);
+    EXPECT_EQ(start({Line("-2147483648", "41", "D")}), 0x7FFFFFFFu);
 }
 
 TEST(Replay, RowsTheReplayCannotMakeTheSameAreListed) {
-    Replay r = buildReplay(parseDataFile(dataFile({
-                               line("100", "41", "D", "", "C"), // Ctrl has no press row
-                               line("200", "41", "U", "", "C"),
-                               line("300", "44", "U"), // no press before it
-                               line("400", "42", "D"),
-                               line("500", "42", "D"), // repeat
-                               line("600", "42", "U"),
+    Replay r = BuildReplay(ParseDataFile(DataFile({
+                               Line("100", "41", "D", "", "C"), // Ctrl has no press row
+                               Line("200", "41", "U", "", "C"),
+                               Line("300", "44", "U"), // no press before it
+                               Line("400", "42", "D"),
+                               Line("500", "42", "D"), // repeat
+                               Line("600", "42", "U"),
                            })),
                            "d.txt");
     EXPECT_EQ(r.differences, (std::vector<int>{2, 4, 6}));
@@ -383,24 +386,24 @@ TEST(Replay, RowsTheReplayCannotMakeTheSameAreListed) {
 TEST(Replay, ProfileListsTheTakenCombinations) {
     std::vector<std::string> lines;
     for (const char* mods : {"", "A"})
-        lines.push_back(line("11", "0D", "F", "", "", mods));
-    lines.push_back(line("11", "72", "F", "S", "", "A"));
+        lines.push_back(Line("11", "0D", "F", "", "", mods));
+    lines.push_back(Line("11", "72", "F", "S", "", "A"));
     for (int set = 0; set < 8; ++set) {
         lines.push_back(
-            line("12", "C1", "F", set & 4 ? "S" : "", set & 2 ? "C" : "", set & 1 ? "A" : ""));
+            Line("12", "C1", "F", set & 4 ? "S" : "", set & 2 ? "C" : "", set & 1 ? "A" : ""));
     }
-    Replay r = buildReplay(parseDataFile(dataFile(lines)), "p.txt");
-    EXPECT_EQ(commands(r.profile),
+    Replay r = BuildReplay(ParseDataFile(DataFile(lines)), "p.txt");
+    EXPECT_EQ(Commands(r.profile),
               (std::vector<std::string>{"start-tick = 10", "taken = 0x0D", "taken = Alt+0x0D",
                                         "taken = Shift+Alt+0x72", "taken = Any+0xC1"}));
 }
 
 TEST(Replay, KeyCodesAboveFFCannotBeReplayed) {
     try {
-        buildReplay(parseDataFile(dataFile({line("1", "41", "D"), line("2", "1A5", "D")})), "");
+        BuildReplay(ParseDataFile(DataFile({Line("1", "41", "D"), Line("2", "1A5", "D")})), "");
         ADD_FAILURE() << "accepted";
     } catch (const ReplayError& e) {
-        EXPECT_EQ(e.line(), 3);
+        EXPECT_EQ(e.Line(), 3);
     }
 }
 
@@ -408,6 +411,7 @@ TEST(Replay, KeyCodesAboveFFCannotBeReplayed) {
 
 class Command : public ::testing::Test {
   protected:
+    // A fresh folder for each test.
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("report_test_" + std::to_string(getpid()) + "_" +
@@ -415,26 +419,32 @@ class Command : public ::testing::Test {
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
+    // Removes the test's folder.
     void TearDown() override { fs::remove_all(dir_); }
 
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    // A path in the test's folder.
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
-    void write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path(name), std::ios::binary) << bytes;
+    // Writes a file in the test's folder.
+    void Write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(Path(name), std::ios::binary) << bytes;
     }
 
-    std::string read(const std::string& name) const {
-        std::ifstream in(path(name), std::ios::binary);
+    // Reads a file from the test's folder.
+    std::string Read(const std::string& name) const {
+        std::ifstream in(Path(name), std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    int run(const std::vector<std::string>& args) {
+    // Runs the command in-process, keeping what it prints.
+    int Run(const std::vector<std::string>& args) {
         out_.str("");
         err_.str("");
-        return runReport(args, out_, err_);
+        return RunReport(args, out_, err_);
     }
 
-    bool onlyFiles(const std::vector<std::string>& names) const {
+    // Whether the test's folder holds exactly NAMES.
+    bool OnlyFiles(const std::vector<std::string>& names) const {
         std::vector<std::string> found;
         for (const auto& entry : fs::directory_iterator(dir_))
             found.push_back(entry.path().filename().string());
@@ -450,76 +460,76 @@ class Command : public ::testing::Test {
 };
 
 TEST_F(Command, WritesEveryOutputWhole) {
-    write("in.txt", dataFile(kCtrlA));
-    ASSERT_EQ(run({path("in.txt"), "--svg", path("o.svg"), "--scenario", path("o.scn"), "--profile",
-                   path("o.prof")}),
+    Write("in.txt", DataFile(kCtrlA));
+    ASSERT_EQ(Run({Path("in.txt"), "--svg", Path("o.svg"), "--scenario", Path("o.scn"), "--profile",
+                   Path("o.prof")}),
               kExitOk)
         << err_.str();
-    EXPECT_TRUE(onlyFiles({"in.txt", "o.svg", "o.scn", "o.prof"}));
-    Replay expected = buildReplay(parseDataFile(dataFile(kCtrlA)), "in.txt");
-    EXPECT_EQ(read("o.scn"), expected.scenario);
-    EXPECT_EQ(read("o.prof"), expected.profile);
+    EXPECT_TRUE(OnlyFiles({"in.txt", "o.svg", "o.scn", "o.prof"}));
+    Replay expected = BuildReplay(ParseDataFile(DataFile(kCtrlA)), "in.txt");
+    EXPECT_EQ(Read("o.scn"), expected.scenario);
+    EXPECT_EQ(Read("o.prof"), expected.profile);
     EXPECT_NE(out_.str().find("Occupancy: 1 of 2048"), std::string::npos);
 }
 
 TEST_F(Command, BadInputWritesNothing) {
-    write("old.svg", "old");
-    write("in.txt", dataFile({line("1", "41", "D"), line("2", "41", "u")}));
-    EXPECT_EQ(run({path("in.txt"), "--svg", path("old.svg"), "--scenario", path("o.scn")}),
+    Write("old.svg", "old");
+    Write("in.txt", DataFile({Line("1", "41", "D"), Line("2", "41", "u")}));
+    EXPECT_EQ(Run({Path("in.txt"), "--svg", Path("old.svg"), "--scenario", Path("o.scn")}),
               kExitBadInput);
-    EXPECT_EQ(err_.str(), path("in.txt") + ":3: U/D field \"u\" is not D, U or F\n");
+    EXPECT_EQ(err_.str(), Path("in.txt") + ":3: U/D field \"u\" is not D, U or F\n");
     EXPECT_TRUE(out_.str().empty());
-    EXPECT_EQ(read("old.svg"), "old");
-    EXPECT_TRUE(onlyFiles({"in.txt", "old.svg"}));
+    EXPECT_EQ(Read("old.svg"), "old");
+    EXPECT_TRUE(OnlyFiles({"in.txt", "old.svg"}));
 
     // A valid file whose keys cannot be replayed writes no picture either.
-    write("in.txt", dataFile({line("1", "1A5", "D")}));
-    EXPECT_EQ(run({path("in.txt"), "--svg", path("o.svg"), "--scenario", path("o.scn")}),
+    Write("in.txt", DataFile({Line("1", "1A5", "D")}));
+    EXPECT_EQ(Run({Path("in.txt"), "--svg", Path("o.svg"), "--scenario", Path("o.scn")}),
               kExitBadInput);
-    EXPECT_EQ(err_.str().rfind(path("in.txt") + ":2: key code 0x1A5", 0), 0u) << err_.str();
-    EXPECT_TRUE(onlyFiles({"in.txt", "old.svg"}));
+    EXPECT_EQ(err_.str().rfind(Path("in.txt") + ":2: key code 0x1A5", 0), 0u) << err_.str();
+    EXPECT_TRUE(OnlyFiles({"in.txt", "old.svg"}));
 }
 
 TEST_F(Command, AnOutputThatCannotBeWrittenLeavesTheOthersUnwritten) {
-    write("in.txt", dataFile(kCtrlA));
-    EXPECT_EQ(run({path("in.txt"), "--svg", path("o.svg"), "--profile", path("no/dir/o.prof")}),
+    Write("in.txt", DataFile(kCtrlA));
+    EXPECT_EQ(Run({Path("in.txt"), "--svg", Path("o.svg"), "--profile", Path("no/dir/o.prof")}),
               kExitWriteFailed);
     EXPECT_NE(err_.str().find("no/dir/o.prof: cannot write"), std::string::npos) << err_.str();
-    EXPECT_TRUE(onlyFiles({"in.txt"}));
+    EXPECT_TRUE(OnlyFiles({"in.txt"}));
 }
 
 TEST_F(Command, BadArguments) {
-    write("in.txt", dataFile(kCtrlA));
+    Write("in.txt", DataFile(kCtrlA));
     const std::vector<std::vector<std::string>> cases = {
         {},
-        {path("in.txt"), "--bogus"},
-        {path("in.txt"), "--svg"},
-        {path("in.txt"), "--svg", path("a.svg"), "--svg", path("b.svg")},
-        {path("in.txt"), path("other.txt")},
-        {path("in.txt"), "--scenario", path("in.txt")},
-        {path("in.txt"), "--scenario", path("x"), "--profile", path("./x")},
-        {path("missing.txt")},
+        {Path("in.txt"), "--bogus"},
+        {Path("in.txt"), "--svg"},
+        {Path("in.txt"), "--svg", Path("a.svg"), "--svg", Path("b.svg")},
+        {Path("in.txt"), Path("other.txt")},
+        {Path("in.txt"), "--scenario", Path("in.txt")},
+        {Path("in.txt"), "--scenario", Path("x"), "--profile", Path("./x")},
+        {Path("missing.txt")},
         {dir_.string()},
     };
     for (const auto& args : cases) {
-        EXPECT_EQ(run(args), kExitBadInput) << ::testing::PrintToString(args);
+        EXPECT_EQ(Run(args), kExitBadInput) << ::testing::PrintToString(args);
         EXPECT_FALSE(err_.str().empty());
     }
-    EXPECT_EQ(read("in.txt"), dataFile(kCtrlA));
-    EXPECT_TRUE(onlyFiles({"in.txt"}));
+    EXPECT_EQ(Read("in.txt"), DataFile(kCtrlA));
+    EXPECT_TRUE(OnlyFiles({"in.txt"}));
 
-    EXPECT_EQ(run({"--help"}), kExitOk);
+    EXPECT_EQ(Run({"--help"}), kExitOk);
     EXPECT_NE(out_.str().find("Replay:"), std::string::npos);
-    EXPECT_EQ(run({"--version"}), kExitOk);
+    EXPECT_EQ(Run({"--version"}), kExitOk);
     EXPECT_EQ(out_.str().rfind("tapwatcher-report ", 0), 0u);
 }
 
 TEST_F(Command, ReadsTheExampleDataFile) {
     std::string sample = std::string(TAPWATCHER_SOURCE_DIR) + "/examples/report/sample.txt";
-    ASSERT_EQ(run({sample}), kExitOk) << err_.str();
+    ASSERT_EQ(Run({sample}), kExitOk) << err_.str();
     std::ifstream in(sample, std::ios::binary);
-    Analysis a = analyse(parseDataFile(std::string(std::istreambuf_iterator<char>(in), {})));
-    EXPECT_EQ(faultKinds(a), (std::vector<FaultKind>{FaultKind::Chatter, FaultKind::Stuck,
+    Analysis a = Analyse(ParseDataFile(std::string(std::istreambuf_iterator<char>(in), {})));
+    EXPECT_EQ(FaultKinds(a), (std::vector<FaultKind>{FaultKind::Chatter, FaultKind::Stuck,
                                                      FaultKind::ReleaseWithoutPress}));
     EXPECT_EQ(a.wraps.size(), 1u);
 }
