@@ -88,10 +88,6 @@ void Device::NoDevice() {
     std::abort();
 }
 
-Device* Device::CurrentOrNull() {
-    return current_;
-}
-
 void Device::AdvanceTo(uint64_t t) {
     now_ = std::max(now_, t);
 }
@@ -764,15 +760,6 @@ size_t Device::HotKeysOf(HWND owner) const {
     size_t n = 0;
     for (const HotKey& k : hotkeys_)
         n += k.owner == owner;
-    return n;
-}
-
-size_t Device::HotKeysOfPid(int pid) const {
-    size_t n = 0;
-    for (const HotKey& k : hotkeys_) {
-        const Window* w = Find(k.owner);
-        n += w && w->pid == pid;
-    }
     return n;
 }
 

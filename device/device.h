@@ -203,7 +203,6 @@ class Device {
             NoDevice();
         return *current_;
     }
-    static Device* CurrentOrNull();
 
     const Profile& profile() const { return profile_; }
     Faults faults;
@@ -227,7 +226,6 @@ class Device {
     void SetDriver(Driver* d) { driver_ = d; }
     void KeyDown(uint8_t vk, bool synthesized = false);
     void KeyUp(uint8_t vk, bool synthesized = false);
-    bool IsKeyDown(uint8_t vk) const { return keys_[vk]; }
     uint8_t ModsHeld() const;
     // Taps the menu-bar button with this caption; false when none shows it.
     bool TapButton(std::u16string_view caption);
@@ -243,12 +241,10 @@ class Device {
     HWND CreateForeignWindow(std::u16string cls, std::u16string title);
     HWND ForegroundWindow() const { return foreground_; }
     bool ForegroundLowBitSet() const { return foreground_low_bit_; }
-    HWND FocusWindow() const { return focus_; }
 
     // --- hot keys ---
     const std::vector<HotKey>& HotKeys() const { return hotkeys_; }
     size_t HotKeysOf(HWND owner) const;
-    size_t HotKeysOfPid(int pid) const;
 
     // --- timers ---
     const std::vector<Timer>& Timers() const { return timers_; }

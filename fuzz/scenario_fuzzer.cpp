@@ -6,14 +6,13 @@
 //  - an accepted one, written back in canonical form (key names as the
 //    transcript gives them), reads back to the same lines, when the text can
 //    be written back (see WritableBack);
-//  - its script has the steps its lines stand for, every line still to run;
+//  - before anything ran, the list of lines not run names every line;
 //  - a short accepted scenario runs the tool to the end on the built-in
 //    device with exit status 0 (the tool's), never a stall.
 #include "fuzz/tool_checks.h"
 
 #include "cli/sim/keys.h"
 #include "cli/sim/run.h"
-#include "tests/harness/scenario_script.h"
 
 #include <cstdint>
 #include <string>
@@ -55,36 +54,31 @@ bool Same(const runner::ScenarioLine& a, const runner::ScenarioLine& b) {
     return a.kind == b.kind && a.ms == b.ms && a.keys == b.keys && a.caption == b.caption;
 }
 
-// Steps BuildScript makes for a line.
-size_t StepsOf(const runner::ScenarioLine& l) {
-    return l.kind == runner::ScenarioLine::Type ? 2 * l.keys.size() : 1;
-}
-
 // Written back in canonical form and read again: the same lines.
-void CheckRoundTrip(const std::vector<runner::ScenarioLine>& lines) {
+void CheckRoundTrip(const runner::Scenario& scenario) {
     std::string again, error;
-    for (const runner::ScenarioLine& l : lines)
-        again += Canonical(l) + "\n";
-    std::vector<runner::ScenarioLine> reread;
-    if (!runner::ParseScenarioLines(again, "again.scn", reread, error))
+    for (size_t i = 0; i < scenario.size(); ++i)
+        again += Canonical(scenario.Expanded(i)) + "\n";
+    runner::Scenario reread;
+    if (!reread.Parse(again, "again.scn", error))
         Fail("the canonical form is rejected: %s", error.c_str());
-    if (reread.size() != lines.size())
-        Fail("the canonical form reads back as %zu lines, not %zu", reread.size(), lines.size());
-    for (size_t i = 0; i < lines.size(); ++i)
-        if (!Same(lines[i], reread[i]))
-            Fail("line %d reads back differently from \"%s\"", lines[i].line,
-                 Canonical(lines[i]).c_str());
+    if (reread.size() != scenario.size())
+        Fail("the canonical form reads back as %zu lines, not %zu", reread.size(), scenario.size());
+    for (size_t i = 0; i < scenario.size(); ++i)
+        if (!Same(scenario.Expanded(i), reread.Expanded(i)))
+            Fail("line %d reads back differently from \"%s\"", scenario.Number(i),
+                 Canonical(scenario.Expanded(i)).c_str());
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text((const char*)data, size);
-    std::vector<runner::ScenarioLine> lines;
+    runner::Scenario scenario;
     std::string error;
-    if (!runner::ParseScenarioLines(text, "fuzz.scn", lines, error)) {
-        if (!lines.empty())
-            Fail("a rejected scenario left %zu lines", lines.size());
+    if (!scenario.Parse(std::string(text), "fuzz.scn", error)) {
+        if (!scenario.empty())
+            Fail("a rejected scenario left %zu lines", scenario.size());
         size_t line = 0;
         if (std::sscanf(error.c_str(), "fuzz.scn:%zu: ", &line) != 1 || line < 1 ||
             line > fuzzcheck::CountLines(text))
@@ -94,9 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
 
-    size_t steps = 0;
     int last_line = 0;
-    for (const runner::ScenarioLine& l : lines) {
+    size_t named = 0;
+    for (size_t i = 0; i < scenario.size(); ++i) {
+        const runner::ScenarioLine l = scenario.Expanded(i);
         if (l.line <= last_line || (size_t)l.line > fuzzcheck::CountLines(text))
             Fail("line number %d out of order or past the text", l.line);
         last_line = l.line;
@@ -107,21 +102,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Fail("a type line with no key");
         if (l.kind == runner::ScenarioLine::Button && l.caption.empty())
             Fail("a button line with no caption");
-        steps += StepsOf(l);
+        if (l.text.empty() || l.text.find('\n') != std::string::npos)
+            Fail("line %d keeps no text of its own", l.line);
     }
 
     if (fuzzcheck::WritableBack(text))
-        CheckRoundTrip(lines);
+        CheckRoundTrip(scenario);
 
-    sim::Script script;
-    runner::BuildScript(lines, script);
-    if (script.Steps().size() != steps)
-        Fail("%zu steps for lines that stand for %zu", script.Steps().size(), steps);
-    std::vector<int> not_run = runner::LinesNotRun(script);
-    if (not_run.size() != lines.size())
-        Fail("%zu lines not run before anything ran, of %zu", not_run.size(), lines.size());
+    // Before anything ran, the lines not run are all of them: "a-b, c".
+    std::string list = runner::LineListFrom(scenario, 0);
+    for (size_t at = 0; at < list.size();) {
+        size_t end = list.find(", ", at);
+        std::string part = list.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        int a = 0, b = 0;
+        if (std::sscanf(part.c_str(), "%d-%d", &a, &b) == 2)
+            named += (size_t)(b - a + 1);
+        else
+            named += 1;
+        at = end == std::string::npos ? list.size() : end + 2;
+    }
+    if (named != scenario.size())
+        Fail("the lines not run name %zu lines, of %zu", named, scenario.size());
 
-    if (lines.size() <= kMaxLinesRun) {
+    if (scenario.size() <= kMaxLinesRun) {
         runner::ScenarioRun run;
         if (!runner::RunScenarioText("", std::string(text), "", run, error))
             Fail("an accepted scenario did not run: %s", error.c_str());

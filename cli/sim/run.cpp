@@ -1,9 +1,6 @@
 // run.cpp - the runner's command line and its scenario run.
 #include "cli/sim/run.h"
 
-#include "cli/sim/launch.h"
-#include "device/files.h"
-#include "device/listview.h"
 #include "cli/sim/parse_util.h"
 #include "cli/sim/profile.h"
 #include "cli/sim/terminal.h"
@@ -25,8 +22,6 @@
 namespace runner {
 
 namespace {
-
-constexpr const char* kProgram = "tapwatcher-sim";
 
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
     std::ifstream f(path, std::ios::binary);
@@ -62,37 +57,7 @@ std::string ReadStdin() {
     return text;
 }
 
-// The list view's rows, cells as UTF-8.
-std::vector<std::array<std::string, 6>> ListRows(sim::Device& dev) {
-    std::vector<std::array<std::string, 6>> rows;
-    HWND main = dev.MainWindow();
-    for (sim::Window* w : dev.Windows()) {
-        if (w->kind != sim::WindowKind::ListView || w->parent != main || !w->listview)
-            continue;
-        for (int r = 0; r < w->listview->Count(); ++r) {
-            std::array<std::string, 6> row;
-            for (int c = 0; c < 6; ++c)
-                row[c] = sim::Narrow(w->listview->Cell(r, c));
-            rows.push_back(std::move(row));
-        }
-        break;
-    }
-    return rows;
-}
-
-std::string DataFileDevicePath(const std::u16string& exe) {
-    std::u16string folder = DeviceFolder(exe);
-    return sim::Narrow(folder == u"\\" ? folder : folder + u"\\") + "tapwatcherdata.txt";
-}
-
 } // namespace
-
-std::u16string DeviceFolder(std::u16string_view path) {
-    size_t slash = path.find_last_of(u"\\/");
-    if (slash == std::u16string_view::npos || slash == 0)
-        return u"\\";
-    return std::u16string(path.substr(0, slash));
-}
 
 std::string UsageText() {
     return R"(Usage: tapwatcher-sim [--device PROFILE] [--exe DEVICE-PATH] [--root DIR] [SCENARIO]
@@ -253,201 +218,6 @@ bool LoadJob(const Options& options, bool stdin_is_terminal, Job& job, bool& int
         name = options.scenario;
     }
     return job.scenario.Parse(std::move(text), name, error);
-}
-
-bool PrepareDevice(sim::Device& dev, const Job& job, Transcript& t, std::string& error) {
-    const sim::Profile& p = dev.profile();
-    std::u16string folder = DeviceFolder(p.exe);
-    if (!dev.Files().MakeFolder(folder)) {
-        error = std::string(kProgram) + ": cannot make the executable's folder " +
-                sim::Narrow(folder) + " under the device root \"" + p.root + "\"";
-        return false;
-    }
-    // Long runs: no unbounded records; the hooks below see every event.
-    dev.record_system_keys = false;
-    dev.journal_on = false;
-    const uint32_t start = p.start_tick;
-    dev.on_system_key = [&t, start](const sim::SystemKey& k) {
-        t.Event((DWORD)(start + k.time), DescribeSystemKey(k));
-    };
-    dev.on_message_box = [&t, start](const sim::MessageBoxRecord& b) {
-        t.Event((DWORD)(start + b.time), DescribeMessageBox(b));
-    };
-    dev.on_file_written = [&t, &dev](const std::string& path) {
-        struct stat st;
-        std::string size = stat(path.c_str(), &st) == 0 ? std::to_string(st.st_size) : "?";
-        t.Event(dev.Tick(), "data file written: " + path + " (" + size + " bytes)");
-    };
-    t.Event(dev.Tick(), "start: device " + job.profile_name + " (" + DescribeProfile(p) +
-                            "), exe " + sim::Narrow(p.exe));
-    // A read-only attribute needs a file to sit on: a listed file that is
-    // missing is made, empty, so the device finds it read-only.
-    for (const std::u16string& ro : p.read_only) {
-        std::string host = dev.Files().HostPath(ro);
-        struct stat st;
-        if (host.empty() || stat(host.c_str(), &st) == 0)
-            continue;
-        if (!dev.Files().MakeFolder(DeviceFolder(ro)) ||
-            !std::ofstream(dev.Files().HostPath(ro), std::ios::binary)) {
-            error = std::string(kProgram) + ": cannot make the read-only file " + sim::Narrow(ro) +
-                    " under the device root \"" + p.root + "\"";
-            return false;
-        }
-        t.Event(dev.Tick(),
-                "read-only file " + sim::Narrow(ro) + " made, empty, as it was missing");
-    }
-    return true;
-}
-
-namespace {
-
-// Feeds the device a scenario's lines straight from the scenario, one step at
-// a time, as a sim::Script built from them would: before each line other than
-// `wait` and `show`, its transcript line; a `type` line as its key events,
-// down in order and up in reverse, each a step of its own; `wait` lines only
-// move the driver's clock; after the last line, the screen at the end of
-// input, then the shell closes the tool.
-class ScenarioDriver : public sim::Driver {
-  public:
-    ScenarioDriver(const Scenario& scenario, Transcript& t, sim::Device& dev, RunResult& res,
-                   bool want_rows)
-        : s_(scenario), t_(t), dev_(dev), res_(res), want_rows_(want_rows) {}
-
-    Next Poll(sim::Device& dev, uint64_t, uint64_t& at) override {
-        if (!started_) {
-            cursor_ = dev.Now();
-            started_ = true;
-        }
-        while (line_ < s_.size() && s_.KindOf(line_) == Scenario::Kind::Wait)
-            cursor_ += s_.Ms(line_++);
-        at = cursor_;
-        return line_ <= s_.size() && !ended_ ? Next::Step : Next::End;
-    }
-
-    void Step(sim::Device& dev) override {
-        if (line_ == s_.size()) {
-            ended_ = true;
-            EndOfInput(dev);
-            return;
-        }
-        const size_t i = line_;
-        const Scenario::Kind kind = s_.KindOf(i);
-        size_t step = step_++;
-        if (kind != Scenario::Kind::Show) {
-            if (step == 0) { // the line's transcript line, before it acts
-                t_.Event(dev.Tick(),
-                         "line " + std::to_string(s_.Number(i)) + ": " + std::string(s_.Text(i)));
-                return;
-            }
-            --step;
-        }
-        bool last = true;
-        switch (kind) {
-        case Scenario::Kind::Press:
-            dev.KeyDown(s_.Key(i, 0));
-            break;
-        case Scenario::Kind::Release:
-            dev.KeyUp(s_.Key(i, 0));
-            break;
-        case Scenario::Kind::Type: {
-            const size_t n = s_.KeyCount(i);
-            if (step < n)
-                dev.KeyDown(s_.Key(i, step));
-            else
-                dev.KeyUp(s_.Key(i, 2 * n - 1 - step));
-            last = step + 1 == 2 * n;
-            break;
-        }
-        case Scenario::Kind::Button:
-            if (!dev.TapButton(s_.Caption(i)))
-                Failed(i, "button \"" + sim::Narrow(s_.Caption(i)) +
-                              "\": no menu-bar button shows it");
-            break;
-        case Scenario::Kind::Close:
-            if (!dev.RequestClose())
-                Failed(i, "close: the tool has no main window");
-            break;
-        case Scenario::Kind::Show:
-            t_.Screen(dev.Tick(), "screen at line " + std::to_string(s_.Number(i)) + " (show)",
-                      DrawScreen(dev));
-            break;
-        case Scenario::Kind::Wait:
-            break;
-        }
-        if (last) {
-            ++line_;
-            step_ = 0;
-        }
-    }
-
-    // The lines with a step not run yet: from NextLine() to the end.
-    size_t LinesNotRun() const { return line_ < s_.size() ? s_.size() - line_ : 0; }
-    size_t NextLine() const { return line_; }
-
-  private:
-    void Failed(size_t i, const std::string& why) {
-        t_.Event(dev_.Tick(), "failed line " + std::to_string(s_.Number(i)) + ": " + why);
-    }
-
-    // The end of input: the screen as it stands, then the shell closes the tool.
-    void EndOfInput(sim::Device& d) {
-        res_.reached_end_of_input = true;
-        t_.Screen(d.Tick(), "screen at end of input", DrawScreen(d));
-        if (want_rows_) // only a caller that asks gets the rows: a copy of the whole log
-            res_.end_rows = ListRows(d);
-        t_.Event(d.Tick(), "the shell closes the tool (end of input)");
-    }
-
-    const Scenario& s_;
-    Transcript& t_;
-    sim::Device& dev_;
-    RunResult& res_;
-    const bool want_rows_;
-    size_t line_ = 0; // the line whose step is next; size(): the end of input
-    size_t step_ = 0; // the next step within it
-    bool ended_ = false;
-    uint64_t cursor_ = 0;
-    bool started_ = false;
-};
-
-} // namespace
-
-int RunJob(const Job& job, Transcript& t, std::ostream& errors, RunResult* result) {
-    RunResult local;
-    RunResult& res = result ? *result : local;
-    res = RunResult{};
-    sim::Device dev(job.profile);
-    std::string error;
-    if (!PrepareDevice(dev, job, t, error)) {
-        errors << error << std::endl;
-        res.status = kExitBadInput;
-        return res.status;
-    }
-    res.data_file_host_path = dev.Files().HostPath(sim::Widen(DataFileDevicePath(job.profile.exe)));
-
-    ScenarioDriver driver(job.scenario, t, dev, res, result != nullptr);
-
-    int code;
-    try {
-        code = host::RunTool(dev, &driver);
-    } catch (const sim::Stalled& e) {
-        t.Event(dev.Tick(), std::string("stalled: ") + e.what());
-        errors << kProgram << ": the tool stopped making progress: " << e.what() << std::endl;
-        res.status = kExitStalled;
-        return res.status;
-    }
-
-    if (const sim::Window* fg = dev.Find(dev.ForegroundWindow()))
-        if (fg->kind == sim::WindowKind::Foreign)
-            t.Event(dev.Tick(), "the running instance's window \"" + sim::Narrow(fg->title) +
-                                    "\" (" + sim::Narrow(fg->cls) + ") comes to the front");
-    if (size_t left = driver.LinesNotRun())
-        t.Event(dev.Tick(), "not run, the tool had exited: " + std::to_string(left) +
-                                (left == 1 ? " line (" : " lines (") +
-                                LineListFrom(job.scenario, driver.NextLine()) + ")");
-    t.Event(dev.Tick(), "exit " + std::to_string(code));
-    res.status = code;
-    return code;
 }
 
 int Run(const Options& options, std::ostream& transcript, std::ostream& errors) {

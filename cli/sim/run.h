@@ -3,9 +3,8 @@
 // writes the transcript.
 #pragma once
 
-#include "device/device.h"
-#include "cli/sim/scenario.h"
-#include "cli/sim/transcript.h"
+#include "cli/sim/job.h"
+#include "cli/sim/scenario_run.h"
 
 #include <array>
 #include <iostream>
@@ -14,10 +13,6 @@
 #include <vector>
 
 namespace runner {
-
-// Exit statuses of the runner itself; otherwise it exits with the tool's code.
-constexpr int kExitBadInput = 2; // bad argument, profile or scenario: nothing ran
-constexpr int kExitStalled = 3;  // the tool stopped making progress
 
 // The device root used without --root, relative to the current directory.
 constexpr const char* kDefaultRoot = "tapwatcher-device";
@@ -38,13 +33,6 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
 std::string UsageText();
 std::string VersionText();
 
-// A job ready to run: everything read and checked.
-struct Job {
-    sim::Profile profile;     // with root and exe as they will be used
-    std::string profile_name; // "built-in" or the profile file as given
-    Scenario scenario;        // the scenario
-};
-
 // Reads the profile and the scenario the options name into `job`. False,
 // with `error` = "FILE:LINE: what is wrong" (or "FILE: why" for a file that
 // cannot be read), when anything is wrong. `interactive` says that no
@@ -52,20 +40,6 @@ struct Job {
 // empty. `stdin_is_terminal` is passed in so tests can choose.
 bool LoadJob(const Options& options, bool stdin_is_terminal, Job& job, bool& interactive,
              std::string& error);
-
-// What a run leaves behind besides the transcript.
-struct RunResult {
-    int status = 0;                                   // the runner's exit status
-    bool reached_end_of_input = false;                // the tool still ran when the lines ran out
-    std::vector<std::array<std::string, 6>> end_rows; // the list view's rows then
-    std::string data_file_host_path; // where tapwatcherdata.txt belongs on the host
-};
-
-// Runs a loaded job from its scenario, writing the transcript. Messages for
-// the person at the terminal (a stall, a root that cannot be made) go to
-// `errors`. Returns the exit status.
-int RunJob(const Job& job, Transcript& transcript, std::ostream& errors,
-           RunResult* result = nullptr);
 
 // Does the whole job for the options: load, then run from the scenario or
 // interactively. Returns the exit status.
@@ -88,15 +62,5 @@ struct ScenarioRun {
 };
 bool RunScenarioText(const std::string& profile_text, const std::string& scenario_text,
                      const std::string& exe, ScenarioRun& run, std::string& error);
-
-// Shared by the scenario and the interactive runs: makes the device's folders
-// (the root, the executable's folder, read-only files that are missing) and
-// hooks the transcript to the device. False, with `error`, when a folder
-// cannot be made.
-bool PrepareDevice(sim::Device& dev, const Job& job, Transcript& transcript, std::string& error);
-
-// The device folder of a device path ("\Program Files" for
-// "\Program Files\x.exe", "\" for "\x.exe").
-std::u16string DeviceFolder(std::u16string_view path);
 
 } // namespace runner

@@ -155,32 +155,4 @@ std::string LineListFrom(const Scenario& scenario, size_t from) {
     return s;
 }
 
-bool ParseScenarioLines(std::string_view text, const std::string& filename,
-                        std::vector<ScenarioLine>& lines, std::string& error) {
-    lines.clear();
-    Scenario scenario;
-    if (!scenario.Parse(std::string(text), filename, error))
-        return false;
-    lines.reserve(scenario.size());
-    for (size_t i = 0; i < scenario.size(); ++i)
-        lines.push_back(scenario.Expanded(i));
-    return true;
-}
-
-std::string LineList(const std::vector<int>& lines) {
-    std::string s;
-    for (size_t i = 0; i < lines.size();) {
-        size_t j = i;
-        while (j + 1 < lines.size() && lines[j + 1] == lines[j] + 1)
-            ++j;
-        if (!s.empty())
-            s += ", ";
-        s += std::to_string(lines[i]);
-        if (j > i)
-            s += "-" + std::to_string(lines[j]);
-        i = j + 1;
-    }
-    return s;
-}
-
 } // namespace runner

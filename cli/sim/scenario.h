@@ -13,7 +13,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -79,13 +78,5 @@ class Scenario {
 
 // "8-10, 12" for the numbers of lines `from` to the end of a scenario.
 std::string LineListFrom(const Scenario& scenario, size_t from);
-
-// Reads a scenario. False, with `error` = "FILE:LINE: what is wrong", at the
-// first bad line; nothing of a bad scenario is meant to run.
-bool ParseScenarioLines(std::string_view text, const std::string& filename,
-                        std::vector<ScenarioLine>& lines, std::string& error);
-
-// "8-10, 12" for a sorted list of line numbers.
-std::string LineList(const std::vector<int>& lines);
 
 } // namespace runner

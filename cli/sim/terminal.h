@@ -2,7 +2,7 @@
 // device on a real-time clock, and its screen is redrawn in place.
 #pragma once
 
-#include "cli/sim/run.h"
+#include "cli/sim/job.h"
 
 #include <cstdint>
 #include <ostream>

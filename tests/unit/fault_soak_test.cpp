@@ -1,12 +1,13 @@
-// Soak: a long run of key events through the whole tool on the device. The
-// memory the process holds grows linearly with the rows, falls back when
-// "Clear" empties the log and again when the tool ends, and the data file
-// saved at exit holds exactly the rows on screen.
+// Soak: a run of key events through the whole tool on the device. "Clear"
+// empties the log and gives its memory back, the end of the run gives back
+// everything, and the data file saved at exit holds exactly the rows on
+// screen. The memory per row of a million-row run is measured by
+// bench/soak_bench.cpp.
 //
-// The run is TAPWATCHER_SOAK_EVENTS key events long (default 1000000, so the
-// suite stays quick; the soak proper is ten million): half of them, "Clear",
-// the other half, then the close that saves. Set TAPWATCHER_SOAK_REPORT=1 to
-// print the memory figures at each checkpoint.
+// The run is TAPWATCHER_SOAK_EVENTS key events long (default 20000, so the
+// suite stays quick; tools/leakcheck.sh runs it under valgrind): half of
+// them, "Clear", the other half, then the close that saves. Set
+// TAPWATCHER_SOAK_REPORT=1 to print the memory figures at each checkpoint.
 #include "tests/harness/harness.h"
 
 #include "device/listview.h"
@@ -139,8 +140,8 @@ class SoakDriver : public sim::Driver {
 
 } // namespace
 
-TEST(Soak, MemoryFollowsTheRowsAndTheFileHoldsThem) {
-    const uint64_t events = EnvCount("TAPWATCHER_SOAK_EVENTS", 1000000);
+TEST(Soak, ClearAndTheEndGiveMemoryBackAndTheFileHoldsTheRows) {
+    const uint64_t events = EnvCount("TAPWATCHER_SOAK_EVENTS", 20000);
     ASSERT_GE(events, 1000u);
     const size_t heap_before = HeapInUse();
     uint64_t file_lines = 0;
@@ -203,18 +204,7 @@ TEST(Soak, MemoryFollowsTheRowsAndTheFileHoldsThem) {
     EXPECT_EQ(after_clear->rows, 0);
     EXPECT_EQ(samples.back().rows, (int)half);
 
-    // Linear growth: the heap per row at every sample of either half stays
-    // within 64 bytes of a row and never goes down while rows are added.
     const size_t slack = 2 << 20; // chunk granularity and the allocator's own tables
-    for (size_t i = 1; i < samples.size(); ++i) {
-        const Sample& s = samples[i];
-        if (s.rows <= 0)
-            continue;
-        EXPECT_LE(s.heap, start.heap + (size_t)s.rows * 64 + slack)
-            << s.phase << " at " << s.events << " events";
-        EXPECT_GE(s.heap + slack, start.heap + (size_t)s.rows * 24)
-            << s.phase << " at " << s.events << " events: rows cost less than their cells";
-    }
     // "Clear" gives the rows' memory back to the allocator, and the end of
     // the run gives back everything.
     EXPECT_LE(after_clear->heap, start.heap + slack);

@@ -6,13 +6,12 @@
 #include <gtest/gtest.h>
 
 TEST(RunnerInput, StrayCarriageReturnsAreBlanks) {
-    std::vector<runner::ScenarioLine> lines;
+    runner::Scenario scenario;
     std::string error;
-    ASSERT_TRUE(runner::ParseScenarioLines("wait 10\r\r\nbutton Exit\r\r\n", "s", lines, error))
-        << error;
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].ms, 10u);
-    EXPECT_EQ(lines[1].caption, u"Exit");
+    ASSERT_TRUE(scenario.Parse("wait 10\r\r\nbutton Exit\r\r\n", "s", error)) << error;
+    ASSERT_EQ(scenario.size(), 2u);
+    EXPECT_EQ(scenario.Ms(0), 10u);
+    EXPECT_EQ(scenario.Caption(1), u"Exit");
 
     sim::Profile p;
     ASSERT_TRUE(runner::ParseProfile("read-only = \\Program Files\\tapwatcherdata.txt\r\r\n", "p",

@@ -4,7 +4,6 @@
 #include "cli/sim/keys.h"
 #include "cli/sim/profile.h"
 #include "cli/sim/run.h"
-#include "tests/harness/scenario_script.h"
 #include "cli/sim/screen.h"
 #include "cli/sim/terminal.h"
 
@@ -76,29 +75,44 @@ TEST(RunnerKeys, CombinationsKeepTheirOrderAndRejectRepeats) {
 
 // --- scenarios -----------------------------------------------------------------
 
-TEST(RunnerScenario, TypePressesInOrderAndReleasesInReverseAllOnItsLine) {
-    sim::Script script;
+TEST(RunnerScenario, LinesKeepTheirNumbersKeysTheirOrderAndTextItsCase) {
+    runner::Scenario sc;
     std::string error;
-    ASSERT_TRUE(runner::ParseScenario("# first\n  WAIT 10   # ten\n\nType ctrl+shift+a\nshow\n",
-                                      "t.scn", script, error))
+    ASSERT_TRUE(sc.Parse("# first\n  WAIT 10   # ten\n\nType ctrl+shift+a\nshow\nbutton Exit\n",
+                         "t.scn", error))
         << error;
-    const auto& s = script.Steps();
-    ASSERT_EQ(s.size(), 8u);
-    EXPECT_EQ(s[0].kind, sim::ScriptStep::Wait);
-    EXPECT_EQ(s[0].ms, 10u);
-    EXPECT_EQ(s[0].line, 2);
-    const std::pair<sim::ScriptStep::Kind, uint8_t> want[] = {
-        {sim::ScriptStep::Press, 0x11},   {sim::ScriptStep::Press, 0x10},
-        {sim::ScriptStep::Press, 0x41},   {sim::ScriptStep::Release, 0x41},
-        {sim::ScriptStep::Release, 0x10}, {sim::ScriptStep::Release, 0x11},
-    };
-    for (size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(s[1 + i].kind, want[i].first) << "step " << 1 + i;
-        EXPECT_EQ(s[1 + i].vk, want[i].second) << "step " << 1 + i;
-        EXPECT_EQ(s[1 + i].line, 4) << "step " << 1 + i;
-    }
-    EXPECT_EQ(s[7].kind, sim::ScriptStep::Show);
-    EXPECT_EQ(s[7].line, 5);
+    ASSERT_EQ(sc.size(), 4u);
+    using K = runner::Scenario::Kind;
+    EXPECT_EQ(sc.KindOf(0), K::Wait);
+    EXPECT_EQ(sc.Ms(0), 10u);
+    EXPECT_EQ(sc.Number(0), 2);
+    EXPECT_EQ(sc.Text(0), "WAIT 10");
+    EXPECT_EQ(sc.KindOf(1), K::Type);
+    EXPECT_EQ(sc.Number(1), 4);
+    ASSERT_EQ(sc.KeyCount(1), 3u);
+    EXPECT_EQ(sc.Key(1, 0), 0x11);
+    EXPECT_EQ(sc.Key(1, 1), 0x10);
+    EXPECT_EQ(sc.Key(1, 2), 0x41);
+    EXPECT_EQ(sc.Text(1), "Type ctrl+shift+a");
+    EXPECT_EQ(sc.KindOf(2), K::Show);
+    EXPECT_EQ(sc.Number(2), 5);
+    EXPECT_EQ(sc.KindOf(3), K::Button);
+    EXPECT_EQ(sc.Caption(3), u"Exit");
+}
+
+TEST(RunnerScenario, TypePressesInOrderAndReleasesInReverse) {
+    // Capture-only, on a device where nothing is taken: each key event is a
+    // row of its own and the tool passes nothing on.
+    runner::ScenarioRun run;
+    std::string error;
+    ASSERT_TRUE(runner::RunScenarioText("dpi = 96\n", "wait 10\ntype Shift+Alt+B\n",
+                                        "\\Program Files\\tapwatcherL.exe", run, error))
+        << error;
+    std::vector<std::string> got;
+    for (const auto& row : run.end_rows)
+        if (row[0] == "10")
+            got.push_back(row[1] + " " + row[2]);
+    EXPECT_EQ(got, (std::vector<std::string>{"10 D", "12 D", "42 D", "42 U", "12 U", "10 U"}));
 }
 
 TEST(RunnerScenario, BadLinesNameTheirFileAndLine) {
@@ -118,20 +132,25 @@ TEST(RunnerScenario, BadLinesNameTheirFileAndLine) {
         {"wait 1\r\njump 3\r\n", "s.scn:2: unknown line \"jump 3\""},
     };
     for (const auto& [text, want] : cases) {
-        std::vector<runner::ScenarioLine> lines;
+        runner::Scenario sc;
         std::string error;
-        EXPECT_FALSE(runner::ParseScenarioLines(text, "s.scn", lines, error)) << text;
+        EXPECT_FALSE(sc.Parse(text, "s.scn", error)) << text;
         EXPECT_EQ(error.rfind(want, 0), 0u)
             << "for " << text << "expected: " << want << "\ngot:      " << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
-        EXPECT_TRUE(lines.empty());
+        EXPECT_TRUE(sc.empty());
     }
 }
 
-TEST(RunnerScenario, LineListJoinsRuns) {
-    EXPECT_EQ(runner::LineList({3, 4, 5, 9}), "3-5, 9");
-    EXPECT_EQ(runner::LineList({7}), "7");
-    EXPECT_EQ(runner::LineList({1, 3}), "1, 3");
+TEST(RunnerScenario, LineListJoinsRunsOfNumbers) {
+    runner::Scenario sc;
+    std::string error;
+    ASSERT_TRUE(
+        sc.Parse("show\nshow\nshow\nshow\nshow\n# gap\n\nshow\nshow\n\nshow\n", "s", error));
+    EXPECT_EQ(runner::LineListFrom(sc, 2), "3-5, 8-9, 11");
+    EXPECT_EQ(runner::LineListFrom(sc, 6), "9, 11");
+    EXPECT_EQ(runner::LineListFrom(sc, 7), "11");
+    EXPECT_EQ(runner::LineListFrom(sc, 8), "");
 }
 
 // --- profiles ------------------------------------------------------------------
@@ -245,16 +264,21 @@ TEST(RunnerScreen, TextIsCutToTheColumnWithAnEllipsis) {
     EXPECT_EQ(runner::FitText(u"Shift", 1), "");
 }
 
-// Runs the tool on a profile through a scenario and draws the screen at its end.
+// Runs the tool on a profile through a scenario, as the runner does, and
+// returns the screen at the end of input.
 runner::ScreenView ScreenAfter(const sim::Profile& profile, const std::string& scenario) {
-    sim::Device dev(profile);
-    sim::Script script;
+    TempDir tmp;
+    runner::Job job;
+    job.profile = profile;
+    job.profile.root = tmp.path;
     std::string error;
-    EXPECT_TRUE(runner::ParseScenario(scenario, "s", script, error)) << error;
-    runner::ScreenView view;
-    script.Show([&view](sim::Device& d) { view = runner::DrawScreen(d); });
-    host::RunTool(dev, &script);
-    return view;
+    EXPECT_TRUE(job.scenario.Parse(scenario, "s", error)) << error;
+    runner::Transcript t(nullptr);
+    std::ostringstream errors;
+    runner::RunResult result;
+    runner::RunJob(job, t, errors, &result);
+    EXPECT_TRUE(result.reached_end_of_input);
+    return result.end_screen;
 }
 
 std::string TwentyKeys() {
