@@ -787,12 +787,12 @@ void Device::KeyDown(uint8_t vk, bool synthesized) {
     uint8_t mods = ModsHeld();
     uint32_t idx = combo_index_[mods * 256 + vk];
     if (!idx) {
-        taken_by_[vk] = 0;
+        taken_by_[vk] = false;
         Deliver(vk, true, synthesized);
         return;
     }
     const HotKey& hk = hotkeys_[idx - 1];
-    taken_by_[vk] = 1;
+    taken_by_[vk] = true;
     taken_key_[vk] = hk;
     const Window* owner = Find(hk.owner);
     if (owner && owner->kind != WindowKind::Foreign)
@@ -803,7 +803,7 @@ void Device::KeyUp(uint8_t vk, bool synthesized) {
     bool was_down = keys_[vk];
     keys_[vk] = false;
     if (was_down && taken_by_[vk]) {
-        taken_by_[vk] = 0;
+        taken_by_[vk] = false;
         const HotKey& took = taken_key_[vk];
         size_t i = FindHotKey(took.owner, took.id);
         if (i != SIZE_MAX && (hotkeys_[i].mods & MOD_KEYUP)) {

@@ -348,8 +348,8 @@ class Device {
     HotKeyIndex owner_id_index_;
     // Index into hotkeys_ of the hot key (owner, id), or SIZE_MAX.
     size_t FindHotKey(HWND owner, int id) const;
-    // The hot key (index + 1) that took the last press of each key.
-    uint32_t taken_by_[256] = {};
+    // Whether a hot key took the last press of each key, and which one.
+    bool taken_by_[256] = {};
     HotKey taken_key_[256] = {};
     bool keys_[256] = {};
 

@@ -81,6 +81,11 @@ typedef void* HGDIOBJ;
 
 #define MAX_PATH 260
 
+// The number of elements of an array, as the Windows headers define it.
+#ifndef _countof
+#define _countof(a) (sizeof(a) / sizeof((a)[0]))
+#endif
+
 #define LOWORD(l) ((WORD)(((ULONG_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((ULONG_PTR)(l)) >> 16) & 0xffff))
 #define MAKELONG(a, b)                                                                             \

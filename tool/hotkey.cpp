@@ -42,7 +42,7 @@ LRESULT OnHotKey(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     // and only when not capture-only.
     if (!fCaptureOnly && vk != VK_SHIFT && vk != VK_CONTROL && vk != VK_MENU &&
         (fsModifiers & MOD_KEYUP) && IsOwnCombination(fsModifiers, vk)) {
-        int id = (int)(vk + 256 * (fsModifiers - MOD_KEYUP));
+        int id = HOTKEY_ID(vk, fsModifiers - MOD_KEYUP);
         BYTE code = (BYTE)(vk & 0xFF);
 
         UnregisterHotKey(hwnd, id);

@@ -25,7 +25,7 @@ int SaveLogFile() {
     size_t cch, cchLine;
     int fOk, row, col;
 
-    if (!GetModuleFileNameW(NULL, szExe, MAX_PATH)) {
+    if (!GetModuleFileNameW(NULL, szExe, _countof(szExe))) {
         ShowError(szCell, TEXT("Can't open file.(%d)"));
         return 0;
     }
@@ -39,7 +39,7 @@ int SaveLogFile() {
         wsprintfW(szExe, TEXT("%s"), TEXT("\\"));
 
     // The data-file path must fit its buffer, terminator included.
-    if (wcslen(szExe) + wcslen(szDataFile) >= MAX_PATH) {
+    if (wcslen(szExe) + wcslen(szDataFile) >= _countof(szPath)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         ShowError(szCell, TEXT("Can't open file.(%d)"));
         return 0;
@@ -61,12 +61,12 @@ int SaveLogFile() {
     for (row = 0; row < EventLog::Count(); row++) {
         cchLine = 0;
         for (col = 0; col < COL_COUNT; col++) {
-            EventLog::GetCellText(row, col, szCell, 64);
-            cch = wcstombs(szNarrow, szCell, sizeof(szNarrow));
+            EventLog::GetCellText(row, col, szCell, _countof(szCell));
+            cch = wcstombs(szNarrow, szCell, _countof(szNarrow));
             if (cch == (size_t)-1)
                 cch = 0; // a cell the narrow code page cannot hold
-            else if (cch >= sizeof(szNarrow))
-                cch = sizeof(szNarrow) - 1; // cut to the buffer
+            else if (cch >= _countof(szNarrow))
+                cch = _countof(szNarrow) - 1; // cut to the buffer
             memcpy(szLine + cchLine, szNarrow, cch);
             cchLine += cch;
             if (col < COL_COUNT - 1) {

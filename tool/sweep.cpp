@@ -12,7 +12,7 @@ void ClaimAllHotKeys(HWND hwnd) {
 
     for (vk = 0; vk <= 0xFF; vk++) {
         for (k = 0; k < 8; k++) {
-            if (RegisterHotKey(hwnd, (int)(vk + 256 * k), MOD_KEYUP | k, vk))
+            if (RegisterHotKey(hwnd, HOTKEY_ID(vk, k), MOD_KEYUP | k, vk))
                 continue;
             wsprintfW(szText, TEXT("%d"), (int)GetTickCount());
             EventLog::InsertRow(row, szText);

@@ -26,13 +26,13 @@ static const struct {
 
 // ExeNamePart: the name part of a module path, the text after its last
 // backslash; a path without one is all name.
-LPCWSTR ExeNamePart(LPCWSTR path) {
+static LPCWSTR ExeNamePart(LPCWSTR path) {
     LPCWSTR p = wcsrchr(path, '\\');
     return p ? p + 1 : path;
 }
 
 // GetMenuBarHeight: height of the window's menu bar, 0 when none is found.
-int GetMenuBarHeight(HWND hwnd) {
+static int GetMenuBarHeight(HWND hwnd) {
     RECT rc = {0, 0, 0, 0};
     GetWindowRect(SHFindMenuBar(hwnd), &rc);
     return rc.bottom - rc.top;
@@ -40,18 +40,19 @@ int GetMenuBarHeight(HWND hwnd) {
 
 // OnSize: lays the list view over the client area, less the menu bar on
 // Pocket PC.
-void OnSize(HWND hwnd) {
+static void OnSize(HWND hwnd) {
     RECT rc = {0, 0, 0, 0};
     int cy;
 
     GetClientRect(hwnd, &rc);
     cy = fNotPocketPC ? rc.bottom : rc.bottom - GetMenuBarHeight(hwnd);
     MoveWindow(hwndList, 0, 0, rc.right, cy, TRUE);
+    // Close the input method (ordinal 814): an open one takes keys to compose text.
     CoreRoutine814(0, 0);
 }
 
 // OnCommand: "Clear" empties the log, "Exit" destroys the main window.
-LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+static LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     switch (LOWORD(wParam)) {
     case IDM_CLEAR:
         EventLog::Clear();
@@ -65,12 +66,12 @@ LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
 
 // OnDestroy: the shutdown sequence: give every hot key back, save the log
 // under a save-on-exit name, destroy the child windows, end the loop.
-void OnDestroy() {
+static void OnDestroy() {
     WCHAR szPath[MAX_PATH];
     LPCWSTR pszName;
 
     ReleaseHotKeys();
-    if (GetModuleFileNameW(NULL, szPath, MAX_PATH)) {
+    if (GetModuleFileNameW(NULL, szPath, _countof(szPath))) {
         pszName = ExeNamePart(szPath);
         if (wcscmp(pszName, TEXT("Wtapwatcher.exe")) == 0 ||
             wcscmp(pszName, TEXT("WtapwatcherL.exe")) == 0)
@@ -83,7 +84,7 @@ void OnDestroy() {
 
 // OnCreate: settles the platform type and the capture-only switch, builds the
 // menu bar and the list view with its columns, and arms the sweep.
-LRESULT OnCreate(HWND hwnd, LPARAM lParam) {
+static LRESULT OnCreate(HWND hwnd, LPARAM lParam) {
     LPCREATESTRUCTW pcs = (LPCREATESTRUCTW)lParam;
     WCHAR szText[MAX_PATH];
     SHMENUBARINFO mbi;
@@ -100,7 +101,7 @@ LRESULT OnCreate(HWND hwnd, LPARAM lParam) {
         fNotPocketPC = 1;
 
     // Capture-only switch, from the executable's name.
-    if (GetModuleFileNameW(NULL, szText, MAX_PATH)) {
+    if (GetModuleFileNameW(NULL, szText, _countof(szText))) {
         LPCWSTR pszName = ExeNamePart(szText);
         if (wcscmp(pszName, TEXT("tapwatcherL.exe")) == 0 ||
             wcscmp(pszName, TEXT("WtapwatcherL.exe")) == 0)
@@ -184,6 +185,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLin
 
     hwnd = FindWindowW(szWndClass, szTitle);
     if (hwnd) {
+        // Low bit set: Windows CE also brings forward its last active owned window.
         SetForegroundWindow((HWND)((ULONG_PTR)hwnd | 1));
         return 0;
     }

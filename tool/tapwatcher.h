@@ -22,7 +22,8 @@ extern const WCHAR szEmpty[];
 #define QUIET_PERIOD_MS 3000
 #define SWEEP_PERIOD_MS 1
 
-// Hot-key identifiers: key code + 256 * modifier set.
+// Hot-key identifiers: key code + 256 * modifier set, 0 to 2047.
+#define HOTKEY_ID(vk, set) ((int)((vk) + 256 * (set)))
 #define HOTKEY_ID_COUNT 2048
 
 // Columns of the event log; a cell's sub-item index is its column index.
@@ -53,6 +54,5 @@ LRESULT OnTimer(HWND hwnd, WPARAM idTimer);
 // Log export.
 int SaveLogFile();
 
-// Application shell.
-LPCWSTR ExeNamePart(LPCWSTR path);
+// Application shell: the main window's procedure.
 LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

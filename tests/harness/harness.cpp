@@ -77,9 +77,9 @@ std::string ReadFile(const std::string& path) {
 namespace testing_support {
 
 std::vector<sim::JournalEntry> Filter(const sim::Device& dev, const std::vector<std::string>& names,
-                                      size_t from) {
+                                      size_t from, size_t to) {
     std::vector<sim::JournalEntry> out;
-    for (size_t i = from; i < dev.journal.size(); ++i)
+    for (size_t i = from; i < dev.journal.size() && i < to; ++i)
         for (const std::string& n : names)
             if (dev.journal[i].what == n) {
                 out.push_back(dev.journal[i]);

@@ -56,10 +56,10 @@ struct Expected {
     std::vector<int64_t> args;
 };
 
-// The journal entries whose names appear in `names`, in order, starting at
-// entry `from`.
+// The journal entries whose names appear in `names`, in order, from entry
+// `from` up to (not including) entry `to`.
 std::vector<sim::JournalEntry> Filter(const sim::Device& dev, const std::vector<std::string>& names,
-                                      size_t from = 0);
+                                      size_t from = 0, size_t to = SIZE_MAX);
 
 // Compares a call sequence with the expected one, Wine-style: on a mismatch
 // the message names the first divergence and lists both sequences.
