@@ -909,25 +909,6 @@ BOOL Device::InitCommonControls(const INITCOMMONCONTROLSEX* icc) {
     return ok;
 }
 
-static const ResData* FindData(const ModuleResources* res, uint16_t type, uint16_t id) {
-    if (!res)
-        return nullptr;
-    const ResData* found = nullptr;
-    for (size_t i = 0; i < res->ndata; ++i)
-        if (res->data[i].type == type && res->data[i].id == id)
-            if (!found || res->data[i].lang == 1041)
-                found = &res->data[i];
-    return found;
-}
-
-static std::u16string FindString(const ModuleResources* res, uint16_t id) {
-    if (res)
-        for (size_t i = 0; i < res->nstrings; ++i)
-            if (res->strings[i].id == id)
-                return res->strings[i].text;
-    return u"";
-}
-
 BOOL Device::CreateMenuBar(SHMENUBARINFO* mbi) {
     if (!mbi) {
         Journal("SHCreateMenuBar", 0, 0, 0, 0, FALSE);
@@ -947,17 +928,18 @@ BOOL Device::CreateMenuBar(SHMENUBARINFO* mbi) {
     auto bar = std::make_unique<MenuBar>();
     bar->resource_id = mbi->nToolBarId;
     if (!(mbi->dwFlags & SHCMBF_EMPTYBAR)) {
-        const ModuleResources* res =
-            (mbi->hInstRes && resources_) ? resources_ : nullptr; // the tool's own module
-        const ResData* d = FindData(res, RT_RCDATA_ID, (uint16_t)mbi->nToolBarId);
-        if (!d || d->size < 4) {
+        // The tool's own module; no module handle, no resources.
+        ModuleResources res = (mbi->hInstRes && resources_) ? *resources_ : ModuleResources{};
+        std::optional<std::span<const uint8_t>> d =
+            FindResourceData(res, RT_RCDATA_ID, (uint16_t)mbi->nToolBarId);
+        if (!d || d->size() < 4) {
             last_error = 1813; // ERROR_RESOURCE_TYPE_NOT_FOUND
             return FALSE;
         }
         auto word = [&](size_t i) -> uint16_t {
-            return (uint16_t)(d->bytes[2 * i] | (d->bytes[2 * i + 1] << 8));
+            return (uint16_t)((*d)[2 * i] | ((*d)[2 * i + 1] << 8));
         };
-        size_t nwords = d->size / 2;
+        size_t nwords = d->size() / 2;
         size_t count = word(1);
         for (size_t b = 0; b < count && 2 + 7 * b + 6 < nwords; ++b) {
             size_t at = 2 + 7 * b;
@@ -965,7 +947,7 @@ BOOL Device::CreateMenuBar(SHMENUBARINFO* mbi) {
             btn.command = word(at + 1);
             btn.state = word(at + 2);
             btn.style = word(at + 3);
-            btn.caption = FindString(res, word(at + 4));
+            btn.caption = LoadResString(res, word(at + 4));
             bar->buttons.push_back(std::move(btn));
         }
     }

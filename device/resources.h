@@ -1,14 +1,17 @@
-// resources.h - a module's compiled resources as the simulated device loads them.
+// resources.h - a module's resources as the simulated device loads them.
 //
-// The resource script (tool/tapwatcher.rc) is compiled at build time by
-// tools/rcgen into a table of these records, the way a resource compiler
-// produces the .res section that a Windows linker puts into the executable.
-// RCDATA and MENU hold the bytes a Windows resource compiler would emit;
-// strings are kept one record per string id.
+// A module's resources are the bytes of a .res file: for the tool,
+// tool/tapwatcher.res, which windres makes from the resource script
+// (tools/regen-res.sh) and the build embeds. The device reads them the way
+// FindResource and LoadString read an executable's resource section.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
 
 namespace sim {
 
@@ -18,25 +21,30 @@ enum : uint16_t {
     RT_RCDATA_ID = 10,
 };
 
-struct ResData {
-    uint16_t type; // RT_MENU_ID or RT_RCDATA_ID
-    uint16_t id;
-    uint16_t lang; // e.g. 1041
-    const uint8_t* bytes;
-    size_t size;
-};
+// The device's own language, looked for first: Japanese.
+constexpr uint16_t kDeviceLang = 1041;
 
-struct ResString {
+// A module's resources: the bytes of a .res file.
+using ModuleResources = std::span<const uint8_t>;
+
+// One resource of a .res file whose type and name are ordinals.
+struct ResRecord {
+    uint16_t type;
     uint16_t id;
     uint16_t lang;
-    const char16_t* text; // NUL-terminated
+    std::span<const uint8_t> data;
 };
 
-struct ModuleResources {
-    const ResData* data;
-    size_t ndata;
-    const ResString* strings;
-    size_t nstrings;
-};
+// The resources of a .res file in file order, leaving out those named by a
+// string; reading stops at the first malformed record.
+std::vector<ResRecord> ReadResources(ModuleResources res);
+
+// The data of resource `type`/`id`: in the device's language when the file has
+// it there, else the first one; nullopt when there is none.
+std::optional<std::span<const uint8_t>> FindResourceData(ModuleResources res, uint16_t type,
+                                                         uint16_t id);
+
+// String `id` of the string table, as LoadString finds it; u"" when absent.
+std::u16string LoadResString(ModuleResources res, uint16_t id);
 
 } // namespace sim

@@ -1,10 +1,11 @@
 // resource.h - identifiers shared by the resource script and the tool's code.
 //
-// Read by two compilers: a resource compiler (tools/rcgen for the simulated
-// device, windres or rc for Windows) and the C++ compiler. The toolbar and menu
-// bar constants at the end also come from the system headers on Windows and from
-// platform/platform.h on the simulated device, which are included before this
-// file, so each one is defined here only when nobody did it first.
+// Read by two compilers: a resource compiler (windres or rc; for the simulated
+// device, tools/regen-res.sh runs windres into tool/tapwatcher.res) and the C++
+// compiler. The toolbar and menu bar constants at the end also come from the
+// system headers on Windows and from platform/platform.h on the simulated
+// device, which are included before this file, so each one is defined here only
+// when nobody did it first.
 #ifndef TAPWATCHER_RESOURCE_H
 #define TAPWATCHER_RESOURCE_H
 

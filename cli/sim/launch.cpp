@@ -3,7 +3,7 @@
 
 #include "tool/tapwatcher.h"
 
-extern const sim::ModuleResources tapwatcher_resources;
+extern const sim::ModuleResources tapwatcher_resources; // tool/tapwatcher.res, embedded
 
 namespace host {
 

@@ -1,17 +1,15 @@
-// resources_test.cpp - the tool's compiled resources, and the resource compiler
-// that makes them (tools/rcgen): its output against the layout a Windows
-// resource compiler produces, and its refusal of scripts it does not understand.
+// resources_test.cpp - the tool's resources as the device reads them, the
+// checked-in .res against what windres makes of the script, and the .res reader
+// on files built here: language choice, string blocks, malformed records.
 #include "device/resources.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -22,464 +20,237 @@ extern const sim::ModuleResources tapwatcher_resources;
 
 namespace {
 
-const uint16_t kJapanese = 1041;
+using Bytes = std::vector<uint8_t>;
 
-// Every record of the table with that type and id, whatever its language.
-std::vector<const sim::ResData*> FindData(uint16_t type, uint16_t id) {
-    std::vector<const sim::ResData*> found;
-    for (size_t i = 0; i < tapwatcher_resources.ndata; i++)
-        if (tapwatcher_resources.data[i].type == type && tapwatcher_resources.data[i].id == id)
-            found.push_back(&tapwatcher_resources.data[i]);
-    return found;
-}
-
-std::vector<uint16_t> Words(const sim::ResData& r) {
+// The WORDs of `data`, little-endian.
+std::vector<uint16_t> Words(std::span<const uint8_t> data) {
     std::vector<uint16_t> w;
-    for (size_t i = 0; i + 1 < r.size; i += 2)
-        w.push_back(uint16_t(r.bytes[i] | r.bytes[i + 1] << 8));
+    for (size_t i = 0; i + 1 < data.size(); i += 2)
+        w.push_back(uint16_t(data[i] | data[i + 1] << 8));
     return w;
 }
 
-struct MenuItem {
-    uint16_t flags;
-    uint16_t id; // 0 for a popup, which has none
-    std::u16string text;
-    int depth;
-};
-
-// Reads one level of menu items from w[i]; MF_POPUP (0x10) opens a nested
-// level, MF_END (0x80) closes this one. False on a malformed layout.
-bool ParseMenuLevel(const std::vector<uint16_t>& w, size_t& i, int depth,
-                    std::vector<MenuItem>& items) {
-    while (i < w.size()) {
-        MenuItem it{w[i++], 0, u"", depth};
-        bool popup = it.flags & 0x10;
-        if (!popup && i < w.size())
-            it.id = w[i++];
-        while (i < w.size() && w[i] != 0)
-            it.text += char16_t(w[i++]);
-        if (i++ >= w.size())
-            return false; // text without its NUL
-        items.push_back(it);
-        if (popup && !ParseMenuLevel(w, i, depth + 1, items))
-            return false;
-        if (it.flags & 0x80)
-            return true;
-    }
-    return false; // ran out before an item with MF_END
+// Appends `n` little-endian bytes of `v`.
+void Put(Bytes& b, uint32_t v, int n) {
+    for (int i = 0; i < n; i++)
+        b.push_back(uint8_t(v >> 8 * i));
 }
 
-// Walks a MENU resource: the header, then the items; nothing may follow.
-std::vector<MenuItem> ParseMenu(const sim::ResData& r) {
-    std::vector<uint16_t> w = Words(r);
-    std::vector<MenuItem> items;
-    EXPECT_EQ(r.size % 2, 0u) << "a menu is made of 16-bit words";
-    EXPECT_TRUE(w.size() >= 2 && w[0] == 0 && w[1] == 0)
-        << "menu header is not wVersion 0, cbHeaderSize 0";
-    size_t i = 2;
-    EXPECT_TRUE(ParseMenuLevel(w, i, 0, items)) << "malformed menu";
-    EXPECT_EQ(i, w.size()) << "bytes after the menu's last item";
-    return items;
+// A resource name field: an ordinal, or (when `name` is given) a string.
+void PutName(Bytes& b, uint16_t ordinal, const std::u16string& name) {
+    if (name.empty()) {
+        Put(b, 0xFFFF, 2);
+        Put(b, ordinal, 2);
+        return;
+    }
+    for (char16_t c : name + u'\0')
+        Put(b, c, 2);
+}
+
+// One .res record as windres lays it out, padded to a DWORD; a type or name
+// given as a string replaces the ordinal.
+Bytes Record(uint16_t type, uint16_t id, uint16_t lang, const Bytes& data,
+             const std::u16string& type_name = u"", const std::u16string& name = u"") {
+    Bytes head;
+    PutName(head, type, type_name);
+    PutName(head, id, name);
+    while (head.size() % 4 != 0)
+        head.push_back(0);
+    Put(head, 0, 4);      // DataVersion
+    Put(head, 0x1030, 2); // MemoryFlags
+    Put(head, lang, 2);
+    Put(head, 0, 8); // Version, Characteristics
+    Bytes rec;
+    Put(rec, uint32_t(data.size()), 4);
+    Put(rec, uint32_t(8 + head.size()), 4);
+    rec.insert(rec.end(), head.begin(), head.end());
+    rec.insert(rec.end(), data.begin(), data.end());
+    while (rec.size() % 4 != 0)
+        rec.push_back(0);
+    return rec;
+}
+
+// A string table block: the strings' lengths and UTF-16 units, in order.
+Bytes Block(const std::vector<std::u16string>& strings) {
+    Bytes b;
+    for (const std::u16string& s : strings) {
+        Put(b, uint16_t(s.size()), 2);
+        for (char16_t c : s)
+            Put(b, c, 2);
+    }
+    return b;
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A copy of `data`, comparable.
+Bytes Copy(std::span<const uint8_t> data) {
+    return Bytes(data.begin(), data.end());
+}
+
+// Type, id and language of every record read from `file`.
+std::vector<std::tuple<int, int, int>> Keys(std::span<const uint8_t> file) {
+    std::vector<std::tuple<int, int, int>> keys;
+    for (const sim::ResRecord& r : sim::ReadResources(file))
+        keys.emplace_back(r.type, r.id, r.lang);
+    return keys;
 }
 
 // ---------------------------------------------------------------------------
 // The tool's own resources
 // ---------------------------------------------------------------------------
 
-TEST(Resources, MenuBarTemplateIsSixteenWordsUnderJapanese) {
-    std::vector<const sim::ResData*> found = FindData(sim::RT_RCDATA_ID, 101);
-    ASSERT_EQ(found.size(), 1u) << "exactly one RCDATA 101, in one language";
-    EXPECT_EQ(found[0]->lang, kJapanese);
+TEST(ToolResources, MenuBarTemplateMenuAndStringBlockAllUnderJapanese) {
+    std::vector<std::tuple<int, int, int>> want = {
+        {sim::RT_MENU_ID, 101, 1041},
+        {sim::RT_STRING_ID, 40003 / 16 + 1, 1041},
+        {sim::RT_RCDATA_ID, 101, 1041},
+    };
+    EXPECT_EQ(Keys(tapwatcher_resources), want) << "windres writes them in script order";
+
+    auto tmpl = sim::FindResourceData(tapwatcher_resources, sim::RT_RCDATA_ID, 101);
+    ASSERT_TRUE(tmpl);
     const std::vector<uint16_t> expected = {
         101,    2,                                   // menu id, button count
         0xFFFE, 40007, 0x04, 0x10, 40003, 0, 0xFFFF, // Exit
         0xFFFE, 40004, 0x04, 0x10, 40006, 0, 0xFFFF, // Clear
     };
-    EXPECT_EQ(found[0]->size, 32u);
-    EXPECT_EQ(Words(*found[0]), expected);
+    EXPECT_EQ(tmpl->size(), 32u);
+    EXPECT_EQ(Words(*tmpl), expected);
 }
 
-TEST(Resources, MenuHoldsExitThenClearWithEndOnTheLast) {
-    std::vector<const sim::ResData*> found = FindData(sim::RT_MENU_ID, 101);
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0]->lang, kJapanese);
-    std::vector<MenuItem> items = ParseMenu(*found[0]);
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].flags, 0);
-    EXPECT_EQ(items[0].id, 40007);
-    EXPECT_TRUE(items[0].text == u"Exit");
-    EXPECT_EQ(items[1].flags, 0x80) << "MF_END and nothing else";
-    EXPECT_EQ(items[1].id, 40004);
-    EXPECT_TRUE(items[1].text == u"Clear");
-    // Nothing follows the last item: 4-byte header, then (2 + 2 + text) per item.
-    EXPECT_EQ(found[0]->size, 4u + (4 + 2 * 5) + (4 + 2 * 6));
-}
-
-TEST(Resources, StringTableHoldsOnlyTheTwoCaptions) {
-    ASSERT_EQ(tapwatcher_resources.nstrings, 2u);
-    bool exit_seen = false, clear_seen = false;
-    for (size_t i = 0; i < tapwatcher_resources.nstrings; i++) {
-        const sim::ResString& s = tapwatcher_resources.strings[i];
-        EXPECT_EQ(s.lang, kJapanese) << "string " << s.id;
-        std::u16string text = s.text;
-        if (s.id == 40003 && text == u"Exit")
-            exit_seen = true;
-        else if (s.id == 40006 && text == u"Clear")
-            clear_seen = true;
-        else
-            ADD_FAILURE() << "unexpected string " << s.id;
-    }
-    EXPECT_TRUE(exit_seen);
-    EXPECT_TRUE(clear_seen);
-    // Only the template and the menu: no stray resource of another kind or id.
-    EXPECT_EQ(tapwatcher_resources.ndata, 2u);
-}
-
-// ---------------------------------------------------------------------------
-// The resource compiler
-// ---------------------------------------------------------------------------
-
-#ifndef TAPWATCHER_BINARY_DIR
-#error "the build passes TAPWATCHER_BINARY_DIR"
-#endif
-const char* const kRcgen = TAPWATCHER_BINARY_DIR "/tools/rcgen";
-
-std::string ReadFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteFile(const std::filesystem::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
-}
-
-class Rcgen : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = std::filesystem::temp_directory_path() /
-               (std::string("rcgen_test_") + info->name() + "_" + std::to_string(getpid()));
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    struct Result {
-        int status;
-        std::string err;
-        std::string out;
-        bool out_exists;
+TEST(ToolResources, StringsById) {
+    const std::pair<uint16_t, std::u16string> cases[] = {
+        {40003, u"Exit"}, {40006, u"Clear"}, {40004, u""}, // between the two, in the same block
+        {40002, u""},     {40015, u""},      {40016, u""}, {0, u""}, {0xFFFF, u""},
     };
+    for (const auto& [id, text] : cases)
+        EXPECT_TRUE(sim::LoadResString(tapwatcher_resources, id) == text) << "string " << id;
+}
 
-    // Writes `script` to dir/name and runs rcgen on it; `stale_output`, when
-    // given, is put where the output goes beforehand.
-    Result Run(const std::string& script, bool dump = false, const std::string& name = "x.rc",
-               const std::string& stale_output = "") {
-        WriteFile(dir_ / name, script);
-        std::filesystem::path out = dir_ / "out.txt", err = dir_ / "err.txt";
-        if (!stale_output.empty())
-            WriteFile(out, stale_output);
-        else
-            std::filesystem::remove(out);
-        std::string cmd = std::string("'") + kRcgen + "' " + (dump ? "--dump " : "") + "'" +
-                          (dir_ / name).string() + "' '" + out.string() + "' 2>'" + err.string() +
-                          "'";
-        int status = std::system(cmd.c_str());
-        return {status, ReadFile(err), ReadFile(out), std::filesystem::exists(out)};
-    }
+// windres output of the script, with the Windows build's defines, must be the
+// checked-in file byte for byte; tools/regen-res.sh remakes it.
+TEST(ToolResources, CheckedInFileIsWhatWindresMakesOfTheScript) {
+    if (std::system("command -v x86_64-w64-mingw32-windres >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "x86_64-w64-mingw32-windres is not installed (Debian: "
+                        "g++-mingw-w64-x86-64); cannot check tool/tapwatcher.res";
+    const std::filesystem::path src = TAPWATCHER_SOURCE_DIR;
+    const std::filesystem::path fresh = std::filesystem::temp_directory_path() /
+                                        ("tapwatcher_res_test_" + std::to_string(getpid()));
+    std::string cmd = "'" + (src / "tools/regen-res.sh").string() + "' '" + fresh.string() + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    auto read = [](const std::filesystem::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    };
+    Bytes made = read(fresh), checked_in = read(src / "tool/tapwatcher.res");
+    std::filesystem::remove(fresh);
+    EXPECT_FALSE(made.empty());
+    EXPECT_TRUE(made == checked_in) << "tool/tapwatcher.res is stale: run tools/regen-res.sh";
+    EXPECT_TRUE(checked_in == Copy(tapwatcher_resources)) << "the build embedded another file";
+}
 
-    std::filesystem::path dir_;
-};
+// ---------------------------------------------------------------------------
+// The reader on files built here
+// ---------------------------------------------------------------------------
 
-TEST_F(Rcgen, RejectsWhatItDoesNotUnderstandNamingFileAndLine) {
+TEST(ResReader, PrefersTheDeviceLanguageElseTheFirst) {
     struct Case {
-        const char* name;
-        const char* script;
-        int line;
-        const char* says;
+        std::vector<uint16_t> langs; // one RCDATA 7 per language, data = its index
+        int want;                    // index found, -1 for none
     };
     const Case cases[] = {
-        {"undefined name", "#define A 1\n1 RCDATA\nBEGIN\n  A, B\nEND\n", 4, "undefined name 'B'"},
-        {"undefined name through a macro", "#define A B\n\n1 RCDATA\nBEGIN A END\n", 4,
-         "expansion of A"},
-        {"unterminated RCDATA", "1 RCDATA\nBEGIN\n  1, 2\n", 2, "no matching END"},
-        {"unterminated POPUP", "1 MENU\nBEGIN\n MENUITEM \"a\", 1\n POPUP \"p\"\n {\n", 5,
-         "no matching END"},
-        {"unterminated comment", "1 RCDATA\n/* one\ntwo\n", 2, "never closed"},
-        {"missing #endif", "#ifdef X\n#ifndef Y\n#endif\n", 1, "#endif"},
-        {"word overflow", "1 RCDATA BEGIN\n1,\n0x10000\nEND\n", 3, "16-bit"},
-        {"unknown resource type", "\n7 DIALOG 0, 0, 10, 10\nBEGIN END\n", 2, "DIALOG"},
-        {"unterminated string", "STRINGTABLE\nBEGIN\n 1 \"abc\nEND\n", 3, "quote"},
-        {"non-ASCII without a code page", "STRINGTABLE BEGIN\n1 \"\xC3\xA9\"\nEND\n", 2,
-         "code_page"},
-        {"duplicate string", "STRINGTABLE BEGIN\n1 \"a\"\nEND\nSTRINGTABLE BEGIN\n1 \"b\"\nEND\n",
-         5, "already defined"},
+        {{1033, 1041}, 1}, {{1041, 1033}, 0}, {{1033, 2052}, 0}, {{1041}, 0}, {{}, -1},
+    };
+    for (const Case& c : cases) {
+        Bytes file = Record(0, 0, 0, {}); // the empty record windres starts with
+        for (size_t i = 0; i < c.langs.size(); i++)
+            file = file + Record(sim::RT_RCDATA_ID, 7, c.langs[i], {uint8_t(i)});
+        file = file + Record(sim::RT_RCDATA_ID, 8, 1041, {9}); // another id
+        auto found = sim::FindResourceData(file, sim::RT_RCDATA_ID, 7);
+        SCOPED_TRACE(testing::PrintToString(c.langs));
+        ASSERT_EQ(found.has_value(), c.want >= 0);
+        if (found) {
+            EXPECT_EQ(Copy(*found), Bytes{uint8_t(c.want)});
+        }
+        // Strings pick their block the same way.
+        Bytes blocks;
+        for (size_t i = 0; i < c.langs.size(); i++)
+            blocks = blocks + Record(sim::RT_STRING_ID, 1, c.langs[i],
+                                     Block({u"", u"", std::u16string(1, char16_t(u'a' + i))}));
+        std::u16string want = c.want < 0 ? u"" : std::u16string(1, char16_t(u'a' + c.want));
+        EXPECT_TRUE(sim::LoadResString(blocks, 2) == want);
+    }
+}
+
+TEST(ResReader, SkipsNamedResourcesAndKeepsTheAlignment) {
+    // Odd-sized data and a four-letter type name both need padding.
+    Bytes file = Record(0, 0, 0, {}) + Record(sim::RT_RCDATA_ID, 1, 1041, {1, 2, 3}) +
+                 Record(0, 2, 1041, {4, 5, 6, 7, 8}, u"BLOB") +
+                 Record(sim::RT_RCDATA_ID, 0, 1041, {4, 5}, u"", u"LOGO") +
+                 Record(sim::RT_MENU_ID, 3, 1033, {9});
+    std::vector<std::tuple<int, int, int>> want = {{sim::RT_RCDATA_ID, 1, 1041},
+                                                   {sim::RT_MENU_ID, 3, 1033}};
+    EXPECT_EQ(Keys(file), want);
+    EXPECT_EQ(Copy(*sim::FindResourceData(file, sim::RT_RCDATA_ID, 1)), (Bytes{1, 2, 3}));
+    EXPECT_EQ(Copy(*sim::FindResourceData(file, sim::RT_MENU_ID, 3)), Bytes{9});
+}
+
+TEST(ResReader, StopsAtAMalformedRecordKeepingThoseBefore) {
+    const Bytes good = Record(sim::RT_RCDATA_ID, 1, 1041, {1, 2, 3, 4});
+    const Bytes next = Record(sim::RT_RCDATA_ID, 2, 1041, {5, 6, 7, 8});
+    // Each case overwrites DWORDs of `next` (offset, value) and may cut it.
+    struct Case {
+        const char* name;
+        std::vector<std::pair<size_t, uint32_t>> dwords;
+        size_t keep; // bytes of `next` kept
+    };
+    const Case cases[] = {
+        {"data past the end", {{0, 5}}, next.size()},
+        {"data size near 4 GiB", {{0, 0xFFFFFFF0u}}, next.size()},
+        {"header past the end", {{4, 0x1000}}, next.size()},
+        {"header too short for its fields", {{4, 24}}, next.size()},
+        {"header size zero", {{4, 0}}, next.size()},
+        {"header shorter than the smallest", {{4, 31}}, next.size()},
+        {"cut inside the header", {}, 20},
+        {"cut inside the data", {}, next.size() - 2},
+        {"seven stray bytes", {}, 7},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Result r = Run(c.script, false, "bad.rc", "stale output of an earlier run\n");
-        EXPECT_NE(r.status, 0);
-        std::string where = (dir_ / "bad.rc").string() + ":" + std::to_string(c.line) + ": ";
-        EXPECT_EQ(r.err.rfind(where, 0), 0u)
-            << "expected to start with: " << where << "\ngot: " << r.err;
-        EXPECT_NE(r.err.find(c.says), std::string::npos) << "got: " << r.err;
-        EXPECT_FALSE(r.out_exists) << "a failed run must not leave an output behind";
+        Bytes bad = next;
+        for (const auto& [at, value] : c.dwords)
+            for (int i = 0; i < 4; i++)
+                bad[at + i] = uint8_t(value >> 8 * i);
+        bad.resize(c.keep);
+        Bytes file = good + bad;
+        std::vector<std::tuple<int, int, int>> want = {{sim::RT_RCDATA_ID, 1, 1041}};
+        EXPECT_EQ(Keys(file), want);
+        EXPECT_FALSE(sim::FindResourceData(file, sim::RT_RCDATA_ID, 2));
     }
+    EXPECT_TRUE(sim::ReadResources({}).empty());
+    EXPECT_TRUE(sim::LoadResString({}, 1).empty());
 }
 
-TEST_F(Rcgen, ErrorsInAnIncludedHeaderNameTheHeader) {
-    WriteFile(dir_ / "ids.h", "#define OK 1\n\n#define BAD 0x1G\n");
-    Result r = Run("#include \"ids.h\"\n1 RCDATA BEGIN OK END\n");
-    EXPECT_NE(r.status, 0);
-    EXPECT_EQ(r.err.rfind((dir_ / "ids.h").string() + ":3: ", 0), 0u) << r.err;
-
-    r = Run("\n#include \"missing.h\"\n");
-    EXPECT_NE(r.status, 0);
-    EXPECT_EQ(r.err.rfind((dir_ / "x.rc").string() + ":2: ", 0), 0u) << r.err;
-}
-
-// Bytes as the dump prints them: " 0A 1B ...".
-std::string HexBytes(const std::string& bytes) {
-    std::string s;
-    char buf[8];
-    for (unsigned char c : bytes) {
-        std::snprintf(buf, sizeof buf, " %02X", c);
-        s += buf;
-    }
-    return s;
-}
-
-// Words as little-endian bytes, as the dump prints them.
-std::string Hex(const std::vector<uint16_t>& words) {
-    std::string bytes;
-    for (uint16_t w : words)
-        bytes += {char(w & 0xFF), char(w >> 8)};
-    return HexBytes(bytes);
-}
-
-// A menu item's words: flags, id (none for a popup), text, NUL.
-std::vector<uint16_t> Item(uint16_t flags, int id, const std::u16string& text) {
-    std::vector<uint16_t> w{flags};
-    if (id >= 0)
-        w.push_back(uint16_t(id));
-    w.insert(w.end(), text.begin(), text.end());
-    w.push_back(0);
-    return w;
-}
-
-std::vector<uint16_t> operator+(std::vector<uint16_t> a, const std::vector<uint16_t>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-std::string Units(const std::u16string& s) {
-    std::string out;
-    char buf[8];
-    for (char16_t u : s) {
-        std::snprintf(buf, sizeof buf, " %04X", unsigned(u));
-        out += buf;
-    }
-    return out;
-}
-
-// A script that uses every construct the compiler accepts. The expected bytes
-// were also checked against windres (see MatchesWindres below).
-const char* const kHeader = "#ifndef IDS_H\n"
-                            "#define IDS_H\n"
-                            "#define BASE 0x100\n"
-                            "#define ID_A (BASE | 0x2)   /* 258 */\n"
-                            "#define ID_B (BASE + 10 - 3)\n"
-                            "#define NEG (-2)\n"
-                            "#ifdef BASE\n"
-                            "#define PICKED 7\n"
-                            "#else\n"
-                            "#define PICKED 9\n"
-                            "#endif\n"
-                            "#endif\n";
-const char* const kScript =
-    "#pragma code_page(65001)\n"
-    "#include \"ids.h\"\n"
-    "#include \"ids.h\" // the guard keeps the second one empty\n"
-    "10 RCDATA\n"
-    "BEGIN\n"
-    "    1, NEG, 0x12345678L, -1L, PICKED * 2, ~0 & 0xFF, \"ab\\n\", L\"\\x263Az\", \"q\"\"x\"\n"
-    "END\n"
-    "LANGUAGE 0x11, 0x01\n"
-    "20 MENU DISCARDABLE\n"
-    "BEGIN\n"
-    "    POPUP \"&File\"\n"
-    "    BEGIN\n"
-    "        MENUITEM \"&Open\\tCtrl+O\", ID_A, CHECKED\n"
-    "        MENUITEM SEPARATOR\n"
-    "        POPUP \"More\", GRAYED\n"
-    "        BEGIN\n"
-    "            MENUITEM \"Deep\", 5 GRAYED INACTIVE\n"
-    "        END\n"
-    "        MENUITEM \"\xE7\xB5\x82\xE4\xBA\x86\", ID_B, MENUBREAK\n" // 終了
-    "    END\n"
-    "    MENUITEM \"Help\", 9, HELP\n"
-    "END\n"
-    "21 MENU LANGUAGE 9, 1\n"
-    "{\n"
-    "    MENUITEM \"x\", 1\n"
-    "}\n"
-    "STRINGTABLE\n"
-    "BEGIN\n"
-    "    1, \"one\"\n"
-    "    17 \"\xE3\x82\xAF\xE3\x83\xAA\xE3\x82\xA2\"\n" // クリア
-    "    ID_A L\"w\\x00e9\"\n"
-    "END\n"
-    "STRINGTABLE LANGUAGE 9, 1\n"
-    "BEGIN\n"
-    "    1 \"en\"\n"
-    "END\n";
-
-// The dump lines the script above must give.
-std::string ExpectedDump() {
-    std::vector<uint16_t> menu20 =
-        std::vector<uint16_t>{0, 0} + Item(0x10, -1, u"&File") + Item(0x08, 258, u"&Open\tCtrl+O") +
-        Item(0, 0, u"") + Item(0x10 | 0x01, -1, u"More") + Item(0x80 | 0x01 | 0x02, 5, u"Deep") +
-        Item(0x80 | 0x40, 263, u"\u7D42\u4E86") + Item(0x80 | 0x4000, 9, u"Help");
-    std::vector<uint16_t> menu21 = std::vector<uint16_t>{0, 0} + Item(0x80, 1, u"x");
-    std::string rcdata = Hex({1, 0xFFFE, 0x5678, 0x1234, 0xFFFF, 0xFFFF, 14, 0xFF}) + " 61 62 0A" +
-                         " 3A 26 7A 00" + " 71 22 78";
-    return "MENU 20 1041" + Hex(menu20) + "\n" + "MENU 21 1033" + Hex(menu21) + "\n" +
-           "RCDATA 10 1033" + rcdata + "\n" + "STRING 1 1033" + Units(u"en") + "\n" +
-           "STRING 1 1041" + Units(u"one") + "\n" + "STRING 17 1041" +
-           Units(u"\u30AF\u30EA\u30A2") + "\n" + "STRING 258 1041" + Units(u"w\u00E9") + "\n";
-}
-
-TEST_F(Rcgen, CompilesEachConstructToTheWindowsLayout) {
-    WriteFile(dir_ / "ids.h", kHeader);
-    Result r = Run(kScript, true);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, ExpectedDump());
-}
-
-// Reads a C++ u"..." literal (pieces may follow each other) the way a compiler
-// does: a \x escape takes every hex digit after it.
-std::u16string ReadU16Literal(const std::string& src, size_t& i) {
-    std::u16string out;
-    while (src.compare(i, 2, "u\"") == 0) {
-        for (i += 2; src[i] != '"'; i++) {
-            if (src[i] != '\\') {
-                out += char16_t(src[i]);
-                continue;
-            }
-            if (src[++i] != 'x') {
-                ADD_FAILURE() << "escape other than \\x in generated literal";
-                continue;
-            }
-            uint32_t v = 0;
-            while (std::isxdigit((unsigned char)src[i + 1]))
-                v = v * 16 + std::stoi(std::string(1, src[++i]), nullptr, 16);
-            EXPECT_LE(v, 0xFFFFu) << "a \\x escape ran on into the next character";
-            out += char16_t(v);
-        }
-        i++;
-        while (src[i] == ' ')
-            i++;
-    }
-    return out;
-}
-
-TEST_F(Rcgen, GeneratedStringLiteralsSurviveHexDigitsAfterEscapes) {
-    const std::u16string texts[] = {u"\u00E9A", u"\u30AF\u30EA\u30A2",
-                                    u"\U0001F600"
-                                    u"1f",
-                                    u"tab\there \"quoted\" back\\slash"};
-    Result r = Run("#pragma code_page(65001)\nSTRINGTABLE BEGIN\n"
-                   " 1 L\"\\x00e9A\"\n"
-                   " 2 \"\xE3\x82\xAF\xE3\x83\xAA\xE3\x82\xA2\"\n"
-                   " 3 \"\xF0\x9F\x98\x80"
-                   "1f\"\n"
-                   " 4 \"tab\\there \"\"quoted\"\" back\\\\slash\"\n"
-                   "END\n");
-    ASSERT_EQ(r.status, 0) << r.err;
-    size_t at = 0;
-    for (const std::u16string& want : texts) {
-        at = r.out.find("u\"", at);
-        ASSERT_NE(at, std::string::npos) << r.out;
-        EXPECT_TRUE(ReadU16Literal(r.out, at) == want) << r.out;
-    }
-    EXPECT_NE(r.out.find("tapwatcher_resources = {nullptr, 0, kStrings, 4}"), std::string::npos)
-        << r.out;
-}
-
-// --- cross-check with a Windows resource compiler, where one is installed ---
-
-bool Have(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-uint16_t Le16(const std::string& d, size_t at) {
-    return uint16_t((unsigned char)d[at] | (unsigned char)d[at + 1] << 8);
-}
-uint32_t Le32(const std::string& d, size_t at) {
-    return Le16(d, at) | uint32_t(Le16(d, at + 2)) << 16;
-}
-
-// Turns a .res file into dump lines, in rcgen's order: MENU, RCDATA, then
-// strings, each by id and then language.
-std::string DumpRes(const std::string& d) {
-    std::vector<std::tuple<int, int, int, std::string>> lines; // kind, id, lang, line
-    for (size_t p = 0; p + 32 <= d.size();) {
-        uint32_t size = Le32(d, p), header = Le32(d, p + 4);
-        // Type and name are numeric (0xFFFF, id) in everything these scripts make.
-        int type = Le16(d, p + 10), name = Le16(d, p + 14), lang = Le16(d, p + 22);
-        std::string data = d.substr(p + header, size);
-        p = (p + header + size + 3) & ~size_t(3);
-        if (type == 4 || type == 10) {
-            std::string head = (type == 4 ? "MENU " : "RCDATA ") + std::to_string(name) + " " +
-                               std::to_string(lang);
-            lines.emplace_back(type == 4 ? 0 : 1, name, lang, head + HexBytes(data));
-        } else if (type == 6) {
-            // Block n holds 16 length-prefixed strings, ids (n-1)*16 and up.
-            for (size_t k = 0, q = 0; k < 16 && q + 2 <= data.size(); k++) {
-                std::u16string text;
-                for (uint16_t j = 0, len = Le16(data, q); j < len; j++)
-                    text += char16_t(Le16(data, q + 2 + 2 * j));
-                q += 2 + 2 * text.size();
-                int id = (name - 1) * 16 + int(k);
-                if (!text.empty())
-                    lines.emplace_back(2, id, lang,
-                                       "STRING " + std::to_string(id) + " " + std::to_string(lang) +
-                                           Units(text));
-            }
-        }
-    }
-    std::sort(lines.begin(), lines.end());
-    std::string out;
-    for (const auto& line : lines)
-        out += std::get<3>(line) + "\n";
-    return out;
-}
-
-TEST_F(Rcgen, MatchesWindres) {
-    const char* windres = "x86_64-w64-mingw32-windres";
-    if (!Have(windres) || !Have("cpp"))
-        GTEST_SKIP() << windres << " or cpp is not installed";
-    WriteFile(dir_ / "ids.h", kHeader);
-    const std::pair<std::string, std::string> scripts[] = {
-        {"features", kScript},
-        {"tool", ReadFile(std::filesystem::path(TAPWATCHER_SOURCE_DIR) / "tool/tapwatcher.rc")},
+TEST(ResReader, StringsFromTheirBlock) {
+    // Block 1 holds ids 0-15, block 2 ids 16-31; a block may stop short of 16.
+    Bytes file = Record(sim::RT_STRING_ID, 1, 1041,
+                        Block({u"zero", u"", u"two", u"", u"", u"", u"", u"", u"", u"", u"", u"",
+                               u"", u"", u"", u"fifteen"})) +
+                 Record(sim::RT_STRING_ID, 2, 1041, Block({u"sixteen", u"\u30AF\u30EA\u30A2"})) +
+                 Record(sim::RT_STRING_ID, 4, 1041, Bytes{5, 0, 'a', 0}); // length past the end
+    const std::pair<uint16_t, std::u16string> cases[] = {
+        {0, u"zero"},     {1, u""},         {2, u"two"},
+        {15, u"fifteen"}, {16, u"sixteen"}, {17, u"\u30AF\u30EA\u30A2"},
+        {18, u""}, // past the last string of its block
+        {32, u""}, // block 3 is missing
+        {48, u""}, // block 4 is cut short
     };
-    std::filesystem::copy_file(std::filesystem::path(TAPWATCHER_SOURCE_DIR) / "tool/resource.h",
-                               dir_ / "resource.h");
-    for (const auto& [name, script] : scripts) {
-        SCOPED_TRACE(name);
-        Result ours = Run(script, true, name + ".rc");
-        ASSERT_EQ(ours.status, 0) << ours.err;
-        std::filesystem::path res = dir_ / (name + ".res");
-        std::string cmd = std::string("cd '") + dir_.string() + "' && " + windres +
-                          " --preprocessor=cpp --preprocessor-arg=-xc"
-                          " --preprocessor-arg=-DRC_INVOKED -i " +
-                          name + ".rc -O res -o '" + res.string() + "' 2>&1";
-        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-        EXPECT_EQ(ours.out, DumpRes(ReadFile(res)));
-    }
+    for (const auto& [id, text] : cases)
+        EXPECT_TRUE(sim::LoadResString(file, id) == text) << "string " << id;
 }
 
 } // namespace
