@@ -22,6 +22,13 @@
 //  - SPI_GETPLATFORMTYPE takes its size argument as a count of characters.
 //  - a process that ends has its windows, timers, hot keys and classes freed
 //    without any message.
+//  - with a keyboard host (KeyboardHost), the device still decides which of
+//    its hot keys takes a press and its release; the host only says who else
+//    holds a combination, which modifiers are held, and carries the keys that
+//    reach the rest of the system. A synthesised release that a hot key of
+//    the device takes is not sent to the host, so a modifier the user holds
+//    stays held there. The host claims a combination before a replacement
+//    gives the old one up, so a refused replacement keeps the old one.
 //
 // Not modelled: see device.h.
 #include "device/device.h"
@@ -466,6 +473,7 @@ BOOL Device::GetMessage(LPMSG msg) {
         return -1;
     }
     for (;;) {
+        SyncClock();
         if (!queue_.empty()) {
             *msg = queue_.front();
             queue_.pop_front();
@@ -717,6 +725,12 @@ BOOL Device::RegisterHotKey(HWND h, int id, UINT mods, UINT vk) {
         last_error = ERROR_HOTKEY_ALREADY_REGISTERED;
         return FALSE;
     }
+    // A keyboard host has the last word on who holds the combination.
+    if (keyboard_host_ && !keyboard_host_->Claim(vk, set)) {
+        JournalWnd("RegisterHotKey", h, id, mods, vk, 0, FALSE);
+        last_error = ERROR_HOTKEY_ALREADY_REGISTERED;
+        return FALSE;
+    }
     // The same window and id with another combination: the new one replaces it.
     if (FindHotKey(h, id) != SIZE_MAX)
         UnregisterHotKey(h, id);
@@ -743,6 +757,8 @@ BOOL Device::UnregisterHotKey(HWND h, int id) {
 // RemoveHotKey: takes entry i out of the table and its indexes.
 void Device::RemoveHotKey(size_t i) {
     HotKey gone = hotkeys_[i];
+    if (keyboard_host_)
+        keyboard_host_->Unclaim(gone.vk, gone.mods & 0xF);
     if (gone.vk < 256)
         combo_index_[(gone.mods & 0xF) * 256 + gone.vk] = 0;
     owner_id_index_.Erase(gone.owner, gone.id);
@@ -774,21 +790,53 @@ uint8_t Device::ModsHeld() const {
     return m;
 }
 
-void Device::Deliver(uint8_t vk, bool down, bool synthesized) {
-    SystemKey k{now_, vk, down, ModsHeld(), synthesized};
+// Deliver: a key event no hot key takes reaches the rest of the system; a
+// synthesised one goes on through the keyboard host, when there is one.
+void Device::Deliver(uint8_t vk, bool down, bool synthesized, uint8_t mods) {
+    SystemKey k{now_, vk, down, mods, synthesized};
     if (record_system_keys)
         system_keys.push_back(k);
     if (on_system_key)
         on_system_key(k);
+    if (synthesized && keyboard_host_)
+        keyboard_host_->PassOn(vk, down);
+}
+
+// HostMods: the modifier set once a synthesised event of `vk` has happened on
+// the host: the host's set, with the key itself when it is a modifier.
+uint8_t Device::HostMods(uint8_t vk, bool down) {
+    uint8_t own = 0;
+    if (vk == VK_SHIFT || vk == VK_LSHIFT || vk == VK_RSHIFT)
+        own = MOD_SHIFT;
+    else if (vk == VK_CONTROL || vk == VK_LCONTROL || vk == VK_RCONTROL)
+        own = MOD_CONTROL;
+    else if (vk == VK_MENU || vk == VK_LMENU || vk == VK_RMENU)
+        own = MOD_ALT;
+    uint8_t mods = keyboard_host_->ModsHeld();
+    return down ? (uint8_t)(mods | own) : (uint8_t)(mods & ~own);
 }
 
 void Device::KeyDown(uint8_t vk, bool synthesized) {
     keys_[vk] = true;
-    uint8_t mods = ModsHeld();
+    Press(vk, synthesized && keyboard_host_ ? HostMods(vk, true) : ModsHeld(), synthesized);
+}
+
+void Device::HostKeyEvent(uint8_t vk, bool down, uint8_t mods) {
+    bool was_down = keys_[vk];
+    keys_[vk] = down;
+    if (down)
+        Press(vk, mods, false);
+    else
+        Release(vk, was_down, mods, false);
+}
+
+// Press: the hot key for (key, modifiers held) takes the press, or the rest
+// of the system gets it.
+void Device::Press(uint8_t vk, uint8_t mods, bool synthesized) {
     uint32_t idx = combo_index_[mods * 256 + vk];
     if (!idx) {
         taken_by_[vk] = false;
-        Deliver(vk, true, synthesized);
+        Deliver(vk, true, synthesized, mods);
         return;
     }
     const HotKey& hk = hotkeys_[idx - 1];
@@ -802,6 +850,13 @@ void Device::KeyDown(uint8_t vk, bool synthesized) {
 void Device::KeyUp(uint8_t vk, bool synthesized) {
     bool was_down = keys_[vk];
     keys_[vk] = false;
+    Release(vk, was_down, synthesized && keyboard_host_ ? HostMods(vk, false) : ModsHeld(),
+            synthesized);
+}
+
+// Release: the hot key that took the key's press gets its release, when it
+// asked for releases; otherwise the rest of the system gets it.
+void Device::Release(uint8_t vk, bool was_down, uint8_t mods, bool synthesized) {
     if (was_down && taken_by_[vk]) {
         taken_by_[vk] = false;
         const HotKey& took = taken_key_[vk];
@@ -815,7 +870,7 @@ void Device::KeyUp(uint8_t vk, bool synthesized) {
             return; // a release the shell's hot key takes goes nowhere else
         }
     }
-    Deliver(vk, false, synthesized);
+    Deliver(vk, false, synthesized, mods);
 }
 
 bool Device::TapButton(std::u16string_view caption) {

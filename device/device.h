@@ -183,6 +183,37 @@ class Driver {
     virtual void Step(class Device& dev) = 0;
 };
 
+// The keyboard and hot-key table of a host, standing in for the device's own
+// (an X server, whose key grabs are every program's hot keys). With one set,
+// RegisterHotKey also claims its combination on the host and fails with 1409
+// when the host says another program holds it; every hot key the device frees
+// is given back; the modifier state is the host's; a key that reaches "the rest
+// of the system" from keybd_event is sent to the host's keyboard; and key
+// events come from the host through Device::HostKeyEvent. Routing (which hot key
+// takes a press, which one its release) stays the device's own.
+class KeyboardHost {
+  public:
+    virtual ~KeyboardHost() = default;
+    // Claims (vk, modifier set) for a hot key; false when another program holds it.
+    virtual bool Claim(UINT vk, UINT set) = 0;
+    // Gives back a combination claimed before.
+    virtual void Unclaim(UINT vk, UINT set) = 0;
+    // The modifier set (MOD_ALT | MOD_CONTROL | MOD_SHIFT) held on the host now.
+    virtual uint8_t ModsHeld() = 0;
+    // A synthesised key event that no hot key of the device takes: the host
+    // sends it on, to whatever program it reaches there.
+    virtual void PassOn(uint8_t vk, bool down) = 0;
+};
+
+// Where the device's time comes from when it is not the virtual clock that
+// drivers move: a real clock.
+class ClockSource {
+  public:
+    virtual ~ClockSource() = default;
+    // Milliseconds since the device started.
+    virtual uint64_t ElapsedMs() = 0;
+};
+
 // Raised when the tool can make no progress: input has ended, the shell's
 // close request was handled, and the tool neither quits nor has timers.
 struct Stalled : std::runtime_error {
@@ -212,6 +243,17 @@ class Device {
     DWORD Tick() const { return (DWORD)(profile_.start_tick + now_); }
     // Moves the clock forward without running anything (drivers use it).
     void AdvanceTo(uint64_t t);
+    // A real clock instead of the virtual one (NULL: virtual); the device reads
+    // it whenever it looks at the time (GetTickCount, GetMessageW).
+    void SetClockSource(ClockSource* clock) {
+        clock_ = clock;
+        SyncClock();
+    }
+    // Moves the clock to the clock source's time; nothing without a source.
+    void SyncClock() {
+        if (clock_) [[unlikely]]
+            AdvanceTo(clock_->ElapsedMs());
+    }
 
     // --- processes ---
     // Starts the tool's process: its windows, classes and registrations are
@@ -227,6 +269,13 @@ class Device {
     void KeyDown(uint8_t vk, bool synthesized = false);
     void KeyUp(uint8_t vk, bool synthesized = false);
     uint8_t ModsHeld() const;
+    // The host's keyboard and hot-key table instead of the device's own (NULL:
+    // the device's own). Set it before the tool registers anything.
+    void SetKeyboardHost(KeyboardHost* host) { keyboard_host_ = host; }
+    // A key event from the keyboard host, routed as KeyDown/KeyUp route one;
+    // `mods` is the modifier set held once the event has happened (a modifier
+    // key counts itself while it is down).
+    void HostKeyEvent(uint8_t vk, bool down, uint8_t mods);
     // Taps the menu-bar button with this caption; false when none shows it.
     bool TapButton(std::u16string_view caption);
     // The shell asks the tool's main window to close.
@@ -310,7 +359,10 @@ class Device {
     void DestroyTree(Window& w);
     void FreeWindowResources(HWND h);
     void RemoveHotKey(size_t i);
-    void Deliver(uint8_t vk, bool down, bool synthesized);
+    void Deliver(uint8_t vk, bool down, bool synthesized, uint8_t mods);
+    void Press(uint8_t vk, uint8_t mods, bool synthesized);
+    void Release(uint8_t vk, bool was_down, uint8_t mods, bool synthesized);
+    uint8_t HostMods(uint8_t vk, bool down);
     bool MakeTimerMessage(LPMSG msg, uint64_t upto);
 
     Profile profile_;
@@ -319,6 +371,8 @@ class Device {
     int next_pid_ = 1;
     const ModuleResources* resources_ = nullptr;
     Driver* driver_ = nullptr;
+    KeyboardHost* keyboard_host_ = nullptr;
+    ClockSource* clock_ = nullptr;
     bool input_ended_ = false;
     uint64_t input_end_at_ = 0;
     bool close_sent_ = false;

@@ -152,7 +152,9 @@ void keybd_event(BYTE bVk, BYTE bScan, DWORD dwFlags, DWORD dwExtraInfo) {
 }
 
 DWORD GetTickCount(void) {
-    return D().Tick();
+    Device& d = D();
+    d.SyncClock();
+    return d.Tick();
 }
 
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
