@@ -3,6 +3,7 @@
 
 #include "analysis.h"
 #include "datafile.h"
+#include "options.h"
 #include "render.h"
 #include "replay.h"
 
@@ -14,9 +15,7 @@
 #include <optional>
 #include <ostream>
 
-#ifndef TAPWATCHER_REPORT_VERSION
-#define TAPWATCHER_REPORT_VERSION "0.0.0"
-#endif
+#include "tapwatcher_version.h"
 
 namespace report {
 
@@ -24,10 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kUsage =
-    "Usage: tapwatcher-report FILE [--svg OUT] [--scenario OUT] [--profile OUT]\n";
-
-constexpr const char* kHelp = R"(
+// The description before the options in --help.
+constexpr const char* kHelpHead = R"(
 Reads FILE, a data file saved by the tool (tapwatcherdata.txt), and prints:
   - Occupancy: the combinations the device did not let the tool register (the F
     rows), as a grid of key code by modifier set, with a count per modifier set.
@@ -40,14 +37,10 @@ Reads FILE, a data file saved by the tool (tapwatcherdata.txt), and prints:
     text turns negative after 24.8 days and passes 0 again after 49.7 days); a wrap is
     not a fault.
 
-Options:
-  --svg OUT        write the occupancy grid as an SVG picture
-  --scenario OUT   write a scenario for tapwatcher-sim that replays the key events
-  --profile OUT    write a device profile for tapwatcher-sim: a "taken = ..." line for
-                   each F row, and the start tick of the capture
-  --help           show this help and exit
-  --version        show the version and exit
+)";
 
+// The rest of --help, after the options.
+constexpr const char* kHelpTail = R"(
 Replay: every D or U row becomes "press KEY" or "release KEY" of that row's own key,
 in row order, after "wait MS" of the tick difference from the row before. Nothing
 else is added; in particular no modifier is pressed around a key. The tool logs
@@ -91,15 +84,18 @@ Options ParseArgs(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         std::string* target = nullptr;
-        if (arg == "--help" || arg == "-h") {
+        const cli::OptionDoc* option =
+            arg.size() > 1 && arg.front() == '-' ? cli::FindOption(kCommand, arg) : nullptr;
+        const std::string name = option != nullptr ? option->name : "";
+        if (name == "--help") {
             options.help = true;
-        } else if (arg == "--version") {
+        } else if (name == "--version") {
             options.version = true;
-        } else if (arg == "--svg") {
+        } else if (name == "--svg") {
             target = &options.svg;
-        } else if (arg == "--scenario") {
+        } else if (name == "--scenario") {
             target = &options.scenario;
-        } else if (arg == "--profile") {
+        } else if (name == "--profile") {
             target = &options.profile;
         } else if (arg.size() > 1 && arg.front() == '-') {
             throw UsageError{"unknown option " + arg};
@@ -204,15 +200,16 @@ int RunReport(const std::vector<std::string>& args, std::ostream& out, std::ostr
         options = ParseArgs(args);
     } catch (const UsageError& e) {
         err << "tapwatcher-report: " << e.what << "\n"
-            << kUsage << "Try 'tapwatcher-report --help' for more.\n";
+            << cli::UsageLine(kCommand) << "Try 'tapwatcher-report --help' for more.\n";
         return kExitBadInput;
     }
     if (options.help) {
-        out << kUsage << kHelp;
+        out << cli::UsageLine(kCommand) << kHelpHead << cli::OptionsHelp(kCommand, 19) << kHelpTail;
         return kExitOk;
     }
     if (options.version) {
-        out << "tapwatcher-report " << TAPWATCHER_REPORT_VERSION << "\n";
+        out << "tapwatcher-report " << TAPWATCHER_VERSION << " (source revision "
+            << TAPWATCHER_REVISION << ")\n";
         return kExitOk;
     }
 

@@ -1,6 +1,7 @@
 // run.cpp - the runner's command line and its scenario run.
 #include "cli/sim/run.h"
 
+#include "cli/sim/options.h"
 #include "cli/sim/parse_util.h"
 #include "cli/sim/profile.h"
 #include "cli/sim/terminal.h"
@@ -15,9 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef TAPWATCHER_VERSION
-#define TAPWATCHER_VERSION "0.0.0"
-#endif
+#include "tapwatcher_version.h"
 
 namespace runner {
 
@@ -60,27 +59,15 @@ std::string ReadStdin() {
 } // namespace
 
 std::string UsageText() {
-    return R"(Usage: tapwatcher-sim [--device PROFILE] [--exe DEVICE-PATH] [--root DIR] [SCENARIO]
-
+    return cli::UsageLine(kCommand) + R"(
 Boots a simulated Windows CE device, runs Tapwatcher's own WinMain on it, drives
 it from SCENARIO (a file, or - for standard input) and prints what a person
 holding the device sees: one line per event, the device's tick first.
 Without SCENARIO, on a terminal, the device runs interactively in real time;
 with standard input not a terminal, the scenario is read from it.
 
-Options:
-  --device PROFILE   device profile file (default: the built-in Pocket PC,
-                     240x320, 96 dpi, the hardware buttons held by the shell)
-  --exe DEVICE-PATH  the tool's path on the device, e.g. \Program Files\Wtapwatcher.exe
-                     (default: the profile's exe, \Program Files\tapwatcher.exe);
-                     its name selects the variants: tapwatcherL.exe capture-only,
-                     Wtapwatcher.exe save-on-exit, WtapwatcherL.exe both
-  --root DIR         host folder that holds the device's files (default:
-                     ./tapwatcher-device); the data file appears under the
-                     executable's folder there
-  --help             this text
-  --version          the version
-
+)" + cli::OptionsHelp(kCommand, 21) +
+           R"(
 Scenario lines ('#' starts a comment; key names are not case-sensitive):
   wait MS            let MS milliseconds of device time pass; due timers fire
   press KEY          a key goes down        release KEY   a key goes up
@@ -114,7 +101,8 @@ profile or scenario (one line FILE:LINE: what is wrong; nothing runs);
 }
 
 std::string VersionText() {
-    return std::string(kProgram) + " " + TAPWATCHER_VERSION + "\n";
+    return std::string(kProgram) + " " + TAPWATCHER_VERSION + " (source revision " +
+           TAPWATCHER_REVISION + ")\n";
 }
 
 bool ParseArgs(const std::vector<std::string>& args, Options& options, std::string& error) {
@@ -127,14 +115,6 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
             continue;
         }
         if (!options_end && a.size() > 1 && a[0] == '-') {
-            if (a == "--help" || a == "-h") {
-                options.help = true;
-                continue;
-            }
-            if (a == "--version") {
-                options.version = true;
-                continue;
-            }
             std::string name = a, value;
             bool inline_value = false;
             size_t eq = a.find('=');
@@ -143,9 +123,18 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
                 value = a.substr(eq + 1);
                 inline_value = true;
             }
-            if (name != "--device" && name != "--exe" && name != "--root") {
+            const cli::OptionDoc* option = cli::FindOption(kCommand, name);
+            if (option == nullptr || (inline_value && *option->value == '\0')) {
                 error = std::string(kProgram) + ": unknown option \"" + a + "\" (see --help)";
                 return false;
+            }
+            name = option->name;
+            if (*option->value == '\0') { // a flag
+                if (name == "--help")
+                    options.help = true;
+                else if (name == "--version")
+                    options.version = true;
+                continue;
             }
             if (!inline_value) {
                 if (i + 1 >= args.size()) {
@@ -169,7 +158,7 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
                     return false;
                 }
                 options.exe = value;
-            } else {
+            } else if (name == "--root") {
                 options.root = value;
             }
             continue;

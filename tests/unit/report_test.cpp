@@ -5,6 +5,7 @@
 #include "cli/report/analysis.h"
 #include "cli/report/cli.h"
 #include "cli/report/datafile.h"
+#include "cli/report/options.h"
 #include "cli/report/render.h"
 #include "cli/report/replay.h"
 
@@ -532,6 +533,25 @@ TEST_F(Command, ReadsTheExampleDataFile) {
     EXPECT_EQ(FaultKinds(a), (std::vector<FaultKind>{FaultKind::Chatter, FaultKind::Stuck,
                                                      FaultKind::ReleaseWithoutPress}));
     EXPECT_EQ(a.wraps.size(), 1u);
+}
+
+// Every option of the table that --help and the manual page are made from is one the
+// command takes, under each of its forms, and --help lists each.
+TEST_F(Command, TakesEveryOptionItsHelpLists) {
+    Write("in.txt", DataFile(kCtrlA));
+    ASSERT_EQ(Run({"--help"}), kExitOk);
+    const std::string help = out_.str();
+    for (const cli::OptionDoc& option : kOptions) {
+        for (const char* form : {option.name, option.alias}) {
+            if (*form == '\0')
+                continue;
+            std::vector<std::string> args = {Path("in.txt"), form};
+            if (*option.value != '\0')
+                args.push_back(Path(std::string("out") + form));
+            EXPECT_EQ(Run(args), kExitOk) << form << ": " << err_.str();
+            EXPECT_NE(help.find(form), std::string::npos) << form;
+        }
+    }
 }
 
 // The round trip through the simulated device is in report_roundtrip_test.cpp.

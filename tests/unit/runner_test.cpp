@@ -2,6 +2,7 @@
 // readers, the screen as drawn, bad input, and what a run reports.
 #include "tests/harness/harness.h"
 #include "cli/sim/keys.h"
+#include "cli/sim/options.h"
 #include "cli/sim/profile.h"
 #include "cli/sim/run.h"
 #include "cli/sim/screen.h"
@@ -474,6 +475,30 @@ TEST(RunnerRun, HelpAndVersion) {
           "commctrl",  "start-tick", "exe",     "taken",  "running-instance", "read-only",
           "disk-free", "Ctrl-X",     "Ctrl-L",  "Ctrl-C"})
         EXPECT_NE(help.find(word), std::string::npos) << word;
+}
+
+// Every option of the table that --help and the manual page are made from is one the
+// runner takes, under each of its forms, with its value apart or after "=".
+TEST(RunnerRun, TakesEveryOptionItsHelpLists) {
+    const std::string help = runner::UsageText();
+    for (const cli::OptionDoc& option : runner::kOptions) {
+        for (const char* form : {option.name, option.alias}) {
+            if (*form == '\0')
+                continue;
+            std::vector<std::vector<std::string>> ways = {{form}};
+            if (*option.value != '\0') {
+                ways = {{form, "\\v.exe"}};
+                if (form[1] == '-')
+                    ways.push_back({std::string(form) + "=\\v.exe"});
+            }
+            for (const auto& args : ways) {
+                runner::Options o;
+                std::string error;
+                EXPECT_TRUE(runner::ParseArgs(args, o, error)) << args[0] << ": " << error;
+            }
+            EXPECT_NE(help.find(form), std::string::npos) << form;
+        }
+    }
 }
 
 TEST(RunnerRun, AWaitRunsTheTimerThatFallsDueAtItsEnd) {

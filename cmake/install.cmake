@@ -1,0 +1,116 @@
+# install.cmake - what `cmake --install` puts where, and the Debian packages CPack makes
+# of it. Included by the top CMakeLists.txt after the programs are defined.
+#
+#   bin/                                   tapwatcher-sim, tapwatcher-report
+#                                          (tapwatcher-x11 where it was built)
+#   share/man/man1/                        their manual pages
+#   share/bash-completion/completions/     their bash completion
+#   share/tapwatcher/examples/             scenarios, device profiles, a data file
+#   share/doc/tapwatcher/                  README.md
+#
+# Components: "tapwatcher" (all of the above but the X11 program) and "x11"
+# (tapwatcher-x11 and its page). `cpack -G DEB` from the build folder makes one package
+# per component, tapwatcher_VERSION_ARCH.deb and tapwatcher-x11_VERSION_ARCH.deb, with
+# dependencies from dpkg-shlibdeps: the X11 libraries only in the second.
+#
+# Choices: the completion goes into the bash-completion package's directory under the
+# install prefix (its own completionsdir would ignore --prefix); the package version is
+# read at packaging time from what the last build described (cmake/describe.cmake), so it
+# is the version the packaged programs print.
+
+set(TAPWATCHER_BASH_COMPLETION_DIR "${CMAKE_INSTALL_DATADIR}/bash-completion/completions"
+    CACHE STRING "Where bash completion scripts are installed, relative to the prefix")
+set(TAPWATCHER_EXAMPLES_DIR "${CMAKE_INSTALL_DATADIR}/tapwatcher/examples")
+
+# --- manual pages and completion, made from the option tables ----------------------
+add_executable(clidoc tools/clidoc.cpp)
+target_include_directories(clidoc PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/cli/common)
+set_target_properties(clidoc PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+
+set(TAPWATCHER_MAN_DIR ${CMAKE_BINARY_DIR}/man)
+set(TAPWATCHER_COMPLETION_DIR ${CMAKE_BINARY_DIR}/completions)
+set(TAPWATCHER_DOC_OUTPUTS)
+foreach(program tapwatcher-sim tapwatcher-report)
+  set(page ${TAPWATCHER_MAN_DIR}/${program}.1)
+  set(page_template ${PROJECT_SOURCE_DIR}/docs/man/${program}.1.in)
+  add_custom_command(
+    OUTPUT ${page}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TAPWATCHER_MAN_DIR}
+    COMMAND clidoc man ${program} ${page_template} ${page}
+            VERSION=${PROJECT_VERSION} DATADIR=${CMAKE_INSTALL_FULL_DATADIR}
+    DEPENDS clidoc ${page_template}
+    COMMENT "Making the manual page ${program}.1")
+  set(script ${TAPWATCHER_COMPLETION_DIR}/${program})
+  add_custom_command(
+    OUTPUT ${script}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TAPWATCHER_COMPLETION_DIR}
+    COMMAND clidoc bash ${program} ${script}
+    DEPENDS clidoc
+    COMMENT "Making the bash completion for ${program}")
+  list(APPEND TAPWATCHER_DOC_OUTPUTS ${page} ${script})
+endforeach()
+add_custom_target(tapwatcher_docs ALL DEPENDS ${TAPWATCHER_DOC_OUTPUTS})
+
+# --- install rules ---------------------------------------------------------------
+install(TARGETS tapwatcher-sim tapwatcher-report
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tapwatcher)
+install(FILES ${TAPWATCHER_MAN_DIR}/tapwatcher-sim.1 ${TAPWATCHER_MAN_DIR}/tapwatcher-report.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tapwatcher)
+# The pages name the examples folder as configured; an install under another prefix
+# (`--prefix DIR`, or CPack's /usr) gets its own path written into the installed copies.
+install(CODE "
+  foreach(page tapwatcher-sim.1 tapwatcher-report.1)
+    set(path \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_MANDIR}/man1/\${page}\")
+    file(READ \"\${path}\" text)
+    string(REPLACE \"${CMAKE_INSTALL_FULL_DATADIR}/tapwatcher/\"
+           \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/tapwatcher/\" text \"\${text}\")
+    file(WRITE \"\${path}\" \"\${text}\")
+  endforeach()" COMPONENT tapwatcher)
+install(FILES ${TAPWATCHER_COMPLETION_DIR}/tapwatcher-sim
+              ${TAPWATCHER_COMPLETION_DIR}/tapwatcher-report
+        DESTINATION ${TAPWATCHER_BASH_COMPLETION_DIR} COMPONENT tapwatcher)
+install(DIRECTORY examples/ DESTINATION ${TAPWATCHER_EXAMPLES_DIR} COMPONENT tapwatcher)
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tapwatcher)
+
+set(TAPWATCHER_COMPONENTS tapwatcher)
+if(TARGET tapwatcher-x11)
+  install(TARGETS tapwatcher-x11 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT x11)
+  list(APPEND TAPWATCHER_COMPONENTS x11)
+endif()
+
+# --- Debian packages ---------------------------------------------------------------
+set(CPACK_PACKAGE_NAME tapwatcher)
+set(CPACK_PACKAGE_VENDOR "Tapwatcher")
+set(CPACK_PACKAGE_CONTACT "Tapwatcher developers <tapwatcher@example.org>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "key and hot-key diagnostic tool for Windows CE handhelds, on a simulated device")
+set(CPACK_GENERATOR DEB)
+set(CPACK_COMPONENTS_ALL ${TAPWATCHER_COMPONENTS})
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_TAPWATCHER_PACKAGE_NAME tapwatcher)
+set(CPACK_DEBIAN_TAPWATCHER_DESCRIPTION
+    "key and hot-key diagnostic tool for Windows CE handhelds, on a simulated device
+Tapwatcher shows which keys and key combinations a Windows CE handheld delivers
+to an application, press by press and release by release, and which combinations
+the device keeps for itself.
+.
+tapwatcher-sim runs the tool's own code on a simulated Windows CE device, driven
+by a scenario or the keyboard, and prints what a person holding the device would
+see; tapwatcher-report reads a data file the tool saved on a real device, shows
+the taken combinations, key timings and faults (stuck keys, chatter), and turns
+it into a scenario that replays it. Examples are in /usr/share/tapwatcher.")
+set(CPACK_DEBIAN_X11_PACKAGE_NAME tapwatcher-x11)
+set(CPACK_DEBIAN_X11_PACKAGE_SECTION x11)
+set(CPACK_DEBIAN_X11_DESCRIPTION
+    "key and hot-key diagnostic tool for Windows CE handhelds, on an X11 desktop
+tapwatcher-x11 runs the Tapwatcher tool's own code on a Linux desktop: the keys
+come from the X server, and the tool registers its hot keys there.")
+# The version the last build described, read when cpack runs.
+set(CPACK_TAPWATCHER_VERSION_FILE ${TAPWATCHER_GENERATED_DIR}/tapwatcher_version.cmake)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-version.cmake)
+include(CPack)
