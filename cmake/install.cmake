@@ -69,7 +69,8 @@ install(CODE "
 install(FILES ${TAPWATCHER_COMPLETION_DIR}/tapwatcher-sim
               ${TAPWATCHER_COMPLETION_DIR}/tapwatcher-report
         DESTINATION ${TAPWATCHER_BASH_COMPLETION_DIR} COMPONENT tapwatcher)
-install(DIRECTORY examples/ DESTINATION ${TAPWATCHER_EXAMPLES_DIR} COMPONENT tapwatcher)
+install(DIRECTORY examples/ DESTINATION ${TAPWATCHER_EXAMPLES_DIR} COMPONENT tapwatcher
+        PATTERN ".git*" EXCLUDE)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tapwatcher)
 
 set(TAPWATCHER_COMPONENTS tapwatcher)
@@ -83,13 +84,14 @@ set(CPACK_PACKAGE_NAME tapwatcher)
 set(CPACK_PACKAGE_VENDOR "Tapwatcher")
 set(CPACK_PACKAGE_CONTACT "Tapwatcher developers <tapwatcher@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "key and hot-key diagnostic tool for Windows CE handhelds, on a simulated device")
+# No CPACK_PACKAGE_DESCRIPTION_SUMMARY: CPack would put it before each component's own
+# description, whose first line is that package's summary.
 set(CPACK_GENERATOR DEB)
 set(CPACK_COMPONENTS_ALL ${TAPWATCHER_COMPONENTS})
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_TAPWATCHER_PACKAGE_NAME tapwatcher)
