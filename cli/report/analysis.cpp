@@ -1,4 +1,15 @@
-// analysis.cpp - pairing presses with releases, bursts, and the faults in a data file's rows.
+// analysis.cpp - echoes, presses paired with releases, bursts, and the faults in a data
+// file's rows.
+//
+// Choices:
+//  - An echo is a press and a release of the key that the tool just passed on, with fewer
+//    modifiers (some were let go before the key), both within kEchoMs of the release passed on
+//    (releases of modifier keys may come between: the tool releases the held modifiers when it
+//    passes a key on). An echo's release can be passed on again and echo in turn, so they are
+//    followed in a chain. Echo rows are not paired and not checked for chatter.
+//  - Chatter compares key codes only: a key that bounces is the same key, whatever
+//    modifiers are down; the finding names both rows' combinations when they differ.
+//  - A time measured across a tick that goes backwards is unknown, not negative.
 #include "analysis.h"
 
 #include <algorithm>
@@ -13,6 +24,21 @@ std::int32_t TickDiff(std::int32_t from, std::int32_t to) {
                                      static_cast<std::uint32_t>(from));
 }
 
+// The time from row A to row B, unless a tick went backwards in between.
+std::optional<std::int32_t> Analysis::Elapsed(const std::vector<Row>& rows, std::size_t a,
+                                              std::size_t b) const {
+    if (steps_back[b] != steps_back[a])
+        return std::nullopt;
+    return TickDiff(rows[a].tick, rows[b].tick);
+}
+
+// Findings other than echoes.
+int Analysis::Faults() const {
+    return static_cast<int>(std::count_if(findings.begin(), findings.end(), [](const Finding& f) {
+        return f.kind != FindingKind::Echo;
+    }));
+}
+
 namespace {
 
 // Walks the rows once, keeping the presses still down and the burst being built.
@@ -21,8 +47,10 @@ class Analyser {
     // Analyses ROWS, which must outlive it.
     explicit Analyser(const std::vector<Row>& rows) : rows_(rows) {}
 
-    // Walks every row once and returns what it found, faults in row order.
+    // Walks every row once and returns what it found, findings in row order.
     Analysis Run() {
+        CountStepsBack();
+        FindEchoes();
         for (std::size_t i = 0; i < rows_.size(); ++i) {
             CheckTick(i);
             switch (rows_[i].kind) {
@@ -31,11 +59,13 @@ class Analyser {
                 break;
             case RowKind::Press:
                 KeyEvent(i);
-                Press(i);
+                if (!out_.is_echo[i])
+                    Press(i);
                 break;
             case RowKind::Release:
                 KeyEvent(i);
-                Release(i);
+                if (!out_.is_echo[i])
+                    Release(i);
                 break;
             case RowKind::Quiet:
                 Quiet(i);
@@ -44,13 +74,66 @@ class Analyser {
         }
         CloseBurst(std::nullopt);
         MarkStuck(std::nullopt);
-        std::stable_sort(out_.faults.begin(), out_.faults.end(),
-                         [](const Fault& a, const Fault& b) { return a.row < b.row; });
+        std::stable_sort(out_.findings.begin(), out_.findings.end(),
+                         [](const Finding& a, const Finding& b) { return a.row < b.row; });
         return std::move(out_);
     }
 
   private:
     using Combo = std::pair<unsigned, unsigned>; // key code, modifier set
+
+    // The running count of ticks that go backwards, so a time can tell it is unknown.
+    void CountStepsBack() {
+        out_.steps_back.assign(rows_.size(), 0);
+        for (std::size_t i = 1; i < rows_.size(); ++i) {
+            out_.steps_back[i] =
+                out_.steps_back[i - 1] + (TickDiff(rows_[i - 1].tick, rows_[i].tick) < 0);
+        }
+    }
+
+    // The next row after FROM that is not the release of a modifier key made close to it.
+    std::size_t SkipModifierReleases(std::size_t from) const {
+        std::size_t i = from + 1;
+        while (i < rows_.size() && rows_[i].kind == RowKind::Release &&
+               ModifierOfKey(rows_[i].vk) != 0 && Close(from, i))
+            ++i;
+        return i;
+    }
+
+    // Whether row B follows row A within kEchoMs.
+    bool Close(std::size_t a, std::size_t b) const {
+        std::int32_t ms = TickDiff(rows_[a].tick, rows_[b].tick);
+        return out_.steps_back[a] == out_.steps_back[b] && ms >= 0 && ms <= kEchoMs;
+    }
+
+    // Marks the press and release pairs that echo a key the tool passed on.
+    void FindEchoes() {
+        out_.is_echo.assign(rows_.size(), false);
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            const Row& passed = rows_[i];
+            if (passed.kind != RowKind::Release || ModifierOfKey(passed.vk) != 0 || out_.is_echo[i])
+                continue;
+            for (std::size_t at = i;;) {
+                std::size_t press = SkipModifierReleases(at);
+                if (press >= rows_.size() || !Close(at, press))
+                    break;
+                const Row& p = rows_[press];
+                if (p.kind != RowKind::Press || p.vk != rows_[at].vk || p.mods == rows_[at].mods ||
+                    (p.mods & ~rows_[at].mods) != 0)
+                    break;
+                std::size_t release = SkipModifierReleases(press);
+                if (release >= rows_.size() || !Close(press, release))
+                    break;
+                const Row& r = rows_[release];
+                if (r.kind != RowKind::Release || r.vk != p.vk || r.mods != p.mods)
+                    break;
+                out_.is_echo[press] = out_.is_echo[release] = true;
+                out_.findings.push_back({FindingKind::Echo, press, at, 0, out_.echoes.size()});
+                out_.echoes.push_back({at, press, release});
+                at = release;
+            }
+        }
+    }
 
     // A tick earlier than the row before is a fault; a text that turned negative is a wrap.
     void CheckTick(std::size_t i) {
@@ -60,7 +143,7 @@ class Analyser {
         std::int32_t now = rows_[i].tick;
         std::int32_t step = TickDiff(before, now);
         if (step < 0)
-            out_.faults.push_back({FaultKind::TickBackwards, i, i - 1, step, std::nullopt});
+            out_.findings.push_back({FindingKind::TickBackwards, i, i - 1, step, std::nullopt});
         else if (now < before)
             out_.wraps.push_back(i);
     }
@@ -73,6 +156,7 @@ class Analyser {
         if (!cell) {
             cell = true;
             ++out_.occupancy.per_set[row.mods];
+            ++out_.occupancy.per_half[row.vk / 128][row.mods];
             ++out_.occupancy.total;
         }
         last_non_quiet_ = i;
@@ -86,7 +170,7 @@ class Analyser {
             burst_->first = i;
             burst_->gap_from = last_non_quiet_;
             if (last_non_quiet_)
-                burst_->gap_ms = TickDiff(rows_[*last_non_quiet_].tick, rows_[i].tick);
+                burst_->gap_ms = out_.Elapsed(rows_, *last_non_quiet_, i);
         }
         burst_->last = i;
         ++burst_->events;
@@ -97,9 +181,9 @@ class Analyser {
     void Press(std::size_t i) {
         const Row& row = rows_[i];
         if (auto rel = last_release_.find(row.vk); rel != last_release_.end()) {
-            std::int32_t gap = TickDiff(rows_[rel->second].tick, row.tick);
-            if (gap >= 0 && gap <= kChatterMs)
-                out_.faults.push_back({FaultKind::Chatter, i, rel->second, gap, std::nullopt});
+            std::optional<std::int32_t> gap = out_.Elapsed(rows_, rel->second, i);
+            if (gap && *gap >= 0 && *gap <= kChatterMs)
+                out_.findings.push_back({FindingKind::Chatter, i, rel->second, *gap, std::nullopt});
             last_release_.erase(rel);
         }
         Combo combo{row.vk, row.mods};
@@ -119,13 +203,13 @@ class Analyser {
         last_release_[row.vk] = i;
         auto open = open_.find(Combo{row.vk, row.mods});
         if (open == open_.end()) {
-            out_.faults.push_back(
-                {FaultKind::ReleaseWithoutPress, i, std::nullopt, 0, std::nullopt});
+            out_.findings.push_back(
+                {FindingKind::ReleaseWithoutPress, i, std::nullopt, 0, std::nullopt});
             return;
         }
         Hold& hold = out_.holds[open->second];
         hold.release = i;
-        hold.ms = TickDiff(rows_[hold.press].tick, row.tick);
+        hold.ms = out_.Elapsed(rows_, hold.press, i);
         open_.erase(open);
     }
 
@@ -141,7 +225,7 @@ class Analyser {
         if (!burst_)
             return;
         burst_->quiet = quiet_row;
-        burst_->length_ms = TickDiff(rows_[burst_->first].tick, rows_[burst_->last].tick);
+        burst_->length_ms = out_.Elapsed(rows_, burst_->first, burst_->last);
         out_.bursts.push_back(std::move(*burst_));
         burst_.reset();
     }
@@ -154,7 +238,7 @@ class Analyser {
             if (hold.stuck)
                 continue;
             hold.stuck = true;
-            out_.faults.push_back({FaultKind::Stuck, hold.press, quiet_row, 0, index});
+            out_.findings.push_back({FindingKind::Stuck, hold.press, quiet_row, 0, index});
         }
     }
 

@@ -1,9 +1,21 @@
 // cli.cpp - the command line of tapwatcher-report: arguments, reading, writing the outputs.
+//
+// Choices:
+//  - "-" as the data file reads standard input; its messages name it "<stdin>".
+//  - When an output goes to standard output ("-"), the report text is left out, so that the
+//    output can be piped whole; the replay's verdict then goes to standard error.
+//  - The replay is run under the pass-through name first and, when its rows differ, under
+//    the capture-only name; the profile names the one whose rows matched (else the first).
+//  - Messages about a bad file name it and the line: "FILE:LINE: what"; warnings about a file
+//    read anyway have the same form.
 #include "cli.h"
 
 #include "analysis.h"
 #include "datafile.h"
 #include "options.h"
+#include "output.h"
+#include "page.h"
+#include "pictures.h"
 #include "render.h"
 #include "replay.h"
 
@@ -11,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <istream>
 #include <iterator>
 #include <optional>
 #include <ostream>
@@ -25,41 +38,47 @@ namespace fs = std::filesystem;
 
 // The description before the options in --help.
 constexpr const char* kHelpHead = R"(
-Reads FILE, a data file saved by the tool (tapwatcherdata.txt), and prints:
+Reads FILE, a data file saved by the tool (tapwatcherdata.txt; "-" reads standard
+input), and prints:
   - Occupancy: the combinations the device did not let the tool register (the F
     rows), as a grid of key code by modifier set, with a count per modifier set.
   - Key timeline: each press paired with its release (same key, same modifier set)
     and its hold time; the bursts of key events that the quiet marks end, with their
     event count, length and the gap before each.
-  - Faults: stuck keys (still down at the next quiet mark or at the end of the file),
-    chatter (the same key pressed again within 30 ms of its release), releases with
-    no press, and ticks that go backwards. The tick is a 32-bit count that wraps (its
-    text turns negative after 24.8 days and passes 0 again after 49.7 days); a wrap is
-    not a fault.
+  - Findings: stuck keys (still down at the next quiet mark or at the end of the
+    file), chatter (the same key pressed again within 30 ms of its release), releases
+    with no press, ticks that go backwards, and echoes. An echo: when a modifier is
+    released before the key (Shift down, B down, Shift up, B up), the tool passes B on
+    while B without Shift is one of its own hot keys, so its own B comes back to it as
+    a press and a release without the modifier, and the system receives B without
+    Shift. Echo rows are named, and left out of the pairing and the chatter check.
+    The tick is a 32-bit count that wraps (its text turns negative after 24.8 days
+    and passes 0 again after 49.7 days); a wrap is not a fault. A time measured
+    across a tick that goes backwards is reported as unknown.
 
 )";
 
 // The rest of --help, after the options.
 constexpr const char* kHelpTail = R"(
+OUT may be "-" for standard output (then the report text is not printed). A regular
+file or a new name is written to a temporary file beside it and renamed into place;
+a symlink is written through to its target; a FIFO or a character device is written
+in place; nothing else is replaced. Nothing is written unless FILE reads in full
+without error, and when one output fails, none is left half-written.
+
+Files that have travelled are read, with a warning on standard error: lines ending
+in LF alone, a last line without its line end (cut short: left out), a byte-order
+mark, UTF-16 text. A cell the tool cannot have written is an error (FILE:LINE).
+
 Replay: every D or U row becomes "press KEY" or "release KEY" of that row's own key,
 in row order, after "wait MS" of the tick difference from the row before. Nothing
 else is added; in particular no modifier is pressed around a key. The tool logs
 Shift, Ctrl and Alt as keys of their own, so their presses and releases are rows of
-the file and are replayed in place. When the tool passes a released key on, it
-releases the held modifiers itself and the device logs a U row for each; replayed,
-the tool does the same and makes the same rows, and the scenario's own release of
-that modifier finds the key already up and goes to the system.
-
-Limits of the replay: a modifier with no press row (held before the capture began,
-or its own combination taken) is not held during the replay, so the presses made
-under it show other modifiers; the scenario lists them in comments. Run it under
-the same executable name as the capture (capture-only or not) and with the profile
-written from the same file, or the rows will differ. Auto-repeated presses are
-replayed as presses of a key already down, and a release with no press before it
-makes no row. Key codes above 0xFF cannot be replayed.
-
-Nothing is written unless FILE reads in full without error; each output is written
-to a temporary file beside it and then renamed into place.
+the file and are replayed in place. Key codes above 0xFF (hot keys any program can
+post) are not on the device's keyboard: their rows are left out of the scenario,
+each with a comment naming its line. A modifier with no press row (held before the
+capture began, or its own combination taken) is not held during the replay; the
+verification then names the rows that differ.
 
 Exit status: 0 done; 1 an output could not be written; 2 bad arguments, or a data
 file that the tool cannot have written (the message names FILE:LINE).
@@ -68,8 +87,11 @@ file that the tool cannot have written (the message names FILE:LINE).
 struct Options {
     std::string input;
     std::string svg;
+    std::string timeline;
+    std::string html;
     std::string scenario;
     std::string profile;
+    bool summary = false;
     bool help = false;
     bool version = false;
 };
@@ -91,8 +113,14 @@ Options ParseArgs(const std::vector<std::string>& args) {
             options.help = true;
         } else if (name == "--version") {
             options.version = true;
+        } else if (name == "--summary") {
+            options.summary = true;
         } else if (name == "--svg") {
             target = &options.svg;
+        } else if (name == "--timeline") {
+            target = &options.timeline;
+        } else if (name == "--html") {
+            target = &options.html;
         } else if (name == "--scenario") {
             target = &options.scenario;
         } else if (name == "--profile") {
@@ -119,6 +147,8 @@ Options ParseArgs(const std::vector<std::string>& args) {
 
 // Whether two paths name the same file, as far as the file system can tell.
 bool SamePath(const std::string& a, const std::string& b) {
+    if (a == "-" || b == "-")
+        return a == b;
     std::error_code ec;
     fs::path first = fs::weakly_canonical(a, ec);
     if (ec)
@@ -149,52 +179,84 @@ std::optional<std::string> ReadFile(const std::string& path, std::string& error)
     return bytes;
 }
 
-struct Output {
-    std::string path;
-    std::string content;
-    std::string temp;
+// "SOURCE:LINE: what", or "SOURCE: what" for the file as a whole.
+std::string Located(const std::string& source, int line, const std::string& what) {
+    return source + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + what;
+}
+
+// The replay that matched on the device, or the first one tried, with the verdict in words.
+struct Checked {
+    Replay replay;
+    std::string verdict;
 };
 
-// Writes every output to a temporary file, then renames them all into place. On a
-// failure the temporary files are removed and the message names the output.
-bool WriteAll(std::vector<Output>& outputs, std::string& error) {
-    auto clean_up = [&] {
-        std::error_code ignored;
-        for (const Output& output : outputs) {
-            if (!output.temp.empty())
-                fs::remove(output.temp, ignored);
-        }
+// Runs the replay on the simulated device, under the pass-through name and then, if its
+// rows differ, the capture-only one; says what came of it.
+Checked VerifyReplay(const std::vector<Row>& rows, const std::string& source,
+                     const ReplayRunner& run_replay) {
+    Checked first{BuildReplay(rows, source, kReplayExe), ""};
+    if (!run_replay) {
+        first.verdict = "replay not verified (no simulated device in this build)";
+        return first;
+    }
+    auto left_out = [](const Replay& replay) {
+        if (replay.left_out.empty())
+            return std::string();
+        std::string lines;
+        for (int line : replay.left_out)
+            lines += (lines.empty() ? "" : ", ") + std::to_string(line);
+        return "; " + Plural(replay.left_out.size(), "row", "rows") + " left out (" +
+               (replay.left_out.size() == 1 ? "line " : "lines ") + lines + ")";
     };
-    for (Output& output : outputs) {
-        std::string temp = output.path + ".partial";
-        std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-        if (file)
-            output.temp = temp;
-        file.write(output.content.data(), static_cast<std::streamsize>(output.content.size()));
-        file.close();
-        if (!file) {
-            error = output.path + ": cannot write: " + std::strerror(errno);
-            clean_up();
-            return false;
+    std::optional<Verdict> first_verdict;
+    for (const char* exe : {kReplayExe, kReplayExeCaptureOnly}) {
+        Replay replay = BuildReplay(rows, source, exe);
+        std::string data_file, error;
+        if (!run_replay(replay.profile, replay.scenario, exe, data_file, error)) {
+            first.verdict = "replay not verified: the simulated device did not run it: " + error;
+            return first;
         }
-    }
-    for (Output& output : outputs) {
-        std::error_code ec;
-        fs::rename(output.temp, output.path, ec);
-        if (ec) {
-            error = output.path + ": cannot write: " + ec.message();
-            clean_up();
-            return false;
+        std::vector<Row> replayed;
+        try {
+            replayed = ParseDataFile(data_file);
+        } catch (const DataFileError& e) {
+            first.verdict = "replay not verified: the replay's data file does not read: " +
+                            Located("line", e.Line(), e.what());
+            return first;
         }
-        output.temp.clear();
+        Verdict verdict = CompareReplay(rows, replayed, replay);
+        if (verdict.differences.empty()) {
+            return {replay, "replay verified: " + Plural(verdict.same, "row", "rows") +
+                                " the same (run as " + exe + ")" + left_out(replay)};
+        }
+        if (!first_verdict)
+            first_verdict = verdict;
     }
-    return true;
+    const Verdict& verdict = *first_verdict;
+    std::string text = "replay differs: " + Plural(verdict.same, "row", "rows") + " the same, " +
+                       std::to_string(verdict.differences.size()) + " not (run as " + kReplayExe +
+                       ", and as " + kReplayExeCaptureOnly + ")" + left_out(first.replay) + "; " +
+                       (verdict.differences.size() == 1 ? "it is:" : "the first are:");
+    constexpr std::size_t kShown = 5;
+    for (std::size_t n = 0; n < verdict.differences.size() && n < kShown; ++n) {
+        const Difference& d = verdict.differences[n];
+        text += "\n  " + (d.line ? "line " + std::to_string(d.line) + ": " + d.file_row
+                                 : std::string("not in the file"));
+        text +=
+            d.replay_row.empty() ? ", not made by the replay" : "; the replay made " + d.replay_row;
+        text += ": " + d.why;
+    }
+    if (verdict.differences.size() > kShown)
+        text += "\n  and " + std::to_string(verdict.differences.size() - kShown) + " more";
+    first.verdict = text;
+    return first;
 }
 
 } // namespace
 
 // Reads the data file, writes the outputs asked for, prints the report.
-int RunReport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunReport(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+              std::ostream& err, const ReplayRunner& run_replay) {
     Options options;
     try {
         options = ParseArgs(args);
@@ -214,10 +276,11 @@ int RunReport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
 
     std::vector<std::string> targets;
-    for (const std::string* path : {&options.svg, &options.scenario, &options.profile}) {
+    for (const std::string* path :
+         {&options.svg, &options.timeline, &options.html, &options.scenario, &options.profile}) {
         if (path->empty())
             continue;
-        if (SamePath(*path, options.input)) {
+        if (options.input != "-" && SamePath(*path, options.input)) {
             err << "tapwatcher-report: " << *path << ": would overwrite the data file\n";
             return kExitBadInput;
         }
@@ -229,60 +292,83 @@ int RunReport(const std::vector<std::string>& args, std::ostream& out, std::ostr
         }
         targets.push_back(*path);
     }
+    bool to_stdout = false;
+    for (const std::string& path : targets)
+        to_stdout = to_stdout || path == "-";
 
+    const std::string source = options.input == "-" ? "<stdin>" : options.input;
     std::string error;
-    std::optional<std::string> bytes = ReadFile(options.input, error);
-    if (!bytes) {
-        err << options.input << ": cannot read: " << error << "\n";
+    std::optional<std::string> bytes;
+    if (options.input == "-") {
+        bytes.emplace(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad())
+            error = "read error";
+    } else {
+        bytes = ReadFile(options.input, error);
+    }
+    if (!bytes || !error.empty()) {
+        err << source << ": cannot read: " << error << "\n";
         return kExitBadInput;
     }
 
     std::vector<Row> rows;
+    std::vector<Warning> warnings;
     try {
-        rows = ParseDataFile(*bytes);
+        rows = ParseDataFile(*bytes, &warnings);
     } catch (const DataFileError& e) {
-        err << options.input << ":" << e.Line() << ": " << e.what() << "\n";
+        err << Located(source, e.Line(), e.what()) << "\n";
         return kExitBadInput;
     }
+    for (const Warning& warning : warnings)
+        err << Located(source, warning.line, warning.what) << "\n";
     Analysis analysis = Analyse(rows);
 
-    std::vector<Output> outputs;
-    std::optional<Replay> replay;
-    if (!options.scenario.empty() || !options.profile.empty()) {
-        try {
-            replay = BuildReplay(rows, fs::path(options.input).filename().string());
-        } catch (const ReplayError& e) {
-            err << options.input << ":" << e.Line() << ": " << e.what() << "\n";
-            return kExitBadInput;
-        }
+    std::optional<Checked> replay;
+    if (!options.scenario.empty()) {
+        replay = VerifyReplay(rows, source, run_replay);
+    } else if (!options.profile.empty()) {
+        replay = Checked{BuildReplay(rows, source), ""};
     }
-    std::string source = fs::path(options.input).filename().string();
+    std::vector<Output> outputs;
     if (!options.svg.empty())
-        outputs.push_back({options.svg, RenderSvg(analysis, source), ""});
+        outputs.push_back({options.svg, RenderGridSvg(rows, analysis, source)});
+    if (!options.timeline.empty())
+        outputs.push_back({options.timeline, RenderTimelineSvg(rows, analysis, source)});
+    if (!options.html.empty())
+        outputs.push_back({options.html, RenderHtml(rows, analysis, source)});
     if (!options.scenario.empty())
-        outputs.push_back({options.scenario, replay->scenario, ""});
+        outputs.push_back({options.scenario, replay->replay.scenario});
     if (!options.profile.empty())
-        outputs.push_back({options.profile, replay->profile, ""});
-    if (!WriteAll(outputs, error)) {
+        outputs.push_back({options.profile, replay->replay.profile});
+    if (!WriteOutputs(outputs, out, error)) {
         err << "tapwatcher-report: " << error << "\n";
         return kExitWriteFailed;
     }
 
-    out << RenderText(rows, analysis, options.input);
-    if (!options.svg.empty())
-        out << "\nSVG picture: " << options.svg << "\n";
-    if (!options.scenario.empty()) {
-        out << "\nScenario: " << options.scenario << ", " << replay->key_events << " key events";
-        if (!replay->differences.empty()) {
-            std::size_t count = replay->differences.size();
-            out << "; " << count << (count == 1 ? " row" : " rows")
-                << " will not replay the same (see the comments in it)";
-        }
+    if (to_stdout) {
+        if (!options.scenario.empty())
+            err << "Scenario: " << replay->verdict << "\n";
+        return kExitOk;
+    }
+    out << (options.summary ? RenderSummary(rows, analysis, source)
+                            : RenderText(rows, analysis, source));
+    if (!outputs.empty())
         out << "\n";
+    if (!options.svg.empty())
+        out << "Grid picture: " << options.svg << "\n";
+    if (!options.timeline.empty())
+        out << "Timeline picture: " << options.timeline << "\n";
+    if (!options.html.empty())
+        out << "Page: " << options.html << "\n";
+    if (!options.scenario.empty()) {
+        out << "Scenario: " << options.scenario << ", "
+            << Plural(replay->replay.key_events, "key event", "key events") << "; "
+            << replay->verdict << "\n";
     }
     if (!options.profile.empty()) {
-        out << "Device profile: " << options.profile << ", start-tick " << replay->start_tick
-            << ", " << analysis.occupancy.total << " taken combinations\n";
+        out << "Device profile: " << options.profile << ", start-tick " << replay->replay.start_tick
+            << ", exe " << replay->replay.exe << ", "
+            << Plural(analysis.occupancy.total, "taken combination", "taken combinations") << "\n";
     }
     return kExitOk;
 }

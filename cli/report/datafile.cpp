@@ -1,4 +1,4 @@
-// datafile.cpp - strict reader of the data file. The accepted grammar, line by line:
+// datafile.cpp - reader of the data file. The grammar of the tool's own lines:
 //
 //   line 1   SysTime TAB VK TAB U/D TAB Shift TAB Ctrl TAB Alt CR LF
 //   key row  TICK TAB VK TAB (D|U) TAB (S|) TAB (C|) TAB (A|) CR LF
@@ -8,8 +8,15 @@
 // TICK is a signed 32-bit number exactly as "%d" prints it (no sign but '-', no leading
 // zero, no "-0"); VK is "%02X" of a 16-bit code: upper-case hex, two digits, or three or
 // four without a leading zero.
+//
+// Read in spite of the grammar, each with one warning: lines that end with LF alone (a git
+// or mail round trip), a last line without its line end (a copy cut short; if what is left
+// of it is no longer a whole row, it is left out), a UTF-8 byte-order mark, and UTF-16 text
+// (a file saved again by an editor) as long as every character is ASCII. A CR inside a line
+// and every cell the tool cannot write stay errors.
 #include "datafile.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace report {
@@ -170,22 +177,76 @@ Row ParseRow(std::string_view text, int line) {
 
 } // namespace
 
+namespace {
+
+// The bytes as narrow text: a UTF-16 file (with or without its byte-order mark) is turned
+// into the ASCII it holds, and a UTF-8 byte-order mark is dropped. Each is named in WARNINGS.
+std::string_view NarrowText(std::string_view bytes, std::string& storage,
+                            std::vector<Warning>& warnings) {
+    auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    if (bytes.size() >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
+        warnings.push_back({0, "starts with a UTF-8 byte-order mark; read without it"});
+        return bytes.substr(3);
+    }
+    bool bom_le = bytes.size() >= 2 && at(0) == 0xFF && at(1) == 0xFE;
+    bool bom_be = bytes.size() >= 2 && at(0) == 0xFE && at(1) == 0xFF;
+    bool bare_le = !bom_le && !bom_be && bytes.size() >= 2 && at(0) != 0 && at(1) == 0;
+    bool bare_be = !bom_le && !bom_be && bytes.size() >= 2 && at(0) == 0 && at(1) != 0;
+    if (!bom_le && !bom_be && !bare_le && !bare_be)
+        return bytes;
+    bool little = bom_le || bare_le;
+    std::string name =
+        std::string("UTF-16 ") + (little ? "little" : "big") + "-endian text" +
+        (bom_le || bom_be ? " (byte-order mark " + std::string(little ? "FF FE" : "FE FF") + ")"
+                          : " without a byte-order mark");
+    if (bytes.size() % 2 != 0)
+        throw DataFileError(0, "is " + name +
+                                   " with an odd number of bytes; the tool writes "
+                                   "narrow ASCII text");
+    int line = 1;
+    for (std::size_t i = (bom_le || bom_be) ? 2 : 0; i < bytes.size(); i += 2) {
+        unsigned unit = little ? at(i) | at(i + 1) << 8 : at(i) << 8 | at(i + 1);
+        if (unit > 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "%04X", unit);
+            throw DataFileError(line, "character U+" + std::string(hex) + " in " + name +
+                                          "; the tool writes narrow ASCII text");
+        }
+        storage += static_cast<char>(unit);
+        if (unit == '\n')
+            ++line;
+    }
+    warnings.push_back({0, "is " + name + "; read as the ASCII text it holds"});
+    return storage;
+}
+
+} // namespace
+
 // Reads every line of the file; throws DataFileError at the first bad one.
-std::vector<Row> ParseDataFile(std::string_view bytes) {
-    if (bytes.empty())
+std::vector<Row> ParseDataFile(std::string_view bytes, std::vector<Warning>* warnings_out) {
+    std::vector<Warning> warnings;
+    std::string storage;
+    std::string_view text_bytes = NarrowText(bytes, storage, warnings);
+    if (text_bytes.empty())
         throw DataFileError(1, "missing header: the file is empty");
 
     std::vector<Row> rows;
     std::size_t pos = 0;
-    for (int line = 1; pos < bytes.size(); ++line) {
-        std::size_t lf = bytes.find('\n', pos);
-        if (lf == std::string_view::npos)
-            throw DataFileError(line, "last line does not end with CR LF");
-        std::string_view text = bytes.substr(pos, lf - pos);
-        pos = lf + 1;
-        if (text.empty() || text.back() != '\r')
-            throw DataFileError(line, "line ends with LF alone; lines end with CR LF");
-        text.remove_suffix(1);
+    int lf_only = 0;       // lines ended by LF alone
+    int first_lf_only = 0; // the first of them
+    int lines = 0;
+    for (int line = 1; pos < text_bytes.size(); ++line) {
+        lines = line;
+        std::size_t lf = text_bytes.find('\n', pos);
+        bool last_unended = lf == std::string_view::npos;
+        std::string_view text = text_bytes.substr(pos, last_unended ? lf : lf - pos);
+        pos = last_unended ? text_bytes.size() : lf + 1;
+        if (!text.empty() && text.back() == '\r') {
+            text.remove_suffix(1);
+        } else if (!last_unended) {
+            if (lf_only++ == 0)
+                first_lf_only = line;
+        }
         if (text.find('\r') != std::string_view::npos)
             throw DataFileError(line, "CR inside the line");
 
@@ -194,10 +255,34 @@ std::vector<Row> ParseDataFile(std::string_view bytes) {
                 throw DataFileError(line, "missing header: expected "
                                           "SysTime<TAB>VK<TAB>U/D<TAB>Shift<TAB>Ctrl<TAB>Alt");
             }
-            continue;
+        } else if (!last_unended) {
+            rows.push_back(ParseRow(text, line));
+        } else {
+            // A copy cut short keeps what it has: a whole row is read, a cut one left out.
+            try {
+                rows.push_back(ParseRow(text, line));
+            } catch (const DataFileError& e) {
+                warnings.push_back({line, "the last line has no line end and is cut short (" +
+                                              std::string(e.what()) + "); left out"});
+                continue;
+            }
         }
-        rows.push_back(ParseRow(text, line));
+        if (last_unended) {
+            warnings.push_back(
+                {line, "the last line has no line end (a copy cut short?); read anyway"});
+        }
     }
+    if (lf_only > 0) {
+        int ended = lines - (text_bytes.back() == '\n' ? 0 : 1);
+        std::string which = lf_only == ended ? "lines end"
+                            : lf_only == 1   ? "1 line ends"
+                                             : std::to_string(lf_only) + " lines end";
+        warnings.push_back({first_lf_only, which + " with LF alone instead of CR LF; read anyway"});
+        std::stable_sort(warnings.begin(), warnings.end(),
+                         [](const Warning& a, const Warning& b) { return a.line < b.line; });
+    }
+    if (warnings_out)
+        *warnings_out = std::move(warnings);
     return rows;
 }
 

@@ -1,8 +1,10 @@
-// datafile.h - strict reader of the data file that the tool saves on exit.
+// datafile.h - reader of the data file that the tool saves on exit.
 //
 // The file is narrow ASCII text: the header line, then one line per row of the event log,
-// each line six fields separated by TAB and ended by CR LF. Only lines the tool can write
-// are accepted; anything else is reported with its line number.
+// each line six fields separated by TAB and ended by CR LF. Every cell must be one the tool
+// can write; anything else is reported with its line number. What a file picks up on its
+// travels (LF line ends, a lost last line end, a byte-order mark, UTF-16) is read, with a
+// warning that names it.
 #pragma once
 
 #include <cstdint>
@@ -53,8 +55,15 @@ class DataFileError : public std::runtime_error {
     int line_;
 };
 
-// Parses the bytes of a whole data file; throws DataFileError at the first bad line.
-std::vector<Row> ParseDataFile(std::string_view bytes);
+// Something about the file that was read anyway: LINE is 0 for the file as a whole.
+struct Warning {
+    int line = 0;
+    std::string what;
+};
+
+// Parses the bytes of a whole data file; throws DataFileError at the first bad line. What
+// was read in spite of the rules is added to WARNINGS, one entry per kind, when given.
+std::vector<Row> ParseDataFile(std::string_view bytes, std::vector<Warning>* warnings = nullptr);
 
 // Modifier bit that a modifier key sets while it is down, 0 for any other key.
 unsigned ModifierOfKey(unsigned vk);

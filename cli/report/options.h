@@ -13,12 +13,22 @@ namespace report {
 
 // The options, in the order --help and the manual page list them.
 inline constexpr cli::OptionDoc kOptions[] = {
-    {"--svg", "", "OUT", "file:svg", "write the occupancy grid as an SVG picture"},
+    {"--summary", "", "", "", "print only the counts and the findings"},
+    {"--svg", "", "OUT", "file:svg", "write the grid of taken combinations as an SVG picture"},
+    {"--timeline", "", "OUT", "file:svg",
+     "write the key timeline as an SVG picture: a lane per key, a bar\n"
+     "from each press to its release, quiet marks as lines"},
+    {"--html", "", "OUT", "file:html",
+     "write one self-contained page: the summary, both pictures, the\n"
+     "findings linked to their rows, and every row in a table"},
     {"--scenario", "", "OUT", "file:scn",
-     "write a scenario for tapwatcher-sim that replays the key events"},
+     "write a scenario for tapwatcher-sim that replays the key events,\n"
+     "run it on the simulated device and compare the rows it makes\n"
+     "with the file's (\"replay verified: N rows the same\", or the\n"
+     "first rows that differ and why)"},
     {"--profile", "", "OUT", "file:profile",
      "write a device profile for tapwatcher-sim: a \"taken = ...\" line for\n"
-     "each F row, and the start tick of the capture"},
+     "each F row, the start tick of the capture and the executable"},
     {"--help", "-h", "", "", "show this help and exit"},
     {"--version", "", "", "", "show the version and the source revision and exit"},
 };

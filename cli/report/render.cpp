@@ -1,4 +1,4 @@
-// render.cpp - the report as terminal text and the occupancy grid as SVG.
+// render.cpp - the report as terminal text, its short form, and the names it uses.
 #include "render.h"
 
 #include <cstdio>
@@ -27,33 +27,6 @@ template <typename... Args> std::string Format(const char* pattern, Args... args
 // "line N" of the row at INDEX.
 std::string LineOf(const std::vector<Row>& rows, std::size_t index) {
     return "line " + std::to_string(rows[index].line);
-}
-
-// TEXT with the five XML special characters escaped.
-std::string XmlEscaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
 }
 
 } // namespace
@@ -114,17 +87,144 @@ std::string ComboName(unsigned vk, unsigned mods) {
     return others == 0 ? KeyName(vk) : ModsName(others) + "+" + KeyName(vk);
 }
 
+// COUNT and the noun in the right number.
+std::string Plural(std::size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// A finding's kind as a short label.
+std::string FindingLabel(FindingKind kind) {
+    switch (kind) {
+    case FindingKind::Stuck:
+        return "stuck key";
+    case FindingKind::Chatter:
+        return "chatter";
+    case FindingKind::ReleaseWithoutPress:
+        return "release without press";
+    case FindingKind::TickBackwards:
+        return "tick backwards";
+    case FindingKind::Echo:
+        return "echo";
+    }
+    return "";
+}
+
+namespace {
+
+// The combination of a key row.
+std::string ComboOf(const Row& row) {
+    return ComboName(row.vk, row.mods);
+}
+
+// What a row is, for a finding about a tick: "the press of Ctrl+A", "a quiet mark".
+std::string RowWhat(const Row& row) {
+    switch (row.kind) {
+    case RowKind::Press:
+        return "the press of " + ComboOf(row);
+    case RowKind::Release:
+        return "the release of " + ComboOf(row);
+    case RowKind::Taken:
+        return "the taken row " + ComboOf(row);
+    case RowKind::Quiet:
+        return "a quiet mark";
+    }
+    return "";
+}
+
+// "N ms", or "an unknown time" across a tick that goes backwards.
+std::string MsText(std::optional<std::int32_t> ms) {
+    return ms ? std::to_string(*ms) + " ms" : "an unknown time (a tick goes backwards)";
+}
+
+// The last release of a modifier key in MODS before row BEFORE, if any.
+std::optional<std::size_t> ModifierRelease(const std::vector<Row>& rows, unsigned mods,
+                                           std::size_t before) {
+    for (std::size_t i = before; i-- > 0;) {
+        if (rows[i].kind == RowKind::Release && (ModifierOfKey(rows[i].vk) & mods) != 0)
+            return i;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+// A finding as one sentence.
+std::string FindingText(const std::vector<Row>& rows, const Analysis& a, const Finding& f) {
+    const Row& row = rows[f.row];
+    std::string key = ComboOf(row);
+    switch (f.kind) {
+    case FindingKind::Stuck: {
+        const Hold& hold = a.holds[*f.index];
+        std::string text = key + " still down at " +
+                           (f.other ? "the quiet mark on " + LineOf(rows, *f.other)
+                                    : std::string("the end of the file"));
+        if (hold.release)
+            text += ", released at " + LineOf(rows, *hold.release) + " after " + MsText(hold.ms);
+        return text;
+    }
+    case FindingKind::Chatter: {
+        const Row& release = rows[*f.other];
+        if (ComboOf(release) == key) {
+            return key + " pressed " + std::to_string(f.ms) + " ms after its release at " +
+                   LineOf(rows, *f.other);
+        }
+        return key + " pressed " + std::to_string(f.ms) + " ms after the release of " +
+               ComboOf(release) + " at " + LineOf(rows, *f.other);
+    }
+    case FindingKind::ReleaseWithoutPress:
+        return key + " released with no press of " + key + " before it";
+    case FindingKind::TickBackwards:
+        return "the tick goes back " + std::to_string(-static_cast<std::int64_t>(f.ms)) +
+               " ms from " + LineOf(rows, *f.other) + " (" + std::to_string(rows[*f.other].tick) +
+               " to " + std::to_string(row.tick) + ") at " + RowWhat(row);
+    case FindingKind::Echo: {
+        const Echo& echo = a.echoes[*f.index];
+        const Row& passed = rows[echo.passed];
+        std::string name = KeyName(row.vk);
+        unsigned dropped = passed.mods & ~row.mods;
+        std::string let_go = ModsName(dropped);
+        std::string text = key + " at lines " + std::to_string(row.line) + "-" +
+                           std::to_string(rows[echo.release].line) +
+                           " echoes the tool's pass-through of " + ComboOf(passed) + " at " +
+                           LineOf(rows, echo.passed) + ": ";
+        // Released by the user before the key, or by the tool's own pass-through.
+        std::optional<std::size_t> by_tool;
+        for (std::size_t k = echo.passed + 1; k < echo.press && !by_tool; ++k) {
+            if (rows[k].kind == RowKind::Release && (ModifierOfKey(rows[k].vk) & dropped))
+                by_tool = k;
+        }
+        std::optional<std::size_t> by_user =
+            by_tool ? std::nullopt : ModifierRelease(rows, dropped, echo.passed);
+        text += by_tool
+                    ? "the tool had released " + let_go + " itself (" + LineOf(rows, *by_tool) + ")"
+                    : let_go + " was released before " + name +
+                          (by_user ? " (" + LineOf(rows, *by_user) + ")" : std::string());
+        text += ", so the tool's own " + name + " came back to it without " + let_go +
+                " and was logged again";
+        for (const Echo& next : a.echoes) {
+            if (next.passed == echo.release)
+                return text + "; it was passed on and echoed again at " + LineOf(rows, next.press);
+        }
+        return text + "; the system received " + key + ", not " + ComboOf(passed);
+    }
+    }
+    return "";
+}
+
 namespace {
 
 // The first lines: counts, the span of ticks and any wrap of the tick count.
-void RenderSummary(std::ostream& out, const std::vector<Row>& rows, const Analysis& a,
-                   const std::string& source) {
-    out << "Data file " << source << ": " << rows.size() << " rows (" << a.taken_rows << " taken, "
-        << a.key_events << " key events, " << a.quiet_marks << " quiet marks)\n";
+void RenderHead(std::ostream& out, const std::vector<Row>& rows, const Analysis& a,
+                const std::string& source) {
+    out << "Data file " << source << ": " << Plural(rows.size(), "row", "rows") << " ("
+        << a.taken_rows << " taken, " << Plural(a.key_events, "key event", "key events") << ", "
+        << Plural(a.quiet_marks, "quiet mark", "quiet marks") << ")\n";
     if (rows.empty())
         return;
+    std::optional<std::int32_t> span = a.Elapsed(rows, 0, rows.size() - 1);
     out << "Ticks " << rows.front().tick << " to " << rows.back().tick << ", "
-        << TickDiff(rows.front().tick, rows.back().tick) << " ms\n";
+        << (span ? std::to_string(*span) + " ms" : std::string("time unknown: a tick goes back"))
+        << "\n";
     for (std::size_t row : a.wraps) {
         out << "Tick count wraps round at " << LineOf(rows, row) << " (" << rows[row - 1].tick
             << " to " << rows[row].tick << "), not a fault\n";
@@ -181,24 +281,23 @@ void RenderOccupancy(std::ostream& out, const Analysis& a) {
     }
 }
 
-// COUNT and the noun in the right number.
-std::string Plural(std::size_t count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
-// The bursts, each with its presses, hold times and odd releases.
+// The bursts, each with its presses, hold times, echoes and odd releases.
 void RenderTimeline(std::ostream& out, const std::vector<Row>& rows, const Analysis& a) {
     out << "\nKey timeline: " << Plural(a.key_events, "key event", "key events") << ", "
         << Plural(a.holds.size(), "press", "presses") << " with their releases, "
+        << (a.echoes.empty() ? "" : Plural(a.echoes.size(), "echo", "echoes") + ", ")
         << Plural(a.bursts.size(), "burst", "bursts") << "\n";
 
-    // Which hold each press and each release row belongs to.
+    // Which hold each press and each release row belongs to, and which echo each echo row.
     std::vector<std::optional<std::size_t>> hold_of(rows.size());
     for (std::size_t h = 0; h < a.holds.size(); ++h) {
         hold_of[a.holds[h].press] = h;
         if (a.holds[h].release)
             hold_of[*a.holds[h].release] = h;
     }
+    std::vector<std::optional<std::size_t>> echo_of(rows.size());
+    for (std::size_t e = 0; e < a.echoes.size(); ++e)
+        echo_of[a.echoes[e].press] = e;
 
     for (std::size_t b = 0; b < a.bursts.size(); ++b) {
         const Burst& burst = a.bursts[b];
@@ -208,32 +307,43 @@ void RenderTimeline(std::ostream& out, const std::vector<Row>& rows, const Analy
             << (first_line == last_line
                     ? "line " + std::to_string(first_line)
                     : "lines " + std::to_string(first_line) + "-" + std::to_string(last_line))
-            << ", " << Plural(burst.events, "event", "events") << ", " << burst.length_ms
-            << " ms long, ";
+            << ", " << Plural(burst.events, "event", "events") << ", "
+            << (burst.length_ms ? std::to_string(*burst.length_ms) + " ms" : "unknown time")
+            << " long, ";
         if (burst.gap_from)
-            out << burst.gap_ms << " ms after " << LineOf(rows, *burst.gap_from);
+            out << (burst.gap_ms ? std::to_string(*burst.gap_ms) + " ms" : "an unknown time")
+                << " after " << LineOf(rows, *burst.gap_from);
         else
             out << "at the start of the file";
         out << (burst.quiet ? "" : ", no quiet mark before the end of the file") << "\n";
 
-        // One line per press (with its release), and one per release that does not
-        // close a press of this burst.
+        // One line per press (with its release), one per echo, and one per release that
+        // does not close a press of this burst.
         for (std::size_t i = burst.first; i <= burst.last; ++i) {
             const Row& row = rows[i];
             if (row.kind != RowKind::Press && row.kind != RowKind::Release)
                 continue;
+            std::optional<std::int32_t> at = a.Elapsed(rows, burst.first, i);
+            std::string head = at ? Format("    %+8d ms  %-20s ", *at, ComboOf(row).c_str())
+                                  : Format("    %8s ms  %-20s ", "?", ComboOf(row).c_str());
+            if (a.is_echo[i]) {
+                if (echo_of[i]) {
+                    const Echo& echo = a.echoes[*echo_of[i]];
+                    out << head << "echo of the pass-through at " << LineOf(rows, echo.passed)
+                        << ", lines " << row.line << "-" << rows[echo.release].line << "\n";
+                }
+                continue;
+            }
             std::optional<std::size_t> h = hold_of[i];
             const Hold* hold = h ? &a.holds[*h] : nullptr;
-            std::string head =
-                Format("    %+8d ms  %-20s ", TickDiff(rows[burst.first].tick, row.tick),
-                       ComboName(row.vk, row.mods).c_str());
             if (row.kind == RowKind::Press) {
                 if (!hold || hold->press != i)
                     continue; // an auto-repeat, counted on its hold
                 out << head;
                 if (hold->release) {
-                    out << Format("held %6d ms  lines %d-%d", hold->ms, row.line,
-                                  rows[*hold->release].line);
+                    out << (hold->ms ? Format("held %6d ms  ", *hold->ms)
+                                     : std::string("held unknown   "))
+                        << Format("lines %d-%d", row.line, rows[*hold->release].line);
                 } else {
                     out << Format("not released   line %d", row.line);
                 }
@@ -249,43 +359,22 @@ void RenderTimeline(std::ostream& out, const std::vector<Row>& rows, const Analy
     }
 }
 
-// One line per fault, at its line of the file.
-void RenderFaults(std::ostream& out, const std::vector<Row>& rows, const Analysis& a) {
-    if (a.faults.empty()) {
-        out << "\nFaults: none\n";
+// One line per finding, at its line of the file.
+void RenderFindings(std::ostream& out, const std::vector<Row>& rows, const Analysis& a) {
+    if (a.findings.empty()) {
+        out << "\nFindings: none\n";
         return;
     }
-    out << "\nFaults: " << a.faults.size() << "\n";
-    for (const Fault& fault : a.faults) {
-        const Row& row = rows[fault.row];
-        std::string key = ComboName(row.vk, row.mods);
-        out << Format("  line %-6d ", row.line);
-        switch (fault.kind) {
-        case FaultKind::Stuck: {
-            const Hold& hold = a.holds[*fault.hold];
-            out << "stuck key              " << key << " still down at "
-                << (fault.other ? "the quiet mark on " + LineOf(rows, *fault.other)
-                                : std::string("the end of the file"));
-            if (hold.release) {
-                out << ", released at " << LineOf(rows, *hold.release) << " after " << hold.ms
-                    << " ms";
-            }
-            break;
-        }
-        case FaultKind::Chatter:
-            out << "chatter                " << key << " pressed " << fault.ms
-                << " ms after its release at " << LineOf(rows, *fault.other);
-            break;
-        case FaultKind::ReleaseWithoutPress:
-            out << "release without press  " << key;
-            break;
-        case FaultKind::TickBackwards:
-            out << "tick jumps backwards   by " << -static_cast<std::int64_t>(fault.ms)
-                << " ms from " << LineOf(rows, *fault.other) << " (" << rows[*fault.other].tick
-                << " to " << row.tick << ")";
-            break;
-        }
-        out << "\n";
+    std::size_t echoes = a.echoes.size();
+    out << "\nFindings: " << a.findings.size() << " ("
+        << Plural(static_cast<std::size_t>(a.Faults()), "fault", "faults");
+    if (echoes > 0)
+        out << ", " << Plural(echoes, "echo", "echoes") << " of the pass-through";
+    out << ")\n";
+    for (const Finding& finding : a.findings) {
+        out << Format("  line %-6d %-22s ", rows[finding.row].line,
+                      FindingLabel(finding.kind).c_str())
+            << FindingText(rows, a, finding) << "\n";
     }
 }
 
@@ -295,104 +384,26 @@ void RenderFaults(std::ostream& out, const std::vector<Row>& rows, const Analysi
 std::string RenderText(const std::vector<Row>& rows, const Analysis& analysis,
                        const std::string& source) {
     std::ostringstream out;
-    RenderSummary(out, rows, analysis, source);
+    RenderHead(out, rows, analysis, source);
     RenderOccupancy(out, analysis);
     RenderTimeline(out, rows, analysis);
-    RenderFaults(out, rows, analysis);
+    RenderFindings(out, rows, analysis);
     return out.str();
 }
 
-// The occupancy grid as an SVG document.
-std::string RenderSvg(const Analysis& analysis, const std::string& source) {
-    // Two bands of 128 key codes, one column per code with its name on the axis above;
-    // the eight modifier sets are the rows of each band. Taken cells are filled.
-    constexpr int kCodesPerBand = 128;
-    constexpr int kCell = 12;
-    constexpr int kRow = 22;
-    constexpr int kLeft = 130;
-    constexpr int kRight = 70;
-    constexpr int kLabels = 58;                    // room for the turned key names
-    constexpr int kBand = kLabels + 8 * kRow + 30; // one band with its hex axis
-    constexpr int kTop = 40;
-    constexpr int kGridWidth = kCodesPerBand * kCell;
-    constexpr int kWidth = kLeft + kGridWidth + kRight;
-    constexpr int kHeight = kTop + 2 * kBand + 30;
-    const Occupancy& occ = analysis.occupancy;
-
+// The counts and the findings, nothing else.
+std::string RenderSummary(const std::vector<Row>& rows, const Analysis& analysis,
+                          const std::string& source) {
     std::ostringstream out;
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\""
-        << kHeight << "\" viewBox=\"0 0 " << kWidth << " " << kHeight
-        << "\" font-family=\"DejaVu Sans Mono, monospace\">\n"
-        << "<title>Taken combinations in " << XmlEscaped(source) << "</title>\n"
-        << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n"
-        << "<text x=\"" << kLeft << "\" y=\"24\" font-size=\"16\" font-weight=\"bold\">"
-        << "Taken hot-key combinations: " << occ.total << " of 2048 (" << XmlEscaped(source)
-        << ")</text>\n";
-
-    for (int band = 0; band < 2; ++band) {
-        const unsigned first_code = static_cast<unsigned>(band * kCodesPerBand);
-        const int grid_top = kTop + band * kBand + kLabels;
-        auto column_x = [&](unsigned vk) {
-            return kLeft + static_cast<int>(vk - first_code) * kCell;
-        };
-
-        // Key names, turned to run upwards; keys with a taken cell in bold black.
-        for (unsigned vk = first_code; vk < first_code + kCodesPerBand; ++vk) {
-            bool any = false;
-            for (unsigned set = 0; set < 8; ++set)
-                any = any || occ.taken[vk][set];
-            out << "<text transform=\"translate(" << column_x(vk) + kCell / 2 + 3 << ","
-                << grid_top - 4 << ") rotate(-90)\" font-size=\"9\" fill=\""
-                << (any ? "#000000\" font-weight=\"bold\"" : "#8a8a8a\"") << ">"
-                << XmlEscaped(KeyName(vk)) << "</text>\n";
-        }
-        for (unsigned set = 0; set < 8; ++set) {
-            int y = grid_top + static_cast<int>(set) * kRow;
-            out << "<rect x=\"" << kLeft << "\" y=\"" << y << "\" width=\"" << kGridWidth
-                << "\" height=\"" << kRow << "\" fill=\"" << (set % 2 ? "#eef1f4" : "#f7f8fa")
-                << "\"/>\n"
-                << "<text x=\"" << kLeft - 8 << "\" y=\"" << y + 15
-                << "\" font-size=\"12\" text-anchor=\"end\">" << ModsName(set) << "</text>\n";
-            if (band == 0) {
-                out << "<text x=\"" << kLeft + kGridWidth + 10 << "\" y=\"" << y + 15
-                    << "\" font-size=\"12\">" << occ.per_set[set] << "</text>\n";
-            }
-        }
-        if (band == 0) {
-            out << "<text x=\"" << kLeft + kGridWidth + 10 << "\" y=\"" << grid_top - 6
-                << "\" font-size=\"11\" fill=\"#555555\">taken</text>\n";
-        }
-        for (unsigned code = first_code; code <= first_code + kCodesPerBand; code += 16) {
-            int x = column_x(code);
-            out << "<line x1=\"" << x << "\" y1=\"" << grid_top << "\" x2=\"" << x << "\" y2=\""
-                << grid_top + 8 * kRow << "\" stroke=\"#b0b6bd\"/>\n";
-            if (code < first_code + kCodesPerBand) {
-                out << "<text x=\"" << x + 2 << "\" y=\"" << grid_top + 8 * kRow + 14
-                    << "\" font-size=\"11\" fill=\"#555555\">" << HexCode(code) << "</text>\n";
-            }
-        }
-        for (unsigned vk = first_code; vk < first_code + kCodesPerBand; ++vk) {
-            for (unsigned set = 0; set < 8; ++set) {
-                if (!occ.taken[vk][set])
-                    continue;
-                out << "<rect class=\"taken\" x=\"" << column_x(vk) + 1 << "\" y=\""
-                    << grid_top + static_cast<int>(set) * kRow + 2 << "\" width=\"" << kCell - 2
-                    << "\" height=\"" << kRow - 4 << "\" fill=\"#c0392b\"><title>"
-                    << XmlEscaped(set ? ModsName(set) + "+" + KeyName(vk) : KeyName(vk)) << " ("
-                    << HexCode(vk) << ") taken</title></rect>\n";
-            }
-        }
-    }
-
-    int legend_y = kTop + 2 * kBand + 14;
-    out << "<rect x=\"" << kLeft << "\" y=\"" << legend_y - 11
-        << "\" width=\"12\" height=\"14\" fill=\"#c0392b\"/>\n"
-        << "<text x=\"" << kLeft + 18 << "\" y=\"" << legend_y
-        << "\" font-size=\"12\">taken: the tool could not register this combination "
-           "(key code across, modifier set down)</text>\n"
-        << "</svg>\n";
-    return out.str();
+    RenderHead(out, rows, analysis, source);
+    out << "Taken: " << analysis.occupancy.total << " of 2048 combinations\n"
+        << "Key events: " << Plural(analysis.holds.size(), "press", "presses")
+        << " with their releases, " << Plural(analysis.echoes.size(), "echo", "echoes") << ", "
+        << Plural(analysis.bursts.size(), "burst", "bursts") << "\n";
+    RenderFindings(out, rows, analysis);
+    std::string text = out.str();
+    text.erase(text.find("\nFindings"), 1); // no blank line in the short form
+    return text;
 }
 
 } // namespace report

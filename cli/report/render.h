@@ -1,4 +1,4 @@
-// render.h - the report as terminal text and as an SVG picture of the taken combinations.
+// render.h - the report as terminal text, its short form, and the names it uses.
 #pragma once
 
 #include "analysis.h"
@@ -21,11 +21,22 @@ std::string ModsName(unsigned mods);
 // A key with the modifiers held, leaving out the key's own modifier: "Ctrl+A", "Ctrl".
 std::string ComboName(unsigned vk, unsigned mods);
 
+// COUNT and the noun in the right number: "1 row", "2 rows".
+std::string Plural(std::size_t count, const char* one, const char* many);
+
+// A finding's kind as a short label: "chatter", "stuck key", "echo", ...
+std::string FindingLabel(FindingKind kind);
+
+// A finding as one sentence naming the keys and modifiers of its rows.
+std::string FindingText(const std::vector<Row>& rows, const Analysis& analysis,
+                        const Finding& finding);
+
 // The whole report for the terminal.
 std::string RenderText(const std::vector<Row>& rows, const Analysis& analysis,
                        const std::string& source);
 
-// The occupancy grid as a standalone SVG document.
-std::string RenderSvg(const Analysis& analysis, const std::string& source);
+// Only the counts and the findings.
+std::string RenderSummary(const std::vector<Row>& rows, const Analysis& analysis,
+                          const std::string& source);
 
 } // namespace report

@@ -2,8 +2,9 @@
 //
 // The rule: every key row ("D" or "U") becomes a press or release of that row's key, in
 // row order, each after a wait equal to the tick difference from the row before. Nothing
-// else is added. In particular no modifier is pressed around a key: the tool logs the
-// modifier keys themselves (pressing Ctrl gives a row "11 D C"), so their presses and
+// else is added, and an echo of the pass-through is left out: the tool makes it itself
+// when it passes the key before it on. In particular no modifier is pressed around a key: the tool
+// logs the modifier keys themselves (pressing Ctrl gives a row "11 D C"), so their presses and
 // releases are rows of the file already and are replayed in their place. When the tool
 // passes a released key on, it releases the held modifiers itself, and the device logs
 // that as a "U" row of the modifier; the replay then runs the same pass-through, which
@@ -23,9 +24,12 @@
 // written from the same file.
 #include "replay.h"
 
+#include "analysis.h"
 #include "render.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <set>
 #include <sstream>
@@ -68,9 +72,9 @@ std::uint32_t StartTickOf(const std::vector<Row>& rows) {
     return static_cast<std::uint32_t>(rows.front().tick) - 1;
 }
 
-// The device profile: the start tick and a "taken" line per taken combination.
+// The device profile: the start tick, the executable and a "taken" line per combination.
 std::string ProfileText(const std::vector<Row>& rows, std::uint32_t start_tick,
-                        const std::string& source) {
+                        const std::string& exe, const std::string& source) {
     std::array<std::array<bool, 8>, 256> taken{};
     for (const Row& row : rows) {
         if (row.kind == RowKind::Taken)
@@ -79,7 +83,8 @@ std::string ProfileText(const std::vector<Row>& rows, std::uint32_t start_tick,
     std::ostringstream out;
     out << "# Device profile written by tapwatcher-report from " << source << ":\n"
         << "# the combinations its F rows list as taken, and the tick its capture started at.\n"
-        << "start-tick = " << start_tick << "\n";
+        << "start-tick = " << start_tick << "\n"
+        << "exe = " << exe << "\n";
     for (unsigned vk = 0; vk < 256; ++vk) {
         int count = 0;
         for (bool cell : taken[vk])
@@ -96,30 +101,74 @@ std::string ProfileText(const std::vector<Row>& rows, std::uint32_t start_tick,
     return out.str();
 }
 
+// Whether rows A and B are of the same kind, key and modifiers, at any tick.
+bool SimilarRow(const Row& a, const Row& b) {
+    return a.kind == b.kind && a.vk == b.vk && a.mods == b.mods;
+}
+
+// Whether the replay's row B stands for the file's row A (taken rows at any tick).
+bool SameRow(const Row& a, const Row& b) {
+    return SimilarRow(a, b) && (a.kind == RowKind::Taken || a.tick == b.tick);
+}
+
 } // namespace
 
+// A row in words.
+std::string RowText(const Row& row) {
+    std::string at = " at " + std::to_string(row.tick);
+    switch (row.kind) {
+    case RowKind::Press:
+        return ComboName(row.vk, row.mods) + " down" + at;
+    case RowKind::Release:
+        return ComboName(row.vk, row.mods) + " up" + at;
+    case RowKind::Taken:
+        return (row.mods ? ModsName(row.mods) + "+" : "") + KeyName(row.vk) + " taken";
+    case RowKind::Quiet:
+        return "quiet mark" + at;
+    }
+    return "";
+}
+
 // The scenario and profile that make the device log the same rows.
-Replay BuildReplay(const std::vector<Row>& rows, const std::string& source) {
+Replay BuildReplay(const std::vector<Row>& rows, const std::string& source,
+                   const std::string& exe) {
     Replay replay;
+    replay.exe = exe;
     replay.start_tick = StartTickOf(rows);
-    replay.profile = ProfileText(rows, replay.start_tick, source);
+    replay.profile = ProfileText(rows, replay.start_tick, exe, source);
 
     std::ostringstream out;
     out << "# Scenario written by tapwatcher-report from " << source << ".\n"
         << "# Each key row of the file is a press or release here, in row order, after a\n"
-        << "# wait of its tick difference. Run it under the same executable name, with the\n"
-        << "# device profile written from the same file (start-tick " << replay.start_tick
-        << ").\n";
+        << "# wait of its tick difference. Run it with the device profile written from the\n"
+        << "# same file (start-tick " << replay.start_tick << ", exe " << exe << ").\n";
 
     std::uint32_t now = replay.start_tick;
+    // An echo is made by the tool itself when it passes the key before it on: not replayed.
+    Analysis analysis = Analyse(rows);
+    std::vector<const Echo*> echo_of(rows.size(), nullptr);
+    for (const Echo& echo : analysis.echoes)
+        echo_of[echo.press] = &echo;
+
     std::set<unsigned> down; // keys down on the device as the replay leaves them
-    for (const Row& row : rows) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
         if (!IsKeyEvent(row))
             continue;
+        if (analysis.is_echo[i]) {
+            if (echo_of[i] != nullptr) {
+                out << "# lines " << row.line << "-" << rows[echo_of[i]->release].line
+                    << ": echo of the pass-through at line " << rows[echo_of[i]->passed].line
+                    << "; the tool makes it itself\n";
+            }
+            continue;
+        }
         if (row.vk > 0xFF) {
-            throw ReplayError(row.line, "key code " + HexCode(row.vk) +
-                                            " cannot be replayed: the device keyboard has "
-                                            "codes 0x00 to 0xFF");
+            replay.left_out.push_back(row.line);
+            out << "# line " << row.line << ": "
+                << (row.kind == RowKind::Press ? "press" : "release") << " of key code "
+                << HexCode(row.vk) << " left out: the device keyboard has codes 0x00 to 0xFF\n";
+            continue;
         }
         std::int32_t wait = TickDiff(static_cast<std::int32_t>(now), row.tick);
         if (wait < 0) {
@@ -130,26 +179,25 @@ Replay BuildReplay(const std::vector<Row>& rows, const std::string& source) {
         }
         now = static_cast<std::uint32_t>(row.tick);
 
-        auto differs = [&](const std::string& why) {
-            replay.differences.push_back(row.line);
-            out << "# line " << row.line << ": " << why << "\n";
-        };
         if (row.kind == RowKind::Press) {
             unsigned held = ModifierOfKey(row.vk);
             for (unsigned key : down)
                 held |= ModifierOfKey(key);
             if (down.count(row.vk)) {
-                differs("the key is already down; the device decides whether this press "
-                        "makes a row");
+                replay.why[row.line] =
+                    "the key is already down (an auto-repeat); the device decides whether a "
+                    "second press makes a row";
             } else if (row.mods != held) {
-                differs("the row shows modifiers " + ModsName(row.mods) +
-                        ", the replayed press will show " + ModsName(held));
+                replay.why[row.line] = "the row shows modifiers " + ModsName(row.mods) +
+                                       ", the replay held " + ModsName(held) +
+                                       " (a modifier with no press row in the file)";
             }
             down.insert(row.vk);
             out << "press " << ScenarioKey(row.vk) << "\n";
         } else {
             if (!down.count(row.vk))
-                differs("no press of this key before it; the release will make no row");
+                replay.why[row.line] = "no press of this key before it, so its release finds "
+                                       "the key up and goes to the system";
             down.erase(row.vk);
             out << "release " << ScenarioKey(row.vk) << "\n";
         }
@@ -163,6 +211,102 @@ Replay BuildReplay(const std::vector<Row>& rows, const std::string& source) {
     }
     replay.scenario = out.str();
     return replay;
+}
+
+// Lines the two row lists up and names the rows that differ.
+Verdict CompareReplay(const std::vector<Row>& file_rows, const std::vector<Row>& replayed,
+                      const Replay& replay) {
+    constexpr std::size_t kLookAhead = 16;
+    std::set<int> left_out(replay.left_out.begin(), replay.left_out.end());
+    std::vector<const Row*> file;
+    for (const Row& row : file_rows) {
+        if (!left_out.count(row.line))
+            file.push_back(&row);
+    }
+    auto why_of = [&](const Row& row, const std::string& otherwise) {
+        auto it = replay.why.find(row.line);
+        return it != replay.why.end() ? it->second : otherwise;
+    };
+
+    // Why a quiet mark came at another time: it follows the last row before it by 3000 ms.
+    std::set<int> missing_lines;
+    auto quiet_why = [&](std::size_t at, std::int32_t late) {
+        std::string when = "the replay made it " +
+                           std::to_string(late < 0 ? -std::int64_t{late} : late) + " ms " +
+                           (late < 0 ? "earlier" : "later");
+        std::size_t k = at;
+        while (k > 0 && file[k - 1]->kind == RowKind::Quiet)
+            --k;
+        if (k == 0)
+            return when;
+        const Row& before = *file[k - 1];
+        if (missing_lines.count(before.line)) {
+            return when +
+                   ": it comes 3000 ms after the last key event, and the replay did not "
+                   "make line " +
+                   std::to_string(before.line);
+        }
+        if (before.kind == RowKind::Taken) {
+            return when + ": it comes 3000 ms after the sweep of the hot keys, which took " +
+                   std::to_string(TickDiff(file.front()->tick, before.tick)) +
+                   " ms on the device and no time on the simulated one";
+        }
+        return when;
+    };
+
+    Verdict verdict;
+    std::size_t i = 0, j = 0;
+    while (i < file.size() || j < replayed.size()) {
+        if (i < file.size() && j < replayed.size() && SameRow(*file[i], replayed[j])) {
+            ++verdict.same;
+            ++i;
+            ++j;
+            continue;
+        }
+        // The nearest row the two have in common again: exactly, else of the same kind.
+        std::size_t missing = 0, extra = 0;
+        for (auto same : {SameRow, SimilarRow}) {
+            for (std::size_t d = 1; d <= kLookAhead && !missing && !extra; ++d) {
+                if (i + d < file.size() && j < replayed.size() && same(*file[i + d], replayed[j]))
+                    missing = d;
+                else if (j + d < replayed.size() && i < file.size() &&
+                         same(*file[i], replayed[j + d]))
+                    extra = d;
+            }
+            if (i < file.size() && j < replayed.size() && SimilarRow(*file[i], replayed[j]))
+                break; // the same row at another time: a change, not a gap
+        }
+        if (!extra && i < file.size() && (missing || j >= replayed.size())) {
+            for (std::size_t n = 0; n < std::max<std::size_t>(missing, 1); ++n, ++i) {
+                missing_lines.insert(file[i]->line);
+                verdict.differences.push_back({file[i]->line, RowText(*file[i]), "",
+                                               why_of(*file[i], "the replay made no such row")});
+            }
+        } else if (!missing && j < replayed.size() && (extra || i >= file.size())) {
+            for (std::size_t n = 0; n < std::max<std::size_t>(extra, 1); ++n, ++j) {
+                verdict.differences.push_back(
+                    {0, "", RowText(replayed[j]), "the file has no such row"});
+            }
+        } else {
+            const Row& a = *file[i];
+            const Row& b = replayed[j];
+            std::string otherwise = "the replay made another row";
+            if (SimilarRow(a, b)) {
+                std::int32_t late = TickDiff(a.tick, b.tick);
+                otherwise = a.kind == RowKind::Quiet
+                                ? quiet_why(i, late)
+                                : "the replay made it " +
+                                      std::to_string(late < 0 ? -std::int64_t{late} : late) +
+                                      " ms " + (late < 0 ? "earlier" : "later");
+            } else if (a.kind == b.kind && a.vk == b.vk) {
+                otherwise = "the modifiers differ";
+            }
+            verdict.differences.push_back({a.line, RowText(a), RowText(b), why_of(a, otherwise)});
+            ++i;
+            ++j;
+        }
+    }
+    return verdict;
 }
 
 } // namespace report

@@ -1,24 +1,20 @@
-// report_test.cpp - tapwatcher-report: the strict reader, the analysis, the renderings, the replay
-// and the command's handling of its outputs.
+// report_test.cpp - tapwatcher-report: the reader, the analysis, the text, the pictures and the
+// replay. The command and its outputs are in report_command_test.cpp.
 #include <gtest/gtest.h>
 
 #include "cli/report/analysis.h"
-#include "cli/report/cli.h"
 #include "cli/report/datafile.h"
-#include "cli/report/options.h"
+#include "cli/report/pictures.h"
 #include "cli/report/render.h"
 #include "cli/report/replay.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
+#include <regex>
 #include <sstream>
-#include <unistd.h>
 
 namespace {
 
 using namespace report;
-namespace fs = std::filesystem;
 
 // One line of a data file, CR LF included.
 std::string Line(const std::string& tick, const std::string& vk = "", const std::string& ud = "",
@@ -41,9 +37,9 @@ Analysis AnalyseLines(const std::vector<std::string>& lines) {
 }
 
 // The kinds of the faults found, in order.
-std::vector<FaultKind> FaultKinds(const Analysis& a) {
-    std::vector<FaultKind> kinds;
-    for (const Fault& f : a.faults)
+std::vector<FindingKind> FindingKinds(const Analysis& a) {
+    std::vector<FindingKind> kinds;
+    for (const Finding& f : a.findings)
         kinds.push_back(f.kind);
     return kinds;
 }
@@ -101,9 +97,6 @@ TEST(DataFile, RejectsEveryLineTheToolCannotWrite) {
         {"SysTime\tVK\tU/D\tShift\tCtrl\r\n", 1, "missing header"},
         {"systime\tVK\tU/D\tShift\tCtrl\tAlt\r\n", 1, "missing header"},
         {good, 1, "missing header"},
-        {"SysTime\tVK\tU/D\tShift\tCtrl\tAlt\n", 1, "LF alone"},
-        {h + "5\t41\tD\t\t\t", 2, "last line does not end with CR LF"},
-        {h + good + "5\t41\tD\t\t\t\n", 3, "LF alone"},
         {h + "5\t41\tD\t\t\r\t\r\n", 2, "CR inside the line"},
         {h + "5\t41\tD\t\t\r\n", 2, "5 fields"},
         {h + "5\t41\tD\t\t\t\t\r\n", 2, "7 fields"},
@@ -147,6 +140,96 @@ TEST(DataFile, RejectsEveryLineTheToolCannotWrite) {
     }
 }
 
+// Each way a file changes on its travels is read to the same rows, with one warning.
+TEST(DataFile, TravelledFilesAreReadWithOneWarningEach) {
+    const std::string crlf = DataFile({Line("5", "41", "D"), Line("9", "41", "U"), Line("3009")});
+    auto lf = [](std::string text) {
+        for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
+            text.erase(at, 1);
+        return text;
+    };
+    auto utf16 = [](const std::string& text, bool little, bool bom) {
+        std::string out = bom ? (little ? "\xFF\xFE" : "\xFE\xFF") : "";
+        for (char c : text)
+            out += little ? std::string{c, '\0'} : std::string{'\0', c};
+        return out;
+    };
+    std::string no_end = crlf.substr(0, crlf.size() - 2);
+    std::string mixed = crlf;
+    mixed.erase(mixed.find("\r\n5"), 1);
+    struct Case {
+        std::string name, bytes;
+        std::vector<std::string> warnings; // "LINE: what"
+        std::size_t rows;
+    };
+    const std::vector<Case> cases = {
+        {"LF only", lf(crlf), {"1: lines end with LF alone instead of CR LF; read anyway"}, 3},
+        {"one LF", mixed, {"1: 1 line ends with LF alone instead of CR LF; read anyway"}, 3},
+        {"no last line end",
+         no_end,
+         {"4: the last line has no line end (a copy cut short?); read anyway"},
+         3},
+        {"no last LF",
+         no_end + "\r",
+         {"4: the last line has no line end (a copy cut short?); read anyway"},
+         3},
+        {"cut in a row",
+         crlf + "3010\t4",
+         {"5: the last line has no line end and is cut short (2 fields; a row has 6 fields "
+          "separated by TAB); left out"},
+         3},
+        {"LF only, no last end",
+         lf(no_end),
+         {"1: lines end with LF alone instead of CR LF; read anyway",
+          "4: the last line has no line end (a copy cut short?); read anyway"},
+         3},
+        {"UTF-8 BOM",
+         "\xEF\xBB\xBF" + crlf,
+         {"0: starts with a UTF-8 byte-order mark; read without it"},
+         3},
+        {"UTF-16 LE",
+         utf16(crlf, true, true),
+         {"0: is UTF-16 little-endian text (byte-order mark FF FE); read as the ASCII text it "
+          "holds"},
+         3},
+        {"UTF-16 BE bare",
+         utf16(crlf, false, false),
+         {"0: is UTF-16 big-endian text without a byte-order mark; read as the ASCII text it "
+          "holds"},
+         3},
+    };
+    const std::vector<Row> expected = ParseDataFile(crlf);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Warning> warnings;
+        std::vector<Row> rows = ParseDataFile(c.bytes, &warnings);
+        ASSERT_EQ(rows.size(), c.rows);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i].tick, expected[i].tick);
+            EXPECT_EQ(rows[i].kind, expected[i].kind);
+            EXPECT_EQ(rows[i].line, expected[i].line);
+        }
+        std::vector<std::string> got;
+        for (const Warning& w : warnings)
+            got.push_back(std::to_string(w.line) + ": " + w.what);
+        EXPECT_EQ(got, c.warnings);
+    }
+    // Strict where it matters: a cell that is not the tool's, in any encoding, and text that
+    // is not ASCII.
+    const std::vector<std::pair<std::string, int>> bad = {
+        {lf(DataFile({Line("5", "41", "d")})), 2},
+        {utf16(DataFile({Line("5", "41", "D"), Line("6", "4\xC4", "D")}), true, true), 3},
+    };
+    for (const auto& [bytes, line] : bad) {
+        try {
+            ParseDataFile(bytes);
+            ADD_FAILURE() << "accepted line " << line;
+        } catch (const DataFileError& e) {
+            EXPECT_EQ(e.Line(), line) << e.what();
+        }
+    }
+}
+
 // ---- the analysis ---------------------------------------------------------------------
 
 TEST(Analysis, PairsEachPressWithTheReleaseOfTheSameKeyAndModifierSet) {
@@ -158,15 +241,15 @@ TEST(Analysis, PairsEachPressWithTheReleaseOfTheSameKeyAndModifierSet) {
     EXPECT_EQ(a.holds[1].press, 3u); // Ctrl+A
     EXPECT_EQ(a.holds[1].release, 4u);
     EXPECT_EQ(a.holds[1].ms, 130);
-    EXPECT_TRUE(a.faults.empty());
+    EXPECT_TRUE(a.findings.empty());
     EXPECT_EQ(a.key_events, 4);
     EXPECT_EQ(a.quiet_marks, 2);
 
     // The same key released under another modifier set closes nothing.
     Analysis other = AnalyseLines({Line("100", "41", "D"), Line("200", "41", "U", "", "C")});
     EXPECT_FALSE(other.holds[0].release);
-    EXPECT_EQ(FaultKinds(other),
-              (std::vector<FaultKind>{FaultKind::Stuck, FaultKind::ReleaseWithoutPress}));
+    EXPECT_EQ(FindingKinds(other),
+              (std::vector<FindingKind>{FindingKind::Stuck, FindingKind::ReleaseWithoutPress}));
 }
 
 TEST(Analysis, AutoRepeatPressesCountOnOneHold) {
@@ -175,7 +258,7 @@ TEST(Analysis, AutoRepeatPressesCountOnOneHold) {
     ASSERT_EQ(a.holds.size(), 1u);
     EXPECT_EQ(a.holds[0].repeats, 2);
     EXPECT_EQ(a.holds[0].ms, 600);
-    EXPECT_TRUE(a.faults.empty());
+    EXPECT_TRUE(a.findings.empty());
 }
 
 TEST(Analysis, QuietMarksEndBurstsWithTheirCountLengthAndGap) {
@@ -200,7 +283,7 @@ TEST(Analysis, QuietMarksEndBurstsWithTheirCountLengthAndGap) {
     EXPECT_EQ(second.gap_from, 3u); // from the last key event before it
     EXPECT_EQ(second.gap_ms, 10900);
     EXPECT_FALSE(second.quiet);
-    EXPECT_TRUE(a.faults.empty());
+    EXPECT_TRUE(a.findings.empty());
 
     EXPECT_FALSE(AnalyseLines({Line("5", "41", "D")}).bursts[0].gap_from);
 }
@@ -208,22 +291,22 @@ TEST(Analysis, QuietMarksEndBurstsWithTheirCountLengthAndGap) {
 TEST(Analysis, StuckKeysAtAQuietMarkAndAtTheEndOfTheFile) {
     Analysis a = AnalyseLines({Line("100", "43", "D"), Line("3100"), Line("4600", "43", "U"),
                                Line("5000", "44", "D"), Line("8000"), Line("9000", "45", "D")});
-    ASSERT_EQ(a.faults.size(), 3u); // each stuck key once, however many marks follow
-    const Fault& released = a.faults[0];
-    EXPECT_EQ(released.kind, FaultKind::Stuck);
+    ASSERT_EQ(a.findings.size(), 3u); // each stuck key once, however many marks follow
+    const Finding& released = a.findings[0];
+    EXPECT_EQ(released.kind, FindingKind::Stuck);
     EXPECT_EQ(released.row, 0u);
     EXPECT_EQ(released.other, 1u);
     // The late release still closes the press, so it is not a release without press.
-    EXPECT_EQ(a.holds[*released.hold].release, 2u);
-    EXPECT_EQ(a.holds[*released.hold].ms, 4500);
-    const Fault& never_released = a.faults[1];
-    EXPECT_EQ(never_released.kind, FaultKind::Stuck);
+    EXPECT_EQ(a.holds[*released.index].release, 2u);
+    EXPECT_EQ(a.holds[*released.index].ms, 4500);
+    const Finding& never_released = a.findings[1];
+    EXPECT_EQ(never_released.kind, FindingKind::Stuck);
     EXPECT_EQ(never_released.row, 3u);
     EXPECT_EQ(never_released.other, 4u);
-    const Fault& atEnd = a.faults[2];
-    EXPECT_EQ(atEnd.kind, FaultKind::Stuck);
-    EXPECT_EQ(atEnd.row, 5u);
-    EXPECT_FALSE(atEnd.other);
+    const Finding& at_end = a.findings[2];
+    EXPECT_EQ(at_end.kind, FindingKind::Stuck);
+    EXPECT_EQ(at_end.row, 5u);
+    EXPECT_FALSE(at_end.other);
 }
 
 TEST(Analysis, ChatterIsTheSameKeyPressedWithin30MsOfItsRelease) {
@@ -234,26 +317,26 @@ TEST(Analysis, ChatterIsTheSameKeyPressedWithin30MsOfItsRelease) {
         Line("310", "43", "D"), Line("320", "43", "U"), // another key 10 ms after: not chatter
         Line("330", "43", "D", "S"), Line("340", "43", "U", "S"), // same key, other set
     });
-    ASSERT_EQ(a.faults.size(), 2u);
-    EXPECT_EQ(a.faults[0].kind, FaultKind::Chatter);
-    EXPECT_EQ(a.faults[0].row, 2u);
-    EXPECT_EQ(a.faults[0].other, 1u);
-    EXPECT_EQ(a.faults[0].ms, 30);
-    EXPECT_EQ(a.faults[1].kind, FaultKind::Chatter);
-    EXPECT_EQ(a.faults[1].row, 8u);
-    EXPECT_EQ(a.faults[1].ms, 10);
+    ASSERT_EQ(a.findings.size(), 2u);
+    EXPECT_EQ(a.findings[0].kind, FindingKind::Chatter);
+    EXPECT_EQ(a.findings[0].row, 2u);
+    EXPECT_EQ(a.findings[0].other, 1u);
+    EXPECT_EQ(a.findings[0].ms, 30);
+    EXPECT_EQ(a.findings[1].kind, FindingKind::Chatter);
+    EXPECT_EQ(a.findings[1].row, 8u);
+    EXPECT_EQ(a.findings[1].ms, 10);
 }
 
 TEST(Analysis, ReleaseWithoutPressAndTickBackwards) {
     Analysis a =
         AnalyseLines({Line("1000", "44", "U"), Line("900", "41", "D"), Line("950", "41", "U")});
-    ASSERT_EQ(a.faults.size(), 2u);
-    EXPECT_EQ(a.faults[0].kind, FaultKind::ReleaseWithoutPress);
-    EXPECT_EQ(a.faults[0].row, 0u);
-    EXPECT_EQ(a.faults[1].kind, FaultKind::TickBackwards);
-    EXPECT_EQ(a.faults[1].row, 1u);
-    EXPECT_EQ(a.faults[1].other, 0u);
-    EXPECT_EQ(a.faults[1].ms, -100);
+    ASSERT_EQ(a.findings.size(), 2u);
+    EXPECT_EQ(a.findings[0].kind, FindingKind::ReleaseWithoutPress);
+    EXPECT_EQ(a.findings[0].row, 0u);
+    EXPECT_EQ(a.findings[1].kind, FindingKind::TickBackwards);
+    EXPECT_EQ(a.findings[1].row, 1u);
+    EXPECT_EQ(a.findings[1].other, 0u);
+    EXPECT_EQ(a.findings[1].ms, -100);
 }
 
 TEST(Analysis, TheTickWrapIsNotAFault) {
@@ -261,7 +344,7 @@ TEST(Analysis, TheTickWrapIsNotAFault) {
     Analysis a = AnalyseLines({Line("2147483600", "41", "D"), Line("-2147483596", "41", "U"),
                                Line("-2147480596"), Line("-10", "42", "D"), Line("5", "42", "U"),
                                Line("3005")});
-    EXPECT_TRUE(a.faults.empty());
+    EXPECT_TRUE(a.findings.empty());
     EXPECT_EQ(a.holds[0].ms, 100);
     EXPECT_EQ(a.holds[1].ms, 15);
     EXPECT_EQ(a.wraps, std::vector<std::size_t>{1});
@@ -284,6 +367,87 @@ TEST(Analysis, OccupancyCountsEachTakenCombinationOnce) {
     EXPECT_EQ(a.occupancy.per_set, (std::array<int, 8>{1, 0, 1, 0, 1, 1, 0, 0}));
 }
 
+// Shift down, B down, Shift up, B up on a pass-through device, then Shift+Ctrl+B with
+// Shift let go first, whose echo is passed on and echoes again (rows as the simulated
+// device logs them).
+const std::vector<std::string> kEchoes = {
+    Line("1000", "10", "D", "S"),
+    Line("1090", "42", "D", "S"),
+    Line("1200", "10", "U", "S"),
+    Line("1270", "42", "U", "S"), // passed on
+    Line("1270", "42", "D"),
+    Line("1270", "42", "U"), // its echo
+    Line("4270"),
+    Line("5000", "10", "D", "S"),
+    Line("5010", "11", "D", "S", "C"),
+    Line("5060", "42", "D", "S", "C"),
+    Line("5140", "10", "U", "S"),
+    Line("5200", "42", "U", "S", "C"),
+    Line("5200", "42", "D", "", "C"),
+    Line("5200", "42", "U", "", "C"),  // echo
+    Line("5200", "11", "U", "S", "C"), // the tool's Ctrl up
+    Line("5200", "42", "D"),
+    Line("5200", "42", "U"), // echo of the echo
+    Line("8200"),
+};
+
+TEST(Analysis, EchoesOfThePassThroughAreNamedAndLeftOutOfThePairing) {
+    std::vector<Row> rows = ParseDataFile(DataFile(kEchoes));
+    Analysis a = Analyse(rows);
+    ASSERT_EQ(a.echoes.size(), 3u);
+    EXPECT_EQ(a.echoes[0].passed, 3u);
+    EXPECT_EQ(a.echoes[0].press, 4u);
+    EXPECT_EQ(a.echoes[0].release, 5u);
+    EXPECT_EQ(a.echoes[1].passed, 11u);
+    EXPECT_EQ(a.echoes[2].passed, 13u); // the first echo's release, passed on again
+    EXPECT_EQ(a.echoes[2].press, 15u);
+    EXPECT_EQ(FindingKinds(a), std::vector<FindingKind>(3, FindingKind::Echo)); // no chatter
+    EXPECT_EQ(a.holds.size(), 5u); // Shift, B, Shift, Ctrl, Shift+Ctrl+B: no echo rows
+    for (const Hold& hold : a.holds)
+        EXPECT_TRUE(hold.release && !hold.stuck);
+    EXPECT_EQ(a.Faults(), 0);
+    EXPECT_EQ(FindingText(rows, a, a.findings[0]),
+              "B at lines 6-7 echoes the tool's pass-through of Shift+B at line 5: Shift was "
+              "released before B (line 4), so the tool's own B came back to it without Shift "
+              "and was logged again; the system received B, not Shift+B");
+    EXPECT_NE(
+        FindingText(rows, a, a.findings[1]).find("it was passed on and echoed again at line 17"),
+        std::string::npos);
+    EXPECT_NE(
+        FindingText(rows, a, a.findings[2]).find("the tool had released Ctrl itself (line 16)"),
+        std::string::npos);
+
+    // Not echoes: the same key pressed again with the same modifiers (chatter), or too late.
+    for (const char* later : {"1275", "1281"}) {
+        Analysis other = AnalyseLines({Line("1090", "42", "D", "S"), Line("1270", "42", "U", "S"),
+                                       Line(later, "42", "D", "S"), Line(later, "42", "U", "S")});
+        EXPECT_TRUE(other.echoes.empty()) << later;
+        EXPECT_EQ(FindingKinds(other), std::vector<FindingKind>{FindingKind::Chatter});
+    }
+    Analysis late = AnalyseLines({Line("1090", "42", "D", "S"), Line("1270", "42", "U", "S"),
+                                  Line("1281", "42", "D"), Line("1281", "42", "U")});
+    EXPECT_TRUE(late.echoes.empty());
+}
+
+TEST(Analysis, TimesAcrossABackwardsTickAreUnknown) {
+    std::vector<Row> rows = ParseDataFile(
+        DataFile({Line("10000", "41", "D"), Line("900", "42", "D"), Line("950", "42", "U"),
+                  Line("960", "41", "U"), Line("965", "41", "D")}));
+    Analysis a = Analyse(rows);
+    ASSERT_EQ(a.holds.size(), 3u);
+    EXPECT_FALSE(a.holds[0].ms); // A: 10000 to 960 across the step back
+    EXPECT_EQ(a.holds[1].ms, 50);
+    EXPECT_FALSE(a.bursts[0].length_ms);
+    // 5 ms from A's release, but the release's own tick came after the step: still chatter.
+    EXPECT_EQ(FindingKinds(a),
+              (std::vector<FindingKind>{FindingKind::TickBackwards, FindingKind::Chatter,
+                                        FindingKind::Stuck}));
+    std::string text = RenderText(rows, a, "b.txt");
+    EXPECT_NE(text.find("held unknown"), std::string::npos) << text;
+    EXPECT_NE(text.find("unknown time long"), std::string::npos) << text;
+    EXPECT_EQ(text.find("-9"), std::string::npos) << text; // no negative time anywhere
+}
+
 // ---- rendering ------------------------------------------------------------------------
 
 TEST(Render, TerminalGridMarksTheTakenCells) {
@@ -302,19 +466,105 @@ TEST(Render, TerminalGridMarksTheTakenCells) {
     EXPECT_NE(text.find("0x72  F3        Shift+Alt"), std::string::npos) << text;
 }
 
-TEST(Render, SvgHasOneMarkPerTakenCombinationAndEscapesText) {
-    Analysis a = AnalyseLines(
-        {Line("1", "C1", "F"), Line("1", "C1", "F", "S", "C", "A"), Line("1", "DC", "F", "", "C")});
-    std::string svg = RenderSvg(a, "a&b<c>.txt");
-    std::size_t marks = 0;
-    for (std::size_t at = svg.find("class=\"taken\""); at != std::string::npos;
-         at = svg.find("class=\"taken\"", at + 1))
-        ++marks;
-    EXPECT_EQ(marks, 3u);
-    EXPECT_NE(svg.find("a&amp;b&lt;c&gt;.txt"), std::string::npos);
+// How often NEEDLE occurs in TEXT.
+std::size_t Count(const std::string& text, const std::string& needle) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(needle); at != std::string::npos;
+         at = text.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(Pictures, GridCountsEachHalfAndTitlesThePathAndTicks) {
+    std::vector<Row> rows =
+        ParseDataFile(DataFile({Line("7", "C1", "F"), Line("7", "C1", "F", "S", "C", "A"),
+                                Line("8", "41", "F"), Line("9", "DC", "F", "", "C")}));
+    std::string svg = RenderGridSvg(rows, Analyse(rows), "dev/a&b<c>.txt");
+    EXPECT_EQ(Count(svg, "class=\"taken\""), 4u);
+    EXPECT_NE(svg.find("dev/a&amp;b&lt;c&gt;.txt, ticks 7 to 9"), std::string::npos);
     EXPECT_EQ(svg.find("a&b"), std::string::npos);
     EXPECT_NE(svg.find("Shift+Ctrl+Alt+App1 (0xC1) taken"), std::string::npos);
+    // The counts beside each half, top to bottom: none, Alt, ..., Shift+Ctrl+Alt.
+    std::vector<std::string> counts;
+    std::regex count("class=\"count\">(\\d+)<");
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), count);
+         it != std::sregex_iterator(); ++it)
+        counts.push_back((*it)[1]);
+    EXPECT_EQ(counts, (std::vector<std::string>{"1", "0", "0", "0", "0", "0", "0", "0",    // 00-7F
+                                                "1", "0", "1", "0", "0", "0", "0", "1"})); // 80-FF
     EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
+}
+
+TEST(Pictures, EveryTextIsAtLeast11PxAndDark) {
+    std::vector<Row> rows = ParseDataFile(DataFile(kEchoes));
+    Analysis a = Analyse(rows);
+    for (const std::string& svg : {RenderGridSvg(rows, a, "x"), RenderTimelineSvg(rows, a, "x")}) {
+        std::regex size("font-size=\"(\\d+)\"");
+        std::size_t sizes = 0;
+        for (auto it = std::sregex_iterator(svg.begin(), svg.end(), size);
+             it != std::sregex_iterator(); ++it, ++sizes)
+            EXPECT_GE(std::stoi((*it)[1]), 11);
+        EXPECT_GT(sizes, 10u);
+        // Text is near black unless it is white on a bar or coloured as its mark.
+        std::regex fill("<text[^>]* fill=\"#([0-9a-f]{6})\"");
+        for (auto it = std::sregex_iterator(svg.begin(), svg.end(), fill);
+             it != std::sregex_iterator(); ++it) {
+            int rgb = std::stoi((*it)[1], nullptr, 16);
+            int luma = (299 * (rgb >> 16) + 587 * (rgb >> 8 & 0xFF) + 114 * (rgb & 0xFF)) / 1000;
+            EXPECT_TRUE(luma <= 0x60 || rgb == 0xffffff) << (*it)[0];
+        }
+    }
+}
+
+TEST(Pictures, TimelineHasALanePerKeyABarPerPressAndMarksForTheFindings) {
+    std::vector<std::string> lines = kEchoes;
+    lines.insert(lines.end(),
+                 {Line("9000", "44", "D"), Line("9080", "44", "U"), Line("9090", "44", "D"),
+                  Line("9150", "44", "U"), Line("12150"), Line("13000", "43", "D"), Line("16000"),
+                  Line("17000", "45", "U"), Line("90000", "43", "U"), Line("95000", "46", "D")});
+    std::vector<Row> rows = ParseDataFile(DataFile(lines));
+    Analysis a = Analyse(rows);
+    std::string svg = RenderTimelineSvg(rows, a, "t.txt");
+    for (const char* lane : {">Shift<", ">Ctrl<", ">B<", ">C<", ">D<", ">E<", ">F<"})
+        EXPECT_NE(svg.find(std::string("font-weight=\"bold\">") + (lane + 1)), std::string::npos)
+            << lane;
+    EXPECT_EQ(Count(svg, "<rect class=\"held\""), 7u);  // 5 in kEchoes, 2 of D
+    EXPECT_EQ(Count(svg, "<rect class=\"stuck\""), 2u); // C (released late) and F (never)
+    EXPECT_NE(svg.find("F: never released, stuck"), std::string::npos);
+    EXPECT_EQ(Count(svg, "<g class=\"echo\""), 3u);
+    EXPECT_EQ(Count(svg, "<g class=\"chatter\""), 1u);
+    EXPECT_EQ(Count(svg, "<g class=\"unpaired\""), 1u);
+    EXPECT_EQ(Count(svg, "<line class=\"quiet\""), static_cast<std::size_t>(a.quiet_marks));
+    EXPECT_NE(svg.find("+1 min 13 s"), std::string::npos); // 17 s to 90 s cut short
+    EXPECT_NE(svg.find(">90 s<"), std::string::npos);      // and the axis goes on after it
+    EXPECT_NE(svg.find("t.txt, ticks 1000 to 95000"), std::string::npos);
+}
+
+TEST(Render, FindingsNameTheKeysOfTheirRowsInTheRightNumber) {
+    std::vector<Row> rows = ParseDataFile(DataFile({
+        Line("100", "72", "D", "S", "", "A"),
+        Line("150", "72", "U", "S", "", "A"),
+        Line("150", "72", "D", "", "C", "A"), // bounce after letting go of Shift, pressing Ctrl
+        Line("200", "72", "U", "", "C", "A"),
+        Line("3200"),
+    }));
+    Analysis a = Analyse(rows);
+    std::string text = RenderText(rows, a, "n.txt");
+    EXPECT_NE(text.find("chatter                Ctrl+Alt+F3 pressed 0 ms after the release of "
+                        "Shift+Alt+F3 at line 3"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("5 rows (0 taken, 4 key events, 1 quiet mark)"), std::string::npos) << text;
+    EXPECT_NE(text.find("Findings: 1 (1 fault)"), std::string::npos);
+
+    std::string summary = RenderSummary(rows, a, "n.txt");
+    EXPECT_EQ(summary, "Data file n.txt: 5 rows (0 taken, 4 key events, 1 quiet mark)\n"
+                       "Ticks 100 to 3200, 3100 ms\n"
+                       "Taken: 0 of 2048 combinations\n"
+                       "Key events: 2 presses with their releases, 0 echoes, 1 burst\n"
+                       "Findings: 1 (1 fault)\n"
+                       "  line 4      chatter                Ctrl+Alt+F3 pressed 0 ms after the "
+                       "release of Shift+Alt+F3 at line 3\n");
 }
 
 TEST(Render, KeyAndCombinationNames) {
@@ -347,7 +597,7 @@ TEST(Replay, EachKeyRowInOrderWithTheTickDifferencesAsWaits) {
               (std::vector<std::string>{"wait 8000", "press Ctrl", "wait 120", "press 0x41",
                                         "wait 130", "release 0x41", "release Ctrl", "wait 3000"}));
     EXPECT_EQ(r.key_events, 4);
-    EXPECT_TRUE(r.differences.empty());
+    EXPECT_TRUE(r.why.empty());
 
     // Across the wrap the wait is the modular difference.
     Replay wrapped = BuildReplay(
@@ -367,7 +617,7 @@ TEST(Replay, StartTickComesFromTheSweepTheQuietMarkOrTheFirstKey) {
     EXPECT_EQ(start({Line("-2147483648", "41", "D")}), 0x7FFFFFFFu);
 }
 
-TEST(Replay, RowsTheReplayCannotMakeTheSameAreListed) {
+TEST(Replay, RowsTheReplayMayNotMakeTheSameKeepTheirReason) {
     Replay r = BuildReplay(ParseDataFile(DataFile({
                                Line("100", "41", "D", "", "C"), // Ctrl has no press row
                                Line("200", "41", "U", "", "C"),
@@ -377,11 +627,77 @@ TEST(Replay, RowsTheReplayCannotMakeTheSameAreListed) {
                                Line("600", "42", "U"),
                            })),
                            "d.txt");
-    EXPECT_EQ(r.differences, (std::vector<int>{2, 4, 6}));
-    EXPECT_NE(r.scenario.find("# line 2: the row shows modifiers Ctrl, the replayed press "
-                              "will show none"),
+    std::vector<int> lines;
+    for (const auto& [line, why] : r.why)
+        lines.push_back(line);
+    EXPECT_EQ(lines, (std::vector<int>{2, 4, 6}));
+    EXPECT_EQ(r.why[2], "the row shows modifiers Ctrl, the replay held none (a modifier with no "
+                        "press row in the file)");
+    EXPECT_EQ(r.scenario.find("# line 2"), std::string::npos); // a reason, not a guess in it
+}
+
+TEST(Replay, RowsItCannotExpressAndEchoesAreLeftOutWithAComment) {
+    std::vector<std::string> lines = kEchoes;
+    lines.insert(lines.begin() + 1, {Line("1050", "1A5", "D"), Line("1060", "1A5", "U")});
+    Replay r = BuildReplay(ParseDataFile(DataFile(lines)), "e.txt");
+    EXPECT_EQ(r.left_out, (std::vector<int>{3, 4}));
+    EXPECT_NE(r.scenario.find("# line 3: press of key code 0x1A5 left out: the device keyboard "
+                              "has codes 0x00 to 0xFF\n"),
+              std::string::npos);
+    EXPECT_NE(r.scenario.find("# lines 8-9: echo of the pass-through at line 7; the tool makes "
+                              "it itself\n"),
               std::string::npos)
         << r.scenario;
+    EXPECT_EQ(r.key_events, 10);              // 18 key rows less 2 left out and 3 echoes of 2 rows
+    EXPECT_EQ(Count(r.scenario, "0x42"), 4u); // B twice, its echoes not at all
+}
+
+TEST(Replay, ComparisonNamesTheRowsThatDifferAndWhy) {
+    const std::vector<std::string> file = {Line("1", "72", "F", "S", "", "A"),
+                                           Line("3002"),
+                                           Line("5000", "41", "D"),
+                                           Line("5100", "41", "U"),
+                                           Line("5200", "44", "U"),
+                                           Line("8200")};
+    Replay replay = BuildReplay(ParseDataFile(DataFile(file)), "c.txt");
+    struct Case {
+        const char* name;
+        std::vector<std::string> replayed;
+        std::size_t same;
+        std::vector<std::string> differences; // "LINE|file row|replay row|why"
+    };
+    const std::vector<Case> cases = {
+        {"as the device made it",
+         {Line("1", "72", "F", "S", "", "A"), Line("3002"), Line("5000", "41", "D"),
+          Line("5100", "41", "U"), Line("5200", "44", "U"), Line("8200")},
+         6,
+         {}},
+        {"a lost release and its quiet mark",
+         {Line("2", "72", "F", "S", "", "A"), Line("3002"), Line("5000", "41", "D"),
+          Line("5100", "41", "U"), Line("8100")},
+         4,
+         {"6|D up at 5200||no press of this key before it, so its release finds the key up and "
+          "goes to the system",
+          "7|quiet mark at 8200|quiet mark at 8100|the replay made it 100 ms earlier: it comes "
+          "3000 ms after the last key event, and the replay did not make line 6"}},
+        {"other modifiers and a row more",
+         {Line("1", "72", "F", "S", "", "A"), Line("3002"), Line("5000", "41", "D", "", "C"),
+          Line("5100", "41", "U"), Line("5100", "11", "U"), Line("5200", "44", "U"), Line("8200")},
+         5,
+         {"4|A down at 5000|Ctrl+A down at 5000|the modifiers differ",
+          "0||Ctrl up at 5100|the file has no such row"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Verdict v = CompareReplay(ParseDataFile(DataFile(file)),
+                                  ParseDataFile(DataFile(c.replayed)), replay);
+        EXPECT_EQ(v.same, c.same);
+        std::vector<std::string> got;
+        for (const Difference& d : v.differences)
+            got.push_back(std::to_string(d.line) + "|" + d.file_row + "|" + d.replay_row + "|" +
+                          d.why);
+        EXPECT_EQ(got, c.differences);
+    }
 }
 
 TEST(Replay, ProfileListsTheTakenCombinations) {
@@ -395,163 +711,9 @@ TEST(Replay, ProfileListsTheTakenCombinations) {
     }
     Replay r = BuildReplay(ParseDataFile(DataFile(lines)), "p.txt");
     EXPECT_EQ(Commands(r.profile),
-              (std::vector<std::string>{"start-tick = 10", "taken = 0x0D", "taken = Alt+0x0D",
+              (std::vector<std::string>{"start-tick = 10", "exe = \\Program Files\\Wtapwatcher.exe",
+                                        "taken = 0x0D", "taken = Alt+0x0D",
                                         "taken = Shift+Alt+0x72", "taken = Any+0xC1"}));
-}
-
-TEST(Replay, KeyCodesAboveFFCannotBeReplayed) {
-    try {
-        BuildReplay(ParseDataFile(DataFile({Line("1", "41", "D"), Line("2", "1A5", "D")})), "");
-        ADD_FAILURE() << "accepted";
-    } catch (const ReplayError& e) {
-        EXPECT_EQ(e.Line(), 3);
-    }
-}
-
-// ---- the command ----------------------------------------------------------------------
-
-class Command : public ::testing::Test {
-  protected:
-    // A fresh folder for each test.
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("report_test_" + std::to_string(getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    // Removes the test's folder.
-    void TearDown() override { fs::remove_all(dir_); }
-
-    // A path in the test's folder.
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-    // Writes a file in the test's folder.
-    void Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(Path(name), std::ios::binary) << bytes;
-    }
-
-    // Reads a file from the test's folder.
-    std::string Read(const std::string& name) const {
-        std::ifstream in(Path(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-    // Runs the command in-process, keeping what it prints.
-    int Run(const std::vector<std::string>& args) {
-        out_.str("");
-        err_.str("");
-        return RunReport(args, out_, err_);
-    }
-
-    // Whether the test's folder holds exactly NAMES.
-    bool OnlyFiles(const std::vector<std::string>& names) const {
-        std::vector<std::string> found;
-        for (const auto& entry : fs::directory_iterator(dir_))
-            found.push_back(entry.path().filename().string());
-        std::sort(found.begin(), found.end());
-        std::vector<std::string> wanted = names;
-        std::sort(wanted.begin(), wanted.end());
-        return found == wanted;
-    }
-
-    fs::path dir_;
-    std::ostringstream out_;
-    std::ostringstream err_;
-};
-
-TEST_F(Command, WritesEveryOutputWhole) {
-    Write("in.txt", DataFile(kCtrlA));
-    ASSERT_EQ(Run({Path("in.txt"), "--svg", Path("o.svg"), "--scenario", Path("o.scn"), "--profile",
-                   Path("o.prof")}),
-              kExitOk)
-        << err_.str();
-    EXPECT_TRUE(OnlyFiles({"in.txt", "o.svg", "o.scn", "o.prof"}));
-    Replay expected = BuildReplay(ParseDataFile(DataFile(kCtrlA)), "in.txt");
-    EXPECT_EQ(Read("o.scn"), expected.scenario);
-    EXPECT_EQ(Read("o.prof"), expected.profile);
-    EXPECT_NE(out_.str().find("Occupancy: 1 of 2048"), std::string::npos);
-}
-
-TEST_F(Command, BadInputWritesNothing) {
-    Write("old.svg", "old");
-    Write("in.txt", DataFile({Line("1", "41", "D"), Line("2", "41", "u")}));
-    EXPECT_EQ(Run({Path("in.txt"), "--svg", Path("old.svg"), "--scenario", Path("o.scn")}),
-              kExitBadInput);
-    EXPECT_EQ(err_.str(), Path("in.txt") + ":3: U/D field \"u\" is not D, U or F\n");
-    EXPECT_TRUE(out_.str().empty());
-    EXPECT_EQ(Read("old.svg"), "old");
-    EXPECT_TRUE(OnlyFiles({"in.txt", "old.svg"}));
-
-    // A valid file whose keys cannot be replayed writes no picture either.
-    Write("in.txt", DataFile({Line("1", "1A5", "D")}));
-    EXPECT_EQ(Run({Path("in.txt"), "--svg", Path("o.svg"), "--scenario", Path("o.scn")}),
-              kExitBadInput);
-    EXPECT_EQ(err_.str().rfind(Path("in.txt") + ":2: key code 0x1A5", 0), 0u) << err_.str();
-    EXPECT_TRUE(OnlyFiles({"in.txt", "old.svg"}));
-}
-
-TEST_F(Command, AnOutputThatCannotBeWrittenLeavesTheOthersUnwritten) {
-    Write("in.txt", DataFile(kCtrlA));
-    EXPECT_EQ(Run({Path("in.txt"), "--svg", Path("o.svg"), "--profile", Path("no/dir/o.prof")}),
-              kExitWriteFailed);
-    EXPECT_NE(err_.str().find("no/dir/o.prof: cannot write"), std::string::npos) << err_.str();
-    EXPECT_TRUE(OnlyFiles({"in.txt"}));
-}
-
-TEST_F(Command, BadArguments) {
-    Write("in.txt", DataFile(kCtrlA));
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {Path("in.txt"), "--bogus"},
-        {Path("in.txt"), "--svg"},
-        {Path("in.txt"), "--svg", Path("a.svg"), "--svg", Path("b.svg")},
-        {Path("in.txt"), Path("other.txt")},
-        {Path("in.txt"), "--scenario", Path("in.txt")},
-        {Path("in.txt"), "--scenario", Path("x"), "--profile", Path("./x")},
-        {Path("missing.txt")},
-        {dir_.string()},
-    };
-    for (const auto& args : cases) {
-        EXPECT_EQ(Run(args), kExitBadInput) << ::testing::PrintToString(args);
-        EXPECT_FALSE(err_.str().empty());
-    }
-    EXPECT_EQ(Read("in.txt"), DataFile(kCtrlA));
-    EXPECT_TRUE(OnlyFiles({"in.txt"}));
-
-    EXPECT_EQ(Run({"--help"}), kExitOk);
-    EXPECT_NE(out_.str().find("Replay:"), std::string::npos);
-    EXPECT_EQ(Run({"--version"}), kExitOk);
-    EXPECT_EQ(out_.str().rfind("tapwatcher-report ", 0), 0u);
-}
-
-TEST_F(Command, ReadsTheExampleDataFile) {
-    std::string sample = std::string(TAPWATCHER_SOURCE_DIR) + "/examples/report/sample.txt";
-    ASSERT_EQ(Run({sample}), kExitOk) << err_.str();
-    std::ifstream in(sample, std::ios::binary);
-    Analysis a = Analyse(ParseDataFile(std::string(std::istreambuf_iterator<char>(in), {})));
-    EXPECT_EQ(FaultKinds(a), (std::vector<FaultKind>{FaultKind::Chatter, FaultKind::Stuck,
-                                                     FaultKind::ReleaseWithoutPress}));
-    EXPECT_EQ(a.wraps.size(), 1u);
-}
-
-// Every option of the table that --help and the manual page are made from is one the
-// command takes, under each of its forms, and --help lists each.
-TEST_F(Command, TakesEveryOptionItsHelpLists) {
-    Write("in.txt", DataFile(kCtrlA));
-    ASSERT_EQ(Run({"--help"}), kExitOk);
-    const std::string help = out_.str();
-    for (const cli::OptionDoc& option : kOptions) {
-        for (const char* form : {option.name, option.alias}) {
-            if (*form == '\0')
-                continue;
-            std::vector<std::string> args = {Path("in.txt"), form};
-            if (*option.value != '\0')
-                args.push_back(Path(std::string("out") + form));
-            EXPECT_EQ(Run(args), kExitOk) << form << ": " << err_.str();
-            EXPECT_NE(help.find(form), std::string::npos) << form;
-        }
-    }
 }
 
 // The round trip through the simulated device is in report_roundtrip_test.cpp.

@@ -1,0 +1,25 @@
+// output.h - writing the report's outputs without clobbering what their paths point to.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace report {
+
+// One output: where it goes ("-" for standard output) and its bytes.
+struct Output {
+    std::string path;
+    std::string bytes;
+};
+
+// Writes every output by the rule of its path: a regular file or a new name is written to a
+// temporary file beside it and renamed into place (keeping the old file's permissions); a
+// symlink is written through to its target, by the same rule; a FIFO, a character device
+// and "-" (STDOUT) are written in place. Anything else is refused before anything is
+// written. False, with ERROR naming the output, when one cannot be written; then no
+// regular file has been replaced and no temporary file is left.
+bool WriteOutputs(const std::vector<Output>& outputs, std::ostream& stdout_stream,
+                  std::string& error);
+
+} // namespace report

@@ -1,0 +1,469 @@
+// pictures.cpp - the grid of taken combinations and the timeline of key events, as SVG.
+//
+// Choices:
+//  - Every text is at least 11 px and near black (#333 or darker) on white or light grey.
+//  - The timeline's time is the time since the first row, with a tick that goes backwards
+//    counted as no time, so the picture always runs forward. A stretch of more than
+//    kBreakMs with no row is drawn as a narrow break with its length written on it, so that
+//    bursts hours apart stay readable; the axis goes on in seconds after it.
+//  - The timeline's scale puts the rest of the time in about 1200 px; a press and its
+//    release closer than that can show are drawn at least 3 px wide.
+//  - A lane per key code; a bar's colour says held (released before its burst ended) or
+//    stuck (still down at a quiet mark or the end of the file, drawn to its late release or
+//    to the end). Echoes, chatter and releases without a press are marks on the key's lane;
+//    quiet marks and ticks that go backwards are lines across all lanes.
+#include "pictures.h"
+
+#include "render.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <set>
+#include <sstream>
+
+namespace report {
+
+// TEXT with the five XML special characters escaped.
+std::string XmlEscaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+// "ticks A to B", or "no rows".
+std::string TicksText(const std::vector<Row>& rows) {
+    if (rows.empty())
+        return "no rows";
+    return "ticks " + std::to_string(rows.front().tick) + " to " + std::to_string(rows.back().tick);
+}
+
+namespace {
+
+constexpr const char* kInk = "#1a1a1a";     // text
+constexpr const char* kSoftInk = "#333333"; // secondary text, still dark enough to read
+constexpr const char* kTaken = "#c0392b";   // a taken cell
+constexpr const char* kHeld = "#2f6db5";    // a press released in its burst
+constexpr const char* kStuck = "#e07b00";   // a stuck key
+constexpr const char* kEcho = "#7b3fa0";    // an echo of the pass-through
+constexpr const char* kFault = "#c62828";   // chatter, a release without press, tick back
+constexpr const char* kQuiet = "#7d8590";   // a quiet mark
+constexpr std::int64_t kBreakMs = 20000;    // longer stretches without a row are cut short
+
+// The document's opening: XML declaration, size and font.
+std::string SvgOpen(int width, int height, const std::string& title) {
+    std::ostringstream out;
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
+        << "\" viewBox=\"0 0 " << width << " " << height
+        << "\" font-family=\"DejaVu Sans, Verdana, sans-serif\" fill=\"" << kInk << "\">\n"
+        << "<title>" << XmlEscaped(title) << "</title>\n"
+        << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    return out.str();
+}
+
+// A text element at X, Y with the given size and extra attributes.
+std::string Text(double x, double y, int size, const std::string& text,
+                 const std::string& attributes = "") {
+    char head[160];
+    std::snprintf(head, sizeof head, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"%d\"", x, y, size);
+    return std::string(head) + (attributes.empty() ? "" : " " + attributes) + ">" +
+           XmlEscaped(text) + "</text>\n";
+}
+
+} // namespace
+
+// The occupancy grid as an SVG document.
+std::string RenderGridSvg(const std::vector<Row>& rows, const Analysis& analysis,
+                          const std::string& source) {
+    // Two bands of 128 key codes, one column per code with its name on the axis above;
+    // the eight modifier sets are the rows of each band, each with its count at the right.
+    constexpr int kCodesPerBand = 128;
+    constexpr int kCell = 14;
+    constexpr int kRow = 22;
+    constexpr int kLeft = 130;
+    constexpr int kRight = 80;
+    constexpr int kLabels = 64;                    // room for the turned key names
+    constexpr int kBand = kLabels + 8 * kRow + 34; // one band with its hex axis
+    constexpr int kTop = 62;
+    constexpr int kGridWidth = kCodesPerBand * kCell;
+    constexpr int kWidth = kLeft + kGridWidth + kRight;
+    constexpr int kHeight = kTop + 2 * kBand + 34;
+    const Occupancy& occ = analysis.occupancy;
+
+    std::ostringstream out;
+    out << SvgOpen(kWidth, kHeight, "Taken combinations in " + source)
+        << Text(kLeft, 26, 17,
+                "Taken hot-key combinations: " + std::to_string(occ.total) + " of 2048",
+                "font-weight=\"bold\"")
+        << Text(kLeft, 46, 13, source + ", " + TicksText(rows),
+                "fill=\"" + std::string(kSoftInk) + "\"");
+
+    for (int band = 0; band < 2; ++band) {
+        const unsigned first_code = static_cast<unsigned>(band * kCodesPerBand);
+        const int grid_top = kTop + band * kBand + kLabels;
+        auto column_x = [&](unsigned vk) {
+            return kLeft + static_cast<int>(vk - first_code) * kCell;
+        };
+
+        // Key names, turned to run upwards; keys with a taken cell in bold.
+        for (unsigned vk = first_code; vk < first_code + kCodesPerBand; ++vk) {
+            bool any = false;
+            for (unsigned set = 0; set < 8; ++set)
+                any = any || occ.taken[vk][set];
+            out << "<text transform=\"translate(" << column_x(vk) + kCell / 2 + 4 << ","
+                << grid_top - 4 << ") rotate(-90)\" font-size=\"11\""
+                << (any ? " font-weight=\"bold\"" : " fill=\"#3a3a3a\"") << ">"
+                << XmlEscaped(KeyName(vk)) << "</text>\n";
+        }
+        for (unsigned set = 0; set < 8; ++set) {
+            int y = grid_top + static_cast<int>(set) * kRow;
+            out << "<rect x=\"" << kLeft << "\" y=\"" << y << "\" width=\"" << kGridWidth
+                << "\" height=\"" << kRow << "\" fill=\"" << (set % 2 ? "#e9edf1" : "#f6f7f9")
+                << "\"/>\n"
+                << Text(kLeft - 8, y + 15, 12, ModsName(set), "text-anchor=\"end\"")
+                << Text(kLeft + kGridWidth + 12, y + 15, 12,
+                        std::to_string(occ.per_half[band][set]), "class=\"count\"");
+        }
+        out << Text(kLeft + kGridWidth + 12, grid_top - 6, 11, "taken",
+                    "fill=\"" + std::string(kSoftInk) + "\"");
+        for (unsigned code = first_code; code <= first_code + kCodesPerBand; code += 16) {
+            int x = column_x(code);
+            out << "<line x1=\"" << x << "\" y1=\"" << grid_top << "\" x2=\"" << x << "\" y2=\""
+                << grid_top + 8 * kRow << "\" stroke=\"#9aa2ab\"/>\n";
+            if (code < first_code + kCodesPerBand)
+                out << Text(x + 2, grid_top + 8 * kRow + 15, 11, HexCode(code),
+                            "fill=\"" + std::string(kSoftInk) + "\"");
+        }
+        for (unsigned vk = first_code; vk < first_code + kCodesPerBand; ++vk) {
+            for (unsigned set = 0; set < 8; ++set) {
+                if (!occ.taken[vk][set])
+                    continue;
+                out << "<rect class=\"taken\" x=\"" << column_x(vk) + 1 << "\" y=\""
+                    << grid_top + static_cast<int>(set) * kRow + 2 << "\" width=\"" << kCell - 2
+                    << "\" height=\"" << kRow - 4 << "\" fill=\"" << kTaken << "\"><title>"
+                    << XmlEscaped(set ? ModsName(set) + "+" + KeyName(vk) : KeyName(vk)) << " ("
+                    << HexCode(vk) << ") taken</title></rect>\n";
+            }
+        }
+    }
+
+    int legend_y = kTop + 2 * kBand + 16;
+    out << "<rect x=\"" << kLeft << "\" y=\"" << legend_y - 11
+        << "\" width=\"12\" height=\"14\" fill=\"" << kTaken << "\"/>\n"
+        << Text(kLeft + 18, legend_y, 12,
+                "taken: the tool could not register this combination (key code across, "
+                "modifier set down); at the right, the count of each row of each half")
+        << "</svg>\n";
+    return out.str();
+}
+
+namespace {
+
+// Where the timeline puts a time: segments of the time line, with long empty stretches cut.
+class TimeScale {
+  public:
+    // Lays out ELAPSED (ms since the first row, one per row, never decreasing).
+    explicit TimeScale(const std::vector<std::int64_t>& elapsed) {
+        std::int64_t shown = 0;
+        std::int64_t start = elapsed.empty() ? 0 : elapsed.front();
+        for (std::size_t i = 1; i < elapsed.size(); ++i) {
+            if (elapsed[i] - elapsed[i - 1] > kBreakMs) {
+                segments_.push_back({start, elapsed[i - 1], 0});
+                shown += elapsed[i - 1] - start;
+                start = elapsed[i];
+            }
+        }
+        std::int64_t end = elapsed.empty() ? 0 : elapsed.back();
+        segments_.push_back({start, end, 0});
+        shown += end - start;
+        px_per_ms_ = std::min(1.0, 1200.0 / static_cast<double>(std::max<std::int64_t>(shown, 1)));
+        double x = 0;
+        for (Segment& s : segments_) {
+            s.x = x;
+            x += static_cast<double>(s.to - s.from) * px_per_ms_ + kBreakPx;
+        }
+        width_ = x - kBreakPx;
+    }
+
+    // The x of a time, from the left of the plot.
+    double X(std::int64_t ms) const {
+        for (const Segment& s : segments_) {
+            if (ms <= s.to)
+                return s.x + static_cast<double>(std::max(ms, s.from) - s.from) * px_per_ms_;
+        }
+        return width_;
+    }
+
+    double Width() const { return width_; }
+
+    // Draws the axis below the plot at Y, and the breaks across it from TOP.
+    void DrawAxis(std::ostream& out, double left, double top, double y) const {
+        static constexpr std::int64_t kSteps[] = {10,    20,     50,     100,    200,     500,
+                                                  1000,  2000,   5000,   10000,  20000,   30000,
+                                                  60000, 120000, 300000, 600000, 1800000, 3600000};
+        std::int64_t step = kSteps[0];
+        for (std::int64_t s : kSteps) {
+            step = s;
+            if (static_cast<double>(s) * px_per_ms_ >= 70)
+                break;
+        }
+        out << "<line x1=\"" << left << "\" y1=\"" << y << "\" x2=\"" << left + width_ << "\" y2=\""
+            << y << "\" stroke=\"" << kSoftInk << "\"/>\n";
+        for (std::size_t n = 0; n < segments_.size(); ++n) {
+            const Segment& s = segments_[n];
+            for (std::int64_t t = (s.from + step - 1) / step * step; t <= s.to; t += step) {
+                double x = left + X(t);
+                out << "<line x1=\"" << x << "\" y1=\"" << y << "\" x2=\"" << x << "\" y2=\""
+                    << y + 5 << "\" stroke=\"" << kSoftInk << "\"/>\n"
+                    << Text(x, y + 18, 11, Seconds(t, step), "text-anchor=\"middle\"");
+            }
+            if (n + 1 < segments_.size()) {
+                double x = left + s.x + static_cast<double>(s.to - s.from) * px_per_ms_;
+                std::int64_t gap = segments_[n + 1].from - s.to;
+                out << "<rect x=\"" << x + 4 << "\" y=\"" << top << "\" width=\"" << kBreakPx - 8
+                    << "\" height=\"" << y - top << "\" fill=\"#eceff3\"><title>"
+                    << XmlEscaped(Duration(gap) + " without a row, cut short")
+                    << "</title></rect>\n"
+                    << "<text transform=\"translate(" << x + kBreakPx / 2 + 4 << "," << y - 6
+                    << ") rotate(-90)\" font-size=\"11\" fill=\"" << kSoftInk << "\">"
+                    << XmlEscaped("+" + Duration(gap)) << "</text>\n";
+            }
+        }
+    }
+
+  private:
+    struct Segment {
+        std::int64_t from, to; // elapsed ms
+        double x;              // where it starts
+    };
+    static constexpr double kBreakPx = 36;
+
+    // "12 s", "12.5 s", "12.25 s": as many decimals as the step needs.
+    static std::string Seconds(std::int64_t ms, std::int64_t step) {
+        char text[32];
+        int decimals = step >= 1000 ? 0 : step >= 100 ? 1 : 2;
+        std::snprintf(text, sizeof text, "%.*f s", decimals, static_cast<double>(ms) / 1000.0);
+        return text;
+    }
+
+    // "3 min 20 s", "2 h 5 min", "45 s".
+    static std::string Duration(std::int64_t ms) {
+        std::int64_t s = ms / 1000;
+        if (s >= 3600)
+            return std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
+        if (s >= 60)
+            return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
+        return std::to_string(s) + " s";
+    }
+
+    std::vector<Segment> segments_;
+    double px_per_ms_ = 1;
+    double width_ = 0;
+};
+
+// A mark on a lane: a small shape with a label above it and its finding as a tooltip.
+std::string LaneMark(double x, double y, const char* colour, const std::string& shape,
+                     const std::string& label, const std::string& tooltip) {
+    char head[96];
+    std::snprintf(head, sizeof head, "<g class=\"%s\" transform=\"translate(%.1f,%.1f)\">",
+                  shape.c_str(), x, y);
+    std::string body;
+    if (shape == "echo") {
+        body = std::string("<path d=\"M0,-7 L7,0 L0,7 L-7,0 Z\" fill=\"") + colour + "\"/>";
+    } else if (shape == "chatter") {
+        body = std::string("<path d=\"M0,-2 L6,-12 L-6,-12 Z\" fill=\"") + colour + "\"/>";
+    } else {
+        body = std::string("<path d=\"M-5,-5 L5,5 M5,-5 L-5,5\" stroke=\"") + colour +
+               "\" stroke-width=\"2.5\"/>";
+    }
+    return std::string(head) + "<title>" + XmlEscaped(tooltip) + "</title>" + body +
+           Text(8, -6, 11, label, std::string("fill=\"") + colour + "\" font-weight=\"bold\"") +
+           "</g>\n";
+}
+
+} // namespace
+
+// The timeline of key events as an SVG document.
+std::string RenderTimelineSvg(const std::vector<Row>& rows, const Analysis& a,
+                              const std::string& source) {
+    constexpr int kLeft = 120;
+    constexpr int kRight = 40;
+    constexpr int kTop = 70;
+    constexpr int kLane = 30;
+
+    // Time since the first row, a step back counted as none.
+    std::vector<std::int64_t> elapsed(rows.size(), 0);
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        elapsed[i] = elapsed[i - 1] + std::max(0, TickDiff(rows[i - 1].tick, rows[i].tick));
+    TimeScale scale(elapsed);
+    auto x_of = [&](std::size_t row) { return kLeft + scale.X(elapsed[row]); };
+
+    std::set<unsigned> keys;
+    for (const Row& row : rows) {
+        if (row.kind == RowKind::Press || row.kind == RowKind::Release)
+            keys.insert(row.vk);
+    }
+    std::vector<unsigned> lanes(keys.begin(), keys.end());
+    auto lane_y = [&](unsigned vk) {
+        auto at = std::lower_bound(lanes.begin(), lanes.end(), vk) - lanes.begin();
+        return kTop + static_cast<int>(at) * kLane + kLane / 2;
+    };
+    const int plot_bottom = kTop + std::max<int>(1, static_cast<int>(lanes.size())) * kLane;
+    const int width = kLeft + static_cast<int>(std::ceil(scale.Width())) + kRight;
+    const int height = plot_bottom + 100;
+    const double end_x = kLeft + scale.Width();
+
+    std::ostringstream out;
+    out << SvgOpen(std::max(width, 1000), height, "Key timeline of " + source)
+        << Text(kLeft, 26, 17,
+                "Key timeline: " + Plural(a.key_events, "key event", "key events") + ", " +
+                    Plural(a.holds.size(), "press", "presses") + " with their releases",
+                "font-weight=\"bold\"")
+        << Text(kLeft, 46, 13, source + ", " + TicksText(rows),
+                "fill=\"" + std::string(kSoftInk) + "\"");
+
+    // Lanes with their key names.
+    for (std::size_t n = 0; n < lanes.size(); ++n) {
+        int y = kTop + static_cast<int>(n) * kLane;
+        out << "<rect x=\"" << kLeft << "\" y=\"" << y << "\" width=\"" << scale.Width()
+            << "\" height=\"" << kLane << "\" fill=\"" << (n % 2 ? "#eef1f4" : "#f8f9fa")
+            << "\"/>\n"
+            << Text(kLeft - 10, y + kLane / 2 + 4, 12, KeyName(lanes[n]),
+                    "text-anchor=\"end\" font-weight=\"bold\"");
+    }
+    if (lanes.empty())
+        out << Text(kLeft + 8, kTop + 20, 12, "no key events");
+
+    // Quiet marks and ticks that go backwards, across every lane.
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].kind != RowKind::Quiet)
+            continue;
+        out << "<line class=\"quiet\" x1=\"" << x_of(i) << "\" y1=\"" << kTop - 6 << "\" x2=\""
+            << x_of(i) << "\" y2=\"" << plot_bottom << "\" stroke=\"" << kQuiet
+            << "\" stroke-width=\"1.5\" stroke-dasharray=\"4 3\"><title>quiet mark, line "
+            << rows[i].line << "</title></line>\n";
+    }
+    for (const Finding& f : a.findings) {
+        if (f.kind != FindingKind::TickBackwards)
+            continue;
+        out << "<line class=\"back\" x1=\"" << x_of(f.row) << "\" y1=\"" << kTop - 6 << "\" x2=\""
+            << x_of(f.row) << "\" y2=\"" << plot_bottom << "\" stroke=\"" << kFault
+            << "\" stroke-width=\"2\" stroke-dasharray=\"1 3\"><title>"
+            << XmlEscaped("line " + std::to_string(rows[f.row].line) + ": " +
+                          FindingText(rows, a, f))
+            << "</title></line>\n";
+    }
+
+    // A bar per press, to its release or, for a key never released, to the end; its
+    // combination inside it, or beside it when it is too short and the lane has room.
+    std::vector<double> next_start(a.holds.size(), 1e9);
+    for (std::size_t h = 0; h < a.holds.size(); ++h) {
+        for (std::size_t k = h + 1; k < a.holds.size(); ++k) {
+            if (rows[a.holds[k].press].vk == rows[a.holds[h].press].vk) {
+                next_start[h] = x_of(a.holds[k].press);
+                break;
+            }
+        }
+    }
+    std::vector<bool> echoed(rows.size(), false);
+    for (const Echo& echo : a.echoes)
+        echoed[echo.passed] = true;
+    for (std::size_t h = 0; h < a.holds.size(); ++h) {
+        const Hold& hold = a.holds[h];
+        const Row& press = rows[hold.press];
+        double x1 = x_of(hold.press);
+        double x2 = hold.release ? x_of(*hold.release) : end_x;
+        double w = std::max(3.0, x2 - x1);
+        std::string what = ComboName(press.vk, press.mods) + ": " +
+                           (hold.release ? (hold.ms ? "held " + std::to_string(*hold.ms) + " ms"
+                                                    : std::string("held an unknown time"))
+                                         : std::string("never released")) +
+                           (hold.stuck ? ", stuck" : "") + ", line " + std::to_string(press.line) +
+                           (hold.release ? "-" + std::to_string(rows[*hold.release].line) : "");
+        out << "<rect class=\"" << (hold.stuck ? "stuck" : "held") << "\" x=\"" << x1 << "\" y=\""
+            << lane_y(press.vk) - 7 << "\" width=\"" << w << "\" height=\"14\" rx=\"2\" fill=\""
+            << (hold.stuck ? kStuck : kHeld) << "\"><title>" << XmlEscaped(what)
+            << "</title></rect>\n";
+        if (!hold.release) {
+            out << "<path d=\"M" << end_x << "," << lane_y(press.vk) - 10
+                << " l9,10 l-9,10 Z\" fill=\"" << kStuck << "\"/>\n";
+        }
+        std::string label = ComboName(press.vk, press.mods);
+        double label_w = 7.0 * static_cast<double>(label.size()) + 6;
+        double gap = hold.release && echoed[*hold.release] ? 12 : 4; // room for an echo mark
+        if (w > label_w)
+            out << Text(x1 + 4, lane_y(press.vk) + 4, 11, label, "fill=\"#ffffff\"");
+        else if (hold.release && x1 + w + gap + label_w < std::min(next_start[h], end_x + 30))
+            out << Text(x1 + w + gap, lane_y(press.vk) + 4, 11, label);
+    }
+
+    // Echoes, chatter and releases without a press, as marks on their lanes.
+    for (const Finding& f : a.findings) {
+        const Row& row = rows[f.row];
+        std::string tooltip = "line " + std::to_string(row.line) + ": " + FindingText(rows, a, f);
+        if (f.kind == FindingKind::Echo) {
+            out << LaneMark(x_of(f.row), lane_y(row.vk), kEcho, "echo", "echo", tooltip);
+        } else if (f.kind == FindingKind::Chatter) {
+            out << LaneMark(x_of(f.row), lane_y(row.vk) - 6, kFault, "chatter",
+                            "chatter " + std::to_string(f.ms) + " ms", tooltip);
+        } else if (f.kind == FindingKind::ReleaseWithoutPress) {
+            out << LaneMark(x_of(f.row), lane_y(row.vk), kFault, "unpaired", "no press", tooltip);
+        }
+    }
+
+    scale.DrawAxis(out, kLeft, kTop, plot_bottom + 8);
+    out << Text(kLeft, plot_bottom + 46, 11, "seconds since the first row",
+                "fill=\"" + std::string(kSoftInk) + "\"");
+
+    // The legend.
+    int y = plot_bottom + 74;
+    double x = kLeft;
+    auto swatch = [&](const std::string& shape, const std::string& text) {
+        out << "<g transform=\"translate(" << x << "," << y << ")\">" << shape
+            << Text(22, 4, 12, text) << "</g>\n";
+        x += 34 + 7.2 * static_cast<double>(text.size());
+    };
+    swatch(std::string("<rect x=\"0\" y=\"-6\" width=\"16\" height=\"12\" fill=\"") + kHeld +
+               "\"/>",
+           "held");
+    swatch(std::string("<rect x=\"0\" y=\"-6\" width=\"16\" height=\"12\" fill=\"") + kStuck +
+               "\"/>",
+           "stuck");
+    swatch(std::string("<path d=\"M8,-7 L15,0 L8,7 L1,0 Z\" fill=\"") + kEcho + "\"/>",
+           "echo of the pass-through");
+    swatch(std::string("<path d=\"M8,6 L14,-4 L2,-4 Z\" fill=\"") + kFault + "\"/>", "chatter");
+    swatch(std::string("<path d=\"M3,-5 L13,5 M13,-5 L3,5\" stroke=\"") + kFault +
+               "\" stroke-width=\"2.5\"/>",
+           "release without press");
+    swatch(std::string("<line x1=\"8\" y1=\"-8\" x2=\"8\" y2=\"8\" stroke=\"") + kQuiet +
+               "\" stroke-width=\"1.5\" stroke-dasharray=\"4 3\"/>",
+           "quiet mark");
+    swatch(std::string("<line x1=\"8\" y1=\"-8\" x2=\"8\" y2=\"8\" stroke=\"") + kFault +
+               "\" stroke-width=\"2\" stroke-dasharray=\"1 3\"/>",
+           "tick goes back");
+    out << "</svg>\n";
+    return out.str();
+}
+
+} // namespace report

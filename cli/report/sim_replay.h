@@ -1,0 +1,16 @@
+// sim_replay.h - running a replay on the simulated device, for tapwatcher-report's check of
+// the scenario it writes. The one part of the report that sees the device; it is a library
+// of its own, so that the rest of the report stays device-free.
+#pragma once
+
+#include <string>
+
+namespace report {
+
+// Runs SCENARIO on a fresh simulated device booted from PROFILE, with the tool at EXE, and
+// returns the data file the tool saved. False, with ERROR, when the device could not run it
+// or the tool saved no data file.
+bool RunReplayOnDevice(const std::string& profile, const std::string& scenario,
+                       const std::string& exe, std::string& data_file, std::string& error);
+
+} // namespace report
