@@ -70,5 +70,5 @@ expect "--exe" tapwatcher-sim --root dev --e
 expect '\\Program\ Files\\Wtapwatcher.exe'$'\n''\\Program\ Files\\WtapwatcherL.exe' \
     tapwatcher-sim --exe '\\Program\ Files\\W'
 expect "a.scn"$'\n'"b.profile"$'\n'"dev"$'\n'"tapwatcherdata.txt" tapwatcher-report ""
-expect "--scenario"$'\n'"--svg" tapwatcher-report --s
+expect "--scenario"$'\n'"--summary"$'\n'"--svg" tapwatcher-report --s
 exit $((failures > 0))

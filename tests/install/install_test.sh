@@ -60,7 +60,7 @@ if [ "${1:-}" = --hidden ]; then
     status=0
     tapwatcher-report "$EX/report/sample.txt" --svg grid.svg >report.out 2>&1 || status=$?
     [ $status = 0 ] || fail "tapwatcher-report sample.txt: status $status: $(cat report.out)"
-    grep -q "^Faults: 3" report.out || fail "tapwatcher-report sample.txt: not its 3 faults"
+    grep -q "^Findings: 3 (3 faults)" report.out || fail "tapwatcher-report sample.txt: not its 3 faults"
     grep -q "<svg" grid.svg || fail "tapwatcher-report --svg wrote no picture"
     status=0
     tapwatcher-report "$data" >data.out 2>&1 || status=$?
