@@ -27,6 +27,11 @@ inline constexpr cli::OptionDoc kOptions[] = {
      "host folder that holds the device's files (default:\n"
      "./tapwatcher-device); the data file appears under the\n"
      "executable's folder there"},
+    {"--serve", "", "[ADDRESS:]PORT", "",
+     "drive the device from a browser page instead: serve it on\n"
+     "ADDRESS (default 127.0.0.1) and PORT (0: any free port),\n"
+     "print the page's address with its access token, and run\n"
+     "on a real-time clock until the tool exits"},
     {"--help", "-h", "", "", "show this help and exit"},
     {"--version", "", "", "", "show the version and the source revision and exit"},
 };

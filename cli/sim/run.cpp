@@ -1,6 +1,8 @@
 // run.cpp - the runner's command line and its scenario run.
 #include "cli/sim/run.h"
 
+#include "cli/sim/serve.h"
+
 #include "cli/sim/options.h"
 #include "cli/sim/parse_util.h"
 #include "cli/sim/profile.h"
@@ -160,6 +162,8 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
                 options.exe = value;
             } else if (name == "--root") {
                 options.root = value;
+            } else if (name == "--serve") {
+                options.serve = value;
             }
             continue;
         }
@@ -170,6 +174,11 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
         }
         options.scenario = a;
         have_scenario = true;
+    }
+    if (!options.serve.empty() && have_scenario) {
+        error = std::string(kProgram) + ": --serve drives the device from a browser page; " +
+                "it takes no scenario (\"" + options.scenario + "\")";
+        return false;
     }
     return true;
 }
@@ -213,6 +222,15 @@ int Run(const Options& options, std::ostream& transcript, std::ostream& errors) 
     Job job;
     bool interactive = false;
     std::string error;
+    if (!options.serve.empty()) {
+        ServeAddress address;
+        if (!ParseServeAddress(options.serve, address, error) ||
+            !LoadJob(options, true, job, interactive, error)) {
+            errors << error << std::endl;
+            return kExitBadInput;
+        }
+        return RunServe(job, address, transcript, errors);
+    }
     if (!LoadJob(options, ::isatty(0) == 1, job, interactive, error)) {
         errors << error << std::endl;
         return kExitBadInput;

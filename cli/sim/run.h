@@ -22,6 +22,7 @@ struct Options {
     std::string exe;                 // --exe: the tool's device path; empty: the profile's
     std::string root = kDefaultRoot; // --root: host folder holding the device's files
     std::string scenario;            // file, "-" for standard input; empty: none given
+    std::string serve;               // --serve: [ADDRESS:]PORT; empty: no page served
     bool help = false;
     bool version = false;
 };

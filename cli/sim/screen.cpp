@@ -58,6 +58,14 @@ std::vector<std::string> FitGlyphs(std::u16string_view text, int chars) {
     return g;
 }
 
+// Glyphs as one UTF-8 string.
+std::string Joined(const std::vector<std::string>& glyphs) {
+    std::string s;
+    for (const std::string& g : glyphs)
+        s += g;
+    return s;
+}
+
 std::string Framed(const Canvas& line) {
     std::string s = "|";
     for (const std::string& g : line)
@@ -72,10 +80,7 @@ int CharWidth(int dpi) {
 }
 
 std::string FitText(std::u16string_view text, int chars) {
-    std::string s;
-    for (const std::string& g : FitGlyphs(text, chars))
-        s += g;
-    return s;
+    return Joined(FitGlyphs(text, chars));
 }
 
 ScreenView DrawScreen(sim::Device& dev) {
@@ -99,6 +104,18 @@ ScreenView DrawScreen(sim::Device& dev) {
     }
     view.has_window = mw != nullptr;
     view.has_list = list != nullptr;
+    ScreenPicture& pic = view.picture;
+    pic.width = p.screen_w;
+    pic.height = p.screen_h;
+    pic.taskbar = std::max(0, p.taskbar);
+    if (mw)
+        pic.title = sim::Narrow(mw->title);
+    if (bar) {
+        pic.menubar_y = std::min<int>(bar->rect.top, p.screen_h);
+        pic.menubar_h = std::max(0, std::min<int>(bar->rect.bottom, p.screen_h) - pic.menubar_y);
+        for (const sim::MenuBar::Button& b : bar->menubar->buttons)
+            pic.buttons.push_back(sim::Narrow(b.caption));
+    }
 
     view.lines.push_back(border);
     if (p.taskbar > 0) {
@@ -135,6 +152,13 @@ ScreenView DrawScreen(sim::Device& dev) {
         const int top = std::max(0, lv.TopIndex());
         view.row_count = lv.Count();
         view.first_row = top;
+        pic.has_list = true;
+        pic.list_x = mw->rect.left + list->rect.left;
+        pic.list_y = y0;
+        pic.list_w = lw;
+        pic.list_h = lh;
+        pic.header_h = hh;
+        pic.row_h = rh;
 
         // Column positions in characters, in column order.
         std::vector<int> col_x, col_chars;
@@ -144,11 +168,16 @@ ScreenView DrawScreen(sim::Device& dev) {
             col_x.push_back(x);
             col_chars.push_back(chars);
             x += chars;
+            pic.col_x.push_back((col_x.back() - x0) * cw);
+            pic.col_w.push_back(chars * cw);
         }
         if (lh > 0 && y0 + std::min(hh, lh) <= covered_from) {
             Canvas line = blank();
-            for (int c = 0; c < lv.ColumnCount(); ++c)
-                Put(line, col_x[c], FitGlyphs(lv.Column(c).text, col_chars[c]), limit);
+            for (int c = 0; c < lv.ColumnCount(); ++c) {
+                std::vector<std::string> g = FitGlyphs(lv.Column(c).text, col_chars[c]);
+                Put(line, col_x[c], g, limit);
+                pic.header.push_back(Joined(g));
+            }
             view.lines.push_back(Framed(line));
         }
         for (int k = 0; k < page; ++k) {
@@ -161,9 +190,15 @@ ScreenView DrawScreen(sim::Device& dev) {
             }
             Canvas line = blank();
             if (r < view.row_count) {
-                for (int c = 0; c < lv.ColumnCount(); ++c)
-                    Put(line, col_x[c], FitGlyphs(lv.Cell(r, lv.Column(c).sub_item), col_chars[c]),
-                        limit);
+                std::vector<std::string> cells;
+                for (int c = 0; c < lv.ColumnCount(); ++c) {
+                    std::vector<std::string> g =
+                        FitGlyphs(lv.Cell(r, lv.Column(c).sub_item), col_chars[c]);
+                    Put(line, col_x[c], g, limit);
+                    cells.push_back(Joined(g));
+                }
+                pic.rows.push_back(std::move(cells));
+                pic.row_numbers.push_back(r + 1);
                 ++view.rows_shown;
             }
             view.lines.push_back(Framed(line));

@@ -18,6 +18,22 @@
 
 namespace runner {
 
+// The same screen in pixels, for a picture of it (the browser page): where
+// each part lies on the screen and the texts as the list view cuts them.
+struct ScreenPicture {
+    int width = 0, height = 0, taskbar = 0; // screen size; the taskbar's height
+    std::string title;                      // the main window's title
+    bool has_list = false;
+    int list_x = 0, list_y = 0, list_w = 0, list_h = 0; // the list view on the screen
+    int header_h = 0, row_h = 0;
+    std::vector<int> col_x, col_w;              // columns, from the list's left edge
+    std::vector<std::string> header;            // column texts, cut to fit
+    std::vector<std::vector<std::string>> rows; // rows in view, cells cut to fit
+    std::vector<int> row_numbers;               // their numbers, from 1
+    int menubar_y = -1, menubar_h = 0;          // -1: no menu bar
+    std::vector<std::string> buttons;           // menu-bar captions
+};
+
 struct ScreenView {
     std::vector<std::string> lines; // the framed screen, one UTF-8 string per text line
     std::string summary;            // "rows 34-48 of 48, menu bar [Exit] [Clear]"
@@ -27,6 +43,7 @@ struct ScreenView {
     int first_row = 0;              // index of the first row shown
     int rows_shown = 0;             // rows drawn
     int rows_covered = 0;           // rows in the list view's page that the menu bar hides
+    ScreenPicture picture;          // the same, in pixels
 };
 
 // Pixels per character at a display density.
