@@ -21,6 +21,10 @@
 //    (event.timeStamp), mapped onto the device clock by the smallest delay
 //    seen so far between a stamp and its arrival; so a hold time on the
 //    device is the hold time in the browser, not the time between two POSTs.
+//    For that the device's clock runs kLagMs behind the host's (a key handled
+//    at once moves it forward to the key's time; it never goes back), so a
+//    key that arrives up to kLagMs late still gets its own time. Timers fall
+//    due on the device clock as always.
 //  - Ctrl-C (SIGINT) or SIGTERM on the server is the shell's close request,
 //    as in the terminal; a second one ends the server at once.
 #include "cli/sim/serve.h"
@@ -80,10 +84,19 @@ double HostMs() {
     return std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
 }
 
-// The device's real-time clock: milliseconds since the tool started.
+// How far the device's clock runs behind the host's (see above).
+constexpr double kLagMs = 100;
+
+// The device's real-time clock: milliseconds since the tool started, kLagMs
+// behind the host's.
 class RealClock : public sim::ClockSource {
   public:
-    uint64_t ElapsedMs() override { return (uint64_t)(HostMs() - origin_); }
+    uint64_t ElapsedMs() override {
+        double t = RealMs() - kLagMs;
+        return t > 0 ? (uint64_t)t : 0;
+    }
+    // The host's time on the device's scale, without the lag.
+    double RealMs() const { return HostMs() - origin_; }
     double origin_ = HostMs();
 };
 
@@ -225,8 +238,7 @@ class ServeDriver : public sim::Driver {
             }
             uint64_t now = hub_.clock->ElapsedMs();
             if (!hub_.inputs.empty()) {
-                at = std::max<uint64_t>(dev.Now(),
-                                        std::min<uint64_t>((uint64_t)hub_.inputs.front().due, now));
+                at = std::max<uint64_t>(dev.Now(), (uint64_t)hub_.inputs.front().due);
                 return Next::Step;
             }
             if (g_interrupts.load() > 0 || leaving_) {
@@ -302,6 +314,14 @@ std::string Describe(const httplib::Request& req) {
     return req.method.substr(0, 10) + " " + path;
 }
 
+// Learns the smallest delay between a page's stamp and its arrival.
+void Calibrate(Hub& hub, double arrival, double ts) {
+    if (!hub.have_offset || arrival - ts < hub.offset) {
+        hub.offset = arrival - ts;
+        hub.have_offset = true;
+    }
+}
+
 // Takes one batch of inputs from the driving page. False, with `why`, when
 // the body is not one.
 bool TakeInputs(Hub& hub, const std::string& body, std::string& why) {
@@ -311,7 +331,7 @@ bool TakeInputs(Hub& hub, const std::string& body, std::string& why) {
         why = "not a batch of inputs";
         return false;
     }
-    double arrival = hub.clock->ElapsedMs();
+    double arrival = hub.clock->RealMs();
     std::vector<Input> batch;
     for (const nlohmann::json& e : j["events"]) {
         if (!e.is_object() || !e.contains("k") || !e["k"].is_string()) {
@@ -320,6 +340,11 @@ bool TakeInputs(Hub& hub, const std::string& body, std::string& why) {
         }
         std::string k = e["k"].get<std::string>();
         Input in;
+        if (k == "sync") { // a stamp only: the page's clock against ours
+            if (e.contains("ts") && e["ts"].is_number() && e["ts"].get<double>() > 0)
+                Calibrate(hub, arrival, e["ts"].get<double>());
+            continue;
+        }
         if (k == "down" || k == "up") {
             if (!e.contains("vk") || !e["vk"].is_number_integer() || e["vk"].get<int>() <= 0 ||
                 e["vk"].get<int>() > 254) {
@@ -332,10 +357,7 @@ bool TakeInputs(Hub& hub, const std::string& body, std::string& why) {
             in.on_blur = e.value("blur", false);
             double ts = e.contains("ts") && e["ts"].is_number() ? e["ts"].get<double>() : 0;
             if (ts > 0) {
-                if (!hub.have_offset || arrival - ts < hub.offset) {
-                    hub.offset = arrival - ts;
-                    hub.have_offset = true;
-                }
+                Calibrate(hub, arrival, ts);
                 in.due = ts + hub.offset;
             } else {
                 in.due = arrival;
@@ -368,7 +390,7 @@ void ReleaseDriver(Hub& hub, uint64_t session) {
     if (hub.driver != session)
         return;
     hub.driver = 0;
-    double now = hub.clock->ElapsedMs();
+    double now = hub.clock->RealMs();
     for (uint8_t vk : hub.held) {
         Input in;
         in.kind = Input::Up;
@@ -584,7 +606,7 @@ int RunServe(const Job& job, const ServeAddress& address, std::ostream& out, std
     auto old_term = std::signal(SIGTERM, OnInterrupt);
 
     ServeDriver driver(hub, t);
-    clock.origin_ = HostMs() - (double)dev.Now();
+    clock.origin_ = HostMs() - ((double)dev.Now() + kLagMs);
     dev.SetClockSource(&clock);
     int status;
     std::string stalled;

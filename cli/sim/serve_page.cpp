@@ -12,7 +12,8 @@ const char* const kServePage = R"PAGE(<!doctype html>
 <style>
 body{font:14px system-ui,sans-serif;margin:16px;background:#eceff1;color:#222}
 #wrap{display:flex;gap:20px;align-items:flex-start}
-#device{background:#37474f;padding:18px 14px 30px;border-radius:18px;outline:none;
+#left{width:516px;flex:none}
+#device{width:480px;background:#37474f;padding:18px 14px 30px;border-radius:18px;outline:none;
  border:4px solid transparent;position:relative}
 #device.focused{border-color:#2196f3}
 #screen{display:block;width:480px;height:640px;image-rendering:pixelated;background:#fff;cursor:pointer}
@@ -20,16 +21,16 @@ body{font:14px system-ui,sans-serif;margin:16px;background:#eceff1;color:#222}
  box-shadow:0 4px 12px #0008;display:none}
 #box h3{margin:0;padding:6px 8px;background:#0d47a1;color:#fff;font-size:15px}
 #box p{margin:12px 10px}#box button{margin:0 10px 10px;min-width:70px}
-#side{flex:1;min-width:320px}
+#side{flex:1;min-width:320px;overflow:hidden}
 #status{font-weight:bold;margin-bottom:6px}
 #events{height:520px;overflow:auto;background:#fff;border:1px solid #bbb;margin:0;padding:4px 8px;
- font:12px ui-monospace,monospace;list-style:none}
+ font:12px ui-monospace,monospace;list-style:none;white-space:pre}
 #events li.row{color:#0d47a1}#events li.note{color:#777}
 .small{font-size:12px;color:#555}
 #exit{display:none;background:#ffecb3;padding:8px;margin-bottom:6px;border:1px solid #ffa000}
 </style></head><body>
 <div id="wrap">
-<div>
+<div id="left">
 <div id="device" tabindex="0" aria-label="the device: keys go to it while it has the focus">
 <canvas id="screen" width="240" height="320"></canvas>
 <div id="box" role="dialog"><h3 id="boxcap"></h3><p id="boxtext"></p><button id="boxok">OK</button></div>
@@ -101,7 +102,7 @@ function draw(s) {
     }
     ctx.restore();
   }
-  buttons = [];
+  buttons = tw.buttons = [];
   if (s.menubar_y >= 0) {
     ctx.fillStyle = "#cfd8dc"; ctx.fillRect(0, s.menubar_y, s.width, s.menubar_h);
     let x = 4;
@@ -185,6 +186,11 @@ $("boxok").addEventListener("click", () => { $("box").style.display = "none"; de
 const es = new EventSource("/events?t=" + encodeURIComponent(token));
 es.addEventListener("hello", (m) => {
   const h = JSON.parse(m.data); tw.session = h.session; tw.driving = h.driving;
+  // Stamps alone, now and then: the server learns how the page's clock stands to its own.
+  if (h.driving) {
+    for (let i = 0; i < 5; i++) setTimeout(() => send({k: "sync", ts: performance.now()}), 40 * i);
+    setInterval(() => { if (!queue.length && !sending) send({k: "sync", ts: performance.now()}); }, 2000);
+  }
   $("who").textContent = h.driving ? "This page drives the device's keyboard."
     : "Another page drives the device; this one watches.";
 });
