@@ -30,7 +30,10 @@ set_target_properties(clidoc PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_
 set(TAPWATCHER_MAN_DIR ${CMAKE_BINARY_DIR}/man)
 set(TAPWATCHER_COMPLETION_DIR ${CMAKE_BINARY_DIR}/completions)
 set(TAPWATCHER_DOC_OUTPUTS)
-foreach(program tapwatcher-sim tapwatcher-report)
+
+# Makes PROGRAM's manual page (from docs/man/PROGRAM.1.in and its option table) and its
+# completion script, and installs them, with the program, as part of COMPONENT.
+function(tapwatcher_install_program program component)
   set(page ${TAPWATCHER_MAN_DIR}/${program}.1)
   set(page_template ${PROJECT_SOURCE_DIR}/docs/man/${program}.1.in)
   add_custom_command(
@@ -47,37 +50,43 @@ foreach(program tapwatcher-sim tapwatcher-report)
     COMMAND clidoc bash ${program} ${script}
     DEPENDS clidoc
     COMMENT "Making the bash completion for ${program}")
-  list(APPEND TAPWATCHER_DOC_OUTPUTS ${page} ${script})
-endforeach()
-add_custom_target(tapwatcher_docs ALL DEPENDS ${TAPWATCHER_DOC_OUTPUTS})
+  set(TAPWATCHER_DOC_OUTPUTS ${TAPWATCHER_DOC_OUTPUTS} ${page} ${script} PARENT_SCOPE)
 
-# --- install rules ---------------------------------------------------------------
-install(TARGETS tapwatcher-sim tapwatcher-report
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tapwatcher)
-install(FILES ${TAPWATCHER_MAN_DIR}/tapwatcher-sim.1 ${TAPWATCHER_MAN_DIR}/tapwatcher-report.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tapwatcher)
-# The pages name the examples folder as configured; an install under another prefix
-# (`--prefix DIR`, or CPack's /usr) gets its own path written into the installed copies.
-install(CODE "
-  foreach(page tapwatcher-sim.1 tapwatcher-report.1)
-    set(path \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_MANDIR}/man1/\${page}\")
+  install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+  # The page names the examples folder as configured; an install under another prefix
+  # (`--prefix DIR`, or CPack's /usr) gets its own path written into the installed copy.
+  install(CODE "
+    set(path \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_MANDIR}/man1/${program}.1\")
     file(READ \"\${path}\" text)
     string(REPLACE \"${CMAKE_INSTALL_FULL_DATADIR}/tapwatcher/\"
            \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/tapwatcher/\" text \"\${text}\")
-    file(WRITE \"\${path}\" \"\${text}\")
-  endforeach()" COMPONENT tapwatcher)
-install(FILES ${TAPWATCHER_COMPLETION_DIR}/tapwatcher-sim
-              ${TAPWATCHER_COMPLETION_DIR}/tapwatcher-report
-        DESTINATION ${TAPWATCHER_BASH_COMPLETION_DIR} COMPONENT tapwatcher)
+    file(WRITE \"\${path}\" \"\${text}\")" COMPONENT ${component})
+  install(FILES ${script} DESTINATION ${TAPWATCHER_BASH_COMPLETION_DIR} COMPONENT ${component})
+endfunction()
+
+# --- install rules ---------------------------------------------------------------
+tapwatcher_install_program(tapwatcher-sim tapwatcher)
+tapwatcher_install_program(tapwatcher-report tapwatcher)
 install(DIRECTORY examples/ DESTINATION ${TAPWATCHER_EXAMPLES_DIR} COMPONENT tapwatcher
         PATTERN ".git*" EXCLUDE)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tapwatcher)
 
+# tapwatcher-x11, where it was built, is a package of its own: only it needs the X11
+# libraries. Its page and completion come, like the others', from its option table
+# (ports/x11/options.h, which tools/clidoc.cpp takes in when it exists) and its page
+# (docs/man/tapwatcher-x11.1.in).
 set(TAPWATCHER_COMPONENTS tapwatcher)
 if(TARGET tapwatcher-x11)
-  install(TARGETS tapwatcher-x11 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT x11)
+  if(EXISTS ${PROJECT_SOURCE_DIR}/ports/x11/options.h AND
+     EXISTS ${PROJECT_SOURCE_DIR}/docs/man/tapwatcher-x11.1.in)
+    tapwatcher_install_program(tapwatcher-x11 x11)
+  else()
+    install(TARGETS tapwatcher-x11 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT x11)
+  endif()
   list(APPEND TAPWATCHER_COMPONENTS x11)
 endif()
+add_custom_target(tapwatcher_docs ALL DEPENDS ${TAPWATCHER_DOC_OUTPUTS})
 
 # --- Debian packages ---------------------------------------------------------------
 set(CPACK_PACKAGE_NAME tapwatcher)

@@ -10,6 +10,10 @@
 // A program with a table of its own is one more line in kCommands.
 #include "cli/report/options.h"
 #include "cli/sim/options.h"
+#if __has_include("ports/x11/options.h")
+#include "ports/x11/options.h" // tapwatcher-x11's table, where the port has one
+#define TAPWATCHER_X11_OPTIONS 1
+#endif
 
 #include <cctype>
 #include <cstdio>
@@ -23,7 +27,13 @@
 namespace {
 
 // Every program whose manual page and completion come from a table.
-const cli::CommandDoc* const kCommands[] = {&runner::kCommand, &report::kCommand};
+const cli::CommandDoc* const kCommands[] = {
+    &runner::kCommand,
+    &report::kCommand,
+#ifdef TAPWATCHER_X11_OPTIONS
+    &x11::kCommand,
+#endif
+};
 
 // The command named PROGRAM; null when there is none.
 const cli::CommandDoc* FindCommand(const std::string& program) {

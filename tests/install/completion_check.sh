@@ -56,7 +56,8 @@ expect() {
     [ "$got" = "$want" ] || fail "'$*' completes to [${got//$'\n'/ }], expected [${want//$'\n'/ }]"
 }
 
-for program in tapwatcher-sim tapwatcher-report; do
+for script in "$BUILD"/completions/*; do
+    program=$(basename "$script")
     help_options=$("$BUILD/bin/$program" --help | sed -n '/^Options:$/,/^$/p' |
         sed -n 's/^  \(-[^ ,]*\(, -[^ ,]*\)*\).*/\1/p' | tr -d ',' | tr ' ' '\n' |
         grep '^--' | sort)
