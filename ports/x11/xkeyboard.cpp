@@ -1,0 +1,279 @@
+// xkeyboard.cpp - hot keys as passive key grabs on the root window, key
+// events of those grabs as the device's key events, keys sent on with XTest.
+//
+// Choices:
+//  - a combination is claimed by grabbing all its (key code, state) pairs
+//    (Keymap::GrabsOf), then one XSync: BadAccess arrives asynchronously, so
+//    the error handler files it by request serial; any BadAccess among them
+//    ungrabs the rest and the claim fails (1409). Ungrabbing a pair that
+//    another client holds does not touch its grab.
+//  - grabs are asynchronous in both modes, with owner_events off: the
+//    events come to this client alone, relative to the root window.
+//  - a key sent on (keybd_event that no hot key takes) first ends any
+//    keyboard grab that a held key of ours activated (XUngrabKeyboard), so
+//    that it reaches the focused window and not this client; a virtual key
+//    with several key codes (left and right Shift) is sent on the first
+//    one, or for a release, on the one the server has down.
+//  - the modifier and lock state come from the XKB state (XkbGetState),
+//    asked once after the keys changed outside the tool and kept up to date
+//    with the keys this client sends on.
+//  - detectable auto-repeat is asked for: a held key repeats as presses with
+//    no releases between them, which the device logs as repeated D rows.
+#include "ports/x11/xkeyboard.h"
+
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <cstdio>
+#include <set>
+
+namespace x11 {
+
+namespace {
+
+constexpr int kGrabKeyRequest = 33; // X_GrabKey, X11/Xproto.h
+
+// The BadAccess errors of XGrabKey seen since the last look, by serial.
+std::vector<unsigned long> g_grab_refusals;
+std::set<std::pair<int, int>> g_reported; // (error, request) kinds reported once
+
+// OnXError: files a refused grab; reports any other error once per kind.
+int OnXError(Display* dpy, XErrorEvent* e) {
+    if (e->error_code == BadAccess && e->request_code == kGrabKeyRequest) {
+        g_grab_refusals.push_back(e->serial);
+        return 0;
+    }
+    if (g_reported.insert({e->error_code, e->request_code}).second) {
+        char text[256];
+        XGetErrorText(dpy, e->error_code, text, sizeof text);
+        std::fprintf(stderr, "tapwatcher-x11: X error: %s (request %d.%d)\n", text, e->request_code,
+                     e->minor_code);
+    }
+    return 0;
+}
+
+volatile bool g_display_lost = false;
+
+} // namespace
+
+void SetDisplayLost() {
+    g_display_lost = true;
+}
+
+bool DisplayLost() {
+    return g_display_lost;
+}
+
+void InstallErrorHandler() {
+    XSetErrorHandler(OnXError);
+}
+
+KeyboardFacts ReadKeyboardFacts(Display* dpy) {
+    KeyboardFacts f;
+    XDisplayKeycodes(dpy, &f.min_keycode, &f.max_keycode);
+    for (int k = f.min_keycode; k <= f.max_keycode; ++k) {
+        f.level1[k] = XkbKeycodeToKeysym(dpy, (KeyCode)k, 0, 0);
+        f.level2[k] = XkbKeycodeToKeysym(dpy, (KeyCode)k, 0, 1);
+    }
+    if (XModifierKeymap* map = XGetModifierMapping(dpy)) {
+        for (int row = 0; row < 8; ++row)
+            for (int i = 0; i < map->max_keypermod; ++i) {
+                KeyCode k = map->modifiermap[row * map->max_keypermod + i];
+                if (k)
+                    f.modifiers[k] |= 1u << row;
+            }
+        XFreeModifiermap(map);
+    }
+    return f;
+}
+
+XKeyboard::XKeyboard(Display* dpy)
+    : dpy_(dpy), root_(DefaultRootWindow(dpy)),
+      keymap_(std::make_unique<Keymap>(ReadKeyboardFacts(dpy))), held_(8 * 256),
+      claimed_(8 * 256, false) {
+    Bool supported = False;
+    XkbSetDetectableAutoRepeat(dpy_, True, &supported);
+    detectable_repeat_ = supported == True;
+}
+
+XKeyboard::~XKeyboard() {
+    ReleaseAll();
+}
+
+// GrabAll: grabs every pair, then one round trip tells whether the server
+// refused any; a refusal gives the rest back.
+bool XKeyboard::GrabAll(const std::vector<Grab>& grabs) {
+    if (grabs.empty() || DisplayLost())
+        return true;
+    unsigned long first = NextRequest(dpy_);
+    g_grab_refusals.clear();
+    for (const Grab& g : grabs)
+        XGrabKey(dpy_, g.keycode, g.state, root_, False, GrabModeAsync, GrabModeAsync);
+    XSync(dpy_, False);
+    bool refused = false;
+    for (unsigned long serial : g_grab_refusals)
+        refused = refused || serial >= first;
+    g_grab_refusals.clear();
+    if (refused)
+        UngrabAll(grabs);
+    return !refused;
+}
+
+void XKeyboard::UngrabAll(const std::vector<Grab>& grabs) {
+    if (DisplayLost())
+        return;
+    for (const Grab& g : grabs)
+        XUngrabKey(dpy_, g.keycode, g.state, root_);
+}
+
+bool XKeyboard::Claim(UINT vk, UINT set) {
+    if (vk > 0xFF) // no key gives it: nobody can hold it, and it never fires
+        return true;
+    size_t i = (set & 7) * 256 + vk;
+    const std::vector<Grab>& grabs = keymap_->GrabsOf((uint8_t)vk, set);
+    if (!GrabAll(grabs))
+        return false;
+    held_[i] = grabs;
+    if (!claimed_[i]) {
+        claimed_[i] = true;
+        ++claimed_count_;
+    }
+    return true;
+}
+
+void XKeyboard::Unclaim(UINT vk, UINT set) {
+    if (vk > 0xFF)
+        return;
+    size_t i = (set & 7) * 256 + vk;
+    UngrabAll(held_[i]);
+    held_[i].clear();
+    if (claimed_[i]) {
+        claimed_[i] = false;
+        --claimed_count_;
+    }
+}
+
+void XKeyboard::ReleaseAll() {
+    for (size_t i = 0; i < held_.size(); ++i) {
+        UngrabAll(held_[i]);
+        held_[i].clear();
+        claimed_[i] = false;
+    }
+    claimed_count_ = 0;
+    if (!DisplayLost())
+        XSync(dpy_, False);
+}
+
+size_t XKeyboard::GrabsHeld() const {
+    size_t n = 0;
+    for (const std::vector<Grab>& g : held_)
+        n += g.size();
+    return n;
+}
+
+void XKeyboard::ReadState() {
+    if (state_valid_ || DisplayLost())
+        return;
+    XkbStateRec st{};
+    if (XkbGetState(dpy_, XkbUseCoreKbd, &st) == Success) {
+        mods_state_ = st.base_mods | st.latched_mods;
+        locks_state_ = st.locked_mods;
+    }
+    state_valid_ = true;
+}
+
+uint8_t XKeyboard::ModsHeld() {
+    ReadState();
+    return keymap_->ModsOf(mods_state_, 0, true);
+}
+
+void XKeyboard::PassOn(uint8_t vk, bool down) {
+    if (DisplayLost())
+        return;
+    ReadState();
+    const unsigned lock_bits = 1u << 1 | keymap_->NumLockMask() | keymap_->ScrollLockMask();
+    std::vector<uint8_t> codes = keymap_->KeycodesOf(vk, locks_state_ & lock_bits);
+    for (unsigned locks : keymap_->LockCombinations())
+        if (codes.empty())
+            codes = keymap_->KeycodesOf(vk, locks);
+    if (codes.empty())
+        return; // no key of this keyboard gives it
+    uint8_t code = codes[0];
+    if (!down && codes.size() > 1) {
+        char keys[32];
+        XQueryKeymap(dpy_, keys);
+        for (uint8_t c : codes)
+            if (keys[c / 8] & (1 << (c % 8))) {
+                code = c;
+                break;
+            }
+    }
+    XUngrabKeyboard(dpy_, CurrentTime);
+    XTestFakeKeyEvent(dpy_, code, down ? True : False, CurrentTime);
+    // The key's modifier bits follow it (another key holding the same bit
+    // is not looked for).
+    unsigned bits = keymap_->ModifierBitsOf(code);
+    mods_state_ = down ? (mods_state_ | bits) : (mods_state_ & ~bits);
+    XFlush(dpy_);
+}
+
+bool XKeyboard::Translate(const XKeyEvent& e, uint8_t& vk, bool& down, uint8_t& mods) {
+    down = e.type == KeyPress;
+    uint8_t code = (uint8_t)e.keycode;
+    if (down) {
+        vk = keymap_->VkOf(code, e.state);
+        pressed_vk_[code] = vk;
+    } else {
+        vk = pressed_vk_[code] ? pressed_vk_[code] : keymap_->VkOf(code, e.state);
+        pressed_vk_[code] = 0;
+    }
+    state_valid_ = false;
+    if (!vk)
+        return false;
+    mods = keymap_->ModsOf(e.state, vk, down);
+    return true;
+}
+
+bool XKeyboard::Remap(int& lost) {
+    lost = 0;
+    if (DisplayLost())
+        return false;
+    KeyboardFacts facts = ReadKeyboardFacts(dpy_);
+    state_valid_ = false;
+    if (keymap_->SameFacts(facts))
+        return false;
+    keymap_ = std::make_unique<Keymap>(facts);
+    for (size_t i = 0; i < held_.size(); ++i) {
+        if (!claimed_[i])
+            continue;
+        UngrabAll(held_[i]);
+        held_[i].clear();
+        const std::vector<Grab>& grabs = keymap_->GrabsOf((uint8_t)(i % 256), (unsigned)(i / 256));
+        if (GrabAll(grabs))
+            held_[i] = grabs;
+        else
+            ++lost;
+    }
+    return true;
+}
+
+std::string XKeyboard::Describe() const {
+    auto mask_name = [](unsigned m) -> std::string {
+        static const char* const kNames[8] = {"Shift", "Lock", "Control", "Mod1",
+                                              "Mod2",  "Mod3", "Mod4",    "Mod5"};
+        for (int i = 0; i < 8; ++i)
+            if (m == (1u << i))
+                return kNames[i];
+        return "none";
+    };
+    return "keyboard: Alt " + mask_name(keymap_->AltMask()) + ", Num Lock " +
+           mask_name(keymap_->NumLockMask()) + ", Scroll Lock " +
+           mask_name(keymap_->ScrollLockMask()) + ", " +
+           std::to_string(keymap_->LockCombinations().size()) +
+           " lock combinations grabbed per combination, " +
+           std::to_string(256 - 2 - keymap_->Unreachable().size()) +
+           " virtual keys on this keyboard; detectable auto-repeat " +
+           (detectable_repeat_ ? "on" : "not available");
+}
+
+} // namespace x11
