@@ -85,7 +85,7 @@ double HostMs() {
 }
 
 // How far the device's clock runs behind the host's (see above).
-constexpr double kLagMs = 100;
+constexpr double kLagMs = 250;
 
 // The device's real-time clock: milliseconds since the tool started, kLagMs
 // behind the host's.

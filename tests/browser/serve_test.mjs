@@ -9,6 +9,7 @@ import { chromium } from "playwright-core";
 import { spawn } from "node:child_process";
 import fs from "node:fs";
 import http from "node:http";
+import net from "node:net";
 import os from "node:os";
 import path from "node:path";
 
@@ -64,6 +65,30 @@ function get(url, headers) {
     const req = http.get(url, { headers, timeout: 5000 }, (r) => { r.resume(); res(r.statusCode); });
     req.on("timeout", () => { req.destroy(); res(0); });
     req.on("error", () => res(0));
+  });
+}
+
+// Raw bytes to the server; resolves with the status line of the answer ("" when none).
+function raw(base, bytes) {
+  const u = new URL(base);
+  return new Promise((res) => {
+    const s = net.connect(Number(u.port), u.hostname);
+    let got = "";
+    s.setTimeout(5000, () => s.destroy());
+    s.on("data", (d) => { got += d; });
+    s.on("close", () => res(got.split("\r\n")[0]));
+    s.on("error", () => res(got.split("\r\n")[0]));
+    s.on("connect", () => s.end(bytes));
+  });
+}
+
+// An HTTP POST; resolves with the status.
+function post(url, body, headers) {
+  return new Promise((res) => {
+    const req = http.request(url, { method: "POST", headers, timeout: 5000 }, (r) => { r.resume(); res(r.statusCode); });
+    req.on("timeout", () => { req.destroy(); res(0); });
+    req.on("error", () => res(0));
+    req.end(body);
   });
 }
 
@@ -168,6 +193,23 @@ async function main() {
   check(await get(base + "/?t=" + tok, { Host: "evil.example:80" }) === 403,
     "a request with a foreign Host is refused");
 
+  // Hostile requests get a status, never a crash: malformed, huge, a flood.
+  const session = await page.evaluate(() => window.__tw.session);
+  const input = `${base}/input?t=${tok}&s=${session}`;
+  check(await post(input, "{\"events\": [", { "Content-Type": "application/json" }) === 400,
+    "a malformed input batch gets 400");
+  check(await post(input, "x".repeat(1 << 20), { "Content-Type": "application/json" }) === 413,
+    "a 1 MB body gets 413");
+  check(await post(`${base}/input?t=${tok}&s=999`, "{\"events\":[]}", {}) === 409,
+    "input from a page that does not drive gets 409");
+  check((await raw(base, "GARBAGE / HTTP/9\r\n\0\0\r\n\r\n")).startsWith("HTTP/1.1 4"),
+    "a malformed request line gets a 4xx status");
+  const t0 = Date.now();
+  const flood = await Promise.all(Array.from({ length: 300 }, () => get(base + "/x")));
+  check(flood.every((c) => c === 403 || c === 0) && flood.filter((c) => c === 403).length > 250,
+    `a flood of 300 requests without the token is refused in ${Date.now() - t0} ms`);
+  check(await get(url) === 200, "... and the page is still served afterwards");
+
   // Clear, then Exit: taps on the menu bar.
   const tap = async (caption) => {
     const s = await page.evaluate(() => window.__tw.state);
@@ -188,6 +230,7 @@ async function main() {
   check(data.length > 0, "save-on-exit writes the data file");
   // The transcript: the refusals, the taps, the exit; the rows when it carries them.
   check(/refused GET \/: no valid token/.test(run.out), "the transcript has the refused request");
+  check(/more requests refused/.test(run.out), "the flood is summed up in the transcript, not one line each");
   check(/browser: tap "Exit"/.test(run.out) && /\d+ exit 0/.test(run.out), "the transcript has the tap and the exit");
   const rowLines = run.out.split("\n").filter((l) => / row \d+: (11|41) [DU] C/.test(l));
   if (rowLines.length >= 4) {
