@@ -33,6 +33,7 @@
 #include "cli/sim/screen.h"
 #include "cli/sim/transcript.h"
 #include "device/listview.h"
+#include "ports/x11/options.h"
 #include "ports/x11/xkeyboard.h"
 #include "ports/x11/xscreen.h"
 #include "tapwatcher_version.h"
@@ -412,8 +413,7 @@ void XDriver::Step(sim::Device& dev) {
 // ---------------------------------------------------------------------------
 
 std::string UsageText() {
-    return R"(Usage: tapwatcher-x11 [--exe DEVICE-PATH] [--root DIR] [--display NAME]
-
+    return cli::UsageLine(kCommand) + R"(
 Runs Tapwatcher's own WinMain on an X display: every key combination is grabbed
 on the root window (the ones another program holds are listed as taken, "F"),
 each press and release of a grabbed key is a row, and after each release the
@@ -422,18 +422,8 @@ shows the list; click its "Exit" or "Clear". The transcript (rows, keys passed
 on, message boxes, the data file written) goes to standard output, with the
 real tick count.
 
-Options:
-  --exe DEVICE-PATH  the tool's path on the device (default
-                     \Program Files\tapwatcher.exe); its name selects the
-                     variants: tapwatcherL.exe capture-only, Wtapwatcher.exe
-                     save-on-exit, WtapwatcherL.exe both
-  --root DIR         host folder holding the device's files (default
-                     ./tapwatcher-device); a save-on-exit run writes
-                     DIR/Program Files/tapwatcherdata.txt
-  --display NAME     the X display (default: $DISPLAY)
-  --help             this text
-  --version          the version
-
+)" + cli::OptionsHelp(kCommand, 21) +
+           R"(
 SIGINT, SIGTERM and closing the window close the tool as the shell would: it
 gives every grab back and saves its file under a save-on-exit name. A second
 tapwatcher-x11 on the same display brings the first to the front and exits 0.
@@ -447,14 +437,6 @@ the tool ran (the tool was shut down first).
 bool ParseArgs(const std::vector<std::string>& args, Options& options, std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            options.help = true;
-            continue;
-        }
-        if (a == "--version") {
-            options.version = true;
-            continue;
-        }
         std::string name = a, value;
         bool inline_value = false;
         size_t eq = a.find('=');
@@ -463,9 +445,18 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
             value = a.substr(eq + 1);
             inline_value = true;
         }
-        if (name != "--exe" && name != "--root" && name != "--display") {
+        const cli::OptionDoc* option = cli::FindOption(kCommand, name);
+        if (option == nullptr || (inline_value && *option->value == '\0')) {
             error = std::string(kProgram) + ": unknown argument \"" + a + "\" (see --help)";
             return false;
+        }
+        name = option->name;
+        if (*option->value == '\0') { // a flag
+            if (name == "--help")
+                options.help = true;
+            else if (name == "--version")
+                options.version = true;
+            continue;
         }
         if (!inline_value) {
             if (i + 1 >= args.size()) {
@@ -489,7 +480,7 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
             options.exe = value;
         } else if (name == "--root") {
             options.root = value;
-        } else {
+        } else if (name == "--display") {
             options.display = value;
         }
     }
