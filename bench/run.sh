@@ -22,7 +22,7 @@ cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAPWATCHER_BENCH=ON \
     cat "$build.configure.log" >&2
     exit 1
 }
-programs="throughput latency startup memory soak save runner"
+programs="throughput latency startup memory soak save runner transcript"
 targets=""
 for p in $programs; do
     [ -f "$src/bench/${p}_bench.cpp" ] && targets="$targets bench_$p"

@@ -416,8 +416,14 @@ LRESULT Device::Send(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     switch (w->kind) {
     case WindowKind::App:
         return w->proc(h, msg, wp, lp);
-    case WindowKind::ListView:
-        return w->listview ? w->listview->Handle(*w, msg, wp, lp) : 0;
+    case WindowKind::ListView: {
+        if (!w->listview)
+            return 0;
+        LRESULT r = w->listview->Handle(*w, msg, wp, lp);
+        if (on_list_change && (msg == LVM_INSERTITEMW || msg == LVM_DELETEALLITEMS))
+            on_list_change(*w, msg, r);
+        return r;
+    }
     case WindowKind::MenuBar:
         return MenuBarProc(*this, *w, msg, wp, lp);
     case WindowKind::Foreign:
@@ -842,6 +848,8 @@ void Device::Press(uint8_t vk, uint8_t mods, bool synthesized) {
     const HotKey& hk = hotkeys_[idx - 1];
     taken_by_[vk] = true;
     taken_key_[vk] = hk;
+    if (on_key_taken)
+        on_key_taken(vk, true, synthesized, hk);
     const Window* owner = Find(hk.owner);
     if (owner && owner->kind != WindowKind::Foreign)
         Post(hk.owner, WM_HOTKEY, (WPARAM)hk.id, MAKELPARAM(mods, vk));
@@ -863,6 +871,8 @@ void Device::Release(uint8_t vk, bool was_down, uint8_t mods, bool synthesized) 
         size_t i = FindHotKey(took.owner, took.id);
         if (i != SIZE_MAX && (hotkeys_[i].mods & MOD_KEYUP)) {
             const HotKey& hk = hotkeys_[i];
+            if (on_key_taken)
+                on_key_taken(vk, false, synthesized, hk);
             const Window* owner = Find(hk.owner);
             if (owner && owner->kind != WindowKind::Foreign)
                 Post(hk.owner, WM_HOTKEY, (WPARAM)hk.id,

@@ -319,6 +319,17 @@ class Device {
     std::function<void(const SystemKey&)> on_system_key;
     std::function<void(const MessageBoxRecord&)> on_message_box;
     std::function<void(const std::string& host_path)> on_file_written;
+    // A key event a hot key took: the key, press or release, whether a
+    // program synthesised it, and the hot key (its owner included).
+    std::function<void(uint8_t vk, bool down, bool synthesized, const HotKey& hk)> on_key_taken;
+    // A list view handled a message that changes its rows (LVM_INSERTITEMW,
+    // LVM_DELETEALLITEMS); `result` is what the message returned.
+    std::function<void(const Window& w, UINT msg, LRESULT result)> on_list_change;
+    // A host call under the device's files failed for a reason of the host's
+    // own (a read-only mount, a full host disk), not a limit the profile set:
+    // what failed ("write", "open") and the host's errno.
+    std::function<void(const std::string& what, const std::string& host_path, int host_errno)>
+        on_host_error;
 
     FileSystem& Files() { return *files_; }
 

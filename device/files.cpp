@@ -150,6 +150,23 @@ std::u16string FoldedKey(const std::vector<std::u16string>& parts) {
     return key;
 }
 
+// Whether a host errno is the host's own trouble (a read-only mount, a full
+// or failing host disk, no permission on the host) rather than what the
+// device's paths mean (a missing folder, a name that exists, a folder where a
+// file was asked for).
+static bool IsHostFault(int e) {
+    switch (e) {
+    case ENOENT:
+    case ENOTDIR:
+    case EEXIST:
+    case EISDIR:
+    case ENAMETOOLONG:
+        return false;
+    default:
+        return true;
+    }
+}
+
 // The Win32 error for a host errno.
 DWORD ErrorFromErrno(int e) {
     switch (e) {
@@ -358,7 +375,10 @@ HANDLE FileSystem::Create(LPCWSTR path, DWORD access, DWORD share, DWORD disposi
     flags |= host_write ? O_RDWR : O_RDONLY;
     int fd = ::open(host.c_str(), flags, 0644);
     if (fd < 0) {
-        err = ErrorFromErrno(errno);
+        int e = errno;
+        err = ErrorFromErrno(e);
+        if (IsHostFault(e) && m.dev.on_host_error)
+            m.dev.on_host_error("open", host, e);
         return INVALID_HANDLE_VALUE;
     }
     struct stat now;
@@ -418,7 +438,10 @@ BOOL FileSystem::Write(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written, DWORD& e
         if (r < 0) {
             if (errno == EINTR)
                 continue;
-            err = ErrorFromErrno(errno);
+            int e = errno;
+            err = ErrorFromErrno(e);
+            if (IsHostFault(e) && m.dev.on_host_error)
+                m.dev.on_host_error("write", f->host_path, e);
             // Part of the data may have gone: learn where the file stands now.
             struct stat st;
             off_t pos = lseek(f->fd, 0, SEEK_CUR);

@@ -2,10 +2,13 @@
 // interactive run alike.
 #include "cli/sim/job.h"
 
+#include "cli/sim/keys.h"
 #include "cli/sim/profile.h"
 #include "device/files.h"
 #include "device/listview.h"
 
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -40,6 +43,138 @@ std::vector<std::array<std::string, 6>> ListRows(sim::Device& dev) {
     return rows;
 }
 
+DeviceWatch::DeviceWatch(sim::Device& dev, const Job& job, Transcript& t)
+    : dev_(dev), job_(job), t_(t) {
+    dev.on_key_taken = [this](uint8_t vk, bool down, bool synthesized, const sim::HotKey& hk) {
+        KeyTaken(vk, down, synthesized, hk);
+    };
+    dev.on_list_change = [this](const sim::Window& w, UINT msg, LRESULT result) {
+        ListChange(w, msg, result);
+    };
+    dev.on_host_error = [this](const std::string& what, const std::string& path, int e) {
+        host_fault_ = true;
+        std::string why = std::strerror(e);
+        t_.Event(dev_.Tick(), "host_error", "host: " + what + " failed: " + why + " (" + path + ")",
+                 {{"call", what}, {"error", why}, {"errno", e}, {"path", path}});
+    };
+    t.before_event = [this] { Sync(); };
+}
+
+DeviceWatch::~DeviceWatch() {
+    dev_.on_key_taken = nullptr;
+    dev_.on_list_change = nullptr;
+    dev_.on_host_error = nullptr;
+    t_.before_event = nullptr;
+}
+
+std::string DeviceWatch::OwnerName(const sim::HotKey& hk) const {
+    const sim::Window* w = dev_.Find(hk.owner);
+    if (!w)
+        return "a window gone";
+    if (w->kind == sim::WindowKind::Foreign && w->cls == u"ShellHotKeys") {
+        size_t i = (size_t)(hk.id - 0xC000);
+        if (hk.id >= 0xC000 && i < job_.taken_owners.size() && !job_.taken_owners[i].empty())
+            return job_.taken_owners[i];
+        return "shell";
+    }
+    if (w->kind == sim::WindowKind::Foreign)
+        return Printable(sim::Narrow(w->title.empty() ? w->cls : w->title));
+    return "process " + std::to_string(w->pid);
+}
+
+void DeviceWatch::KeyTaken(uint8_t vk, bool down, bool synthesized, const sim::HotKey& hk) {
+    const sim::Window* w = dev_.Find(hk.owner);
+    if (w && w->kind != sim::WindowKind::Foreign && w->pid == dev_.CurrentPid()) {
+        // The tool's own hot key: the row tells the event. One the tool
+        // synthesised comes back as a row of its own, an echo.
+        if (synthesized)
+            echoes_.push_back({vk, down});
+        return;
+    }
+    sim::SystemKey k{};
+    k.vk = vk;
+    k.down = down;
+    k.mods = dev_.ModsHeld();
+    k.synthesized = synthesized;
+    std::string owner = OwnerName(hk);
+    std::string name = KeyName(vk), mods = ModsName(k.mods);
+    std::string text = DescribeSystemKey(k) + ", taken by " + owner;
+    t_.Event(dev_.Tick(), "taken", text,
+             {{"key", name},
+              {"vk", (int)vk},
+              {"down", down},
+              {"mods", mods},
+              {"synthesised", synthesized},
+              {"owner", owner}});
+}
+
+void DeviceWatch::ListChange(const sim::Window& w, UINT msg, LRESULT result) {
+    if (w.pid != dev_.CurrentPid())
+        return;
+    Sync();
+    if (msg == LVM_INSERTITEMW) {
+        if (result >= 0) {
+            pending_.push_back({w.handle, (int)result, dev_.Tick()});
+            ++rows_;
+        }
+        return;
+    }
+    int n = rows_;
+    rows_ = 0;
+    t_.Event(dev_.Tick(), "clear",
+             "log cleared (" + std::to_string(n) + (n == 1 ? " row)" : " rows)"), {{"rows", n}});
+}
+
+void DeviceWatch::Sync() {
+    if (pending_.empty())
+        return;
+    std::vector<Pending> rows;
+    rows.swap(pending_);
+    for (const Pending& p : rows) {
+        const sim::Window* w = dev_.Find(p.list);
+        if (!w || !w->listview || p.index >= w->listview->Count())
+            continue;
+        std::array<std::string, 6> cells;
+        for (int c = 0; c < 6; ++c)
+            cells[c] = sim::Narrow(w->listview->Cell(p.index, c));
+        std::string echo_of;
+        for (size_t e = 0; e < echoes_.size(); ++e) {
+            char vk[4];
+            std::snprintf(vk, sizeof vk, "%02X", echoes_[e].vk);
+            if (cells[1] == vk && cells[2] == (echoes_[e].down ? "D" : "U")) {
+                echo_of = KeyName(echoes_[e].vk) + (echoes_[e].down ? " down" : " up");
+                echoes_.erase(echoes_.begin() + (ptrdiff_t)e);
+                break;
+            }
+        }
+        t_.Row(p.tick, p.index + 1, cells, echo_of);
+    }
+}
+
+void DeviceWatch::Idle() {
+    Sync();
+    echoes_.clear();
+}
+
+void DeviceWatch::MenuTap(std::u16string_view caption) {
+    std::string button = Printable(sim::Narrow(caption));
+    t_.Event(dev_.Tick(), "menu_tap", "menu tap \"" + button + "\"", {{"button", button}});
+}
+
+LineReader::Result PullLine(Job& job, std::string& error) {
+    std::string line;
+    for (;;) {
+        size_t before = job.scenario.size();
+        LineReader::Result r = job.stream->Next(line, error);
+        if (r != LineReader::Line)
+            return r;
+        if (!job.scenario.Add(line, job.stream->Number(), job.stream->Name(), error))
+            return LineReader::Bad;
+        if (job.scenario.size() > before)
+            return LineReader::Line;
+    }
+}
+
 bool PrepareDevice(sim::Device& dev, const Job& job, Transcript& t, std::string& error) {
     const sim::Profile& p = dev.profile();
     std::u16string folder = DeviceFolder(p.exe);
@@ -53,23 +188,37 @@ bool PrepareDevice(sim::Device& dev, const Job& job, Transcript& t, std::string&
     dev.journal_on = false;
     const uint32_t start = p.start_tick;
     dev.on_system_key = [&t, start](const sim::SystemKey& k) {
-        t.Event((DWORD)(start + k.time), DescribeSystemKey(k));
+        t.SystemKey((DWORD)(start + k.time), k);
     };
     dev.on_message_box = [&t, start](const sim::MessageBoxRecord& b) {
-        t.Event((DWORD)(start + b.time), DescribeMessageBox(b));
+        std::string caption = sim::Narrow(b.caption), text = sim::Narrow(b.text);
+        t.Event((DWORD)(start + b.time), "message_box", DescribeMessageBox(b),
+                {{"caption", caption}, {"text", text}, {"buttons", MessageBoxButtons(b.type)}});
     };
     dev.on_file_written = [&t, &dev](const std::string& path) {
         struct stat st;
-        std::string size = stat(path.c_str(), &st) == 0 ? std::to_string(st.st_size) : "?";
-        t.Event(dev.Tick(), "data file written: " + path + " (" + size + " bytes)");
+        bool known = stat(path.c_str(), &st) == 0;
+        std::string size = known ? std::to_string(st.st_size) : "?";
+        t.Event(dev.Tick(), "data_file", "data file written: " + path + " (" + size + " bytes)",
+                {{"path", path}, {"bytes", known ? (int64_t)st.st_size : (int64_t)-1}});
     };
-    t.Event(dev.Tick(), "start: device " + job.profile_name + " (" + DescribeProfile(p) +
-                            "), exe " + sim::Narrow(p.exe));
+    std::string description = DescribeProfile(p), exe = sim::Narrow(p.exe);
+    t.Event(dev.Tick(), "start",
+            "start: device " + job.profile_name + " (" + description + "), exe " + exe,
+            {{"device", job.profile_name}, {"profile", description}, {"exe", exe}});
+    // A data file from an earlier run: said, so that this run is not taken
+    // for a fresh one.
+    std::string data = dev.Files().HostPath(sim::Widen(DataFileDevicePath(p.exe)));
+    struct stat st;
+    if (!data.empty() && stat(data.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        t.Event(dev.Tick(), "data_file_present",
+                "data file already present: " + data + " (" + std::to_string(st.st_size) +
+                    " bytes)",
+                {{"path", data}, {"bytes", (int64_t)st.st_size}});
     // A read-only attribute needs a file to sit on: a listed file that is
     // missing is made, empty, so the device finds it read-only.
     for (const std::u16string& ro : p.read_only) {
         std::string host = dev.Files().HostPath(ro);
-        struct stat st;
         if (host.empty() || stat(host.c_str(), &st) == 0)
             continue;
         if (!dev.Files().MakeFolder(DeviceFolder(ro)) ||
@@ -78,8 +227,9 @@ bool PrepareDevice(sim::Device& dev, const Job& job, Transcript& t, std::string&
                     " under the device root \"" + p.root + "\"";
             return false;
         }
-        t.Event(dev.Tick(),
-                "read-only file " + sim::Narrow(ro) + " made, empty, as it was missing");
+        std::string path = sim::Narrow(ro);
+        t.Event(dev.Tick(), "read_only_made",
+                "read-only file " + path + " made, empty, as it was missing", {{"path", path}});
     }
     return true;
 }

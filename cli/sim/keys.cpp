@@ -2,6 +2,8 @@
 // the transcript prints; the others are accepted as well.
 #include "cli/sim/keys.h"
 
+#include "cli/sim/parse_util.h"
+
 #include "platform/platform.h"
 
 #include <cstdio>
@@ -63,7 +65,7 @@ int HexDigit(char c) {
 }
 
 std::string Quoted(std::string_view s) {
-    return "\"" + std::string(s) + "\"";
+    return "\"" + Printable(s, 60) + "\"";
 }
 
 } // namespace

@@ -32,6 +32,13 @@ inline constexpr cli::OptionDoc kOptions[] = {
      "ADDRESS (default 127.0.0.1) and PORT (0: any free port),\n"
      "print the page's address with its access token, and run\n"
      "on a real-time clock until the tool exits"},
+    {"--format", "", "FORMAT", "words:text|jsonl",
+     "text (default) or jsonl: one JSON object per event\n"
+     "(docs/transcript.md)"},
+    {"--line-buffered", "", "", "",
+     "write each transcript line out at once (the default to a\n"
+     "terminal; otherwise the transcript is buffered and written\n"
+     "out whenever the runner waits for input, and at the end)"},
     {"--help", "-h", "", "", "show this help and exit"},
     {"--version", "", "", "", "show the version and the source revision and exit"},
 };

@@ -53,7 +53,7 @@ bool ParseTaken(std::string_view v, std::vector<sim::TakenCombo>& out, std::stri
             continue;
         }
         if (!bit) {
-            error = "\"" + std::string(parts[i]) +
+            error = "\"" + Printable(parts[i], 60) +
                     "\" is not a modifier (Shift, Ctrl, Alt or Any come before the key)";
             return false;
         }
@@ -86,7 +86,9 @@ sim::Profile BuiltinDeviceProfile() {
 }
 
 bool ParseProfile(std::string_view text, const std::string& filename, sim::Profile& profile,
-                  std::string& error) {
+                  std::string& error, std::vector<std::string>* owners) {
+    if (owners)
+        owners->clear();
     std::string root = profile.root;
     profile = sim::BuiltinProfile();
     profile.root = root;
@@ -101,7 +103,7 @@ bool ParseProfile(std::string_view text, const std::string& filename, sim::Profi
         };
         size_t eq = line.text.find('=');
         if (eq == std::string_view::npos)
-            return fail("expected \"setting = value\", got \"" + std::string(line.text) + "\"");
+            return fail("expected \"setting = value\", got \"" + Printable(line.text, 60) + "\"");
         std::string key = Lowered(Trim(line.text.substr(0, eq)));
         std::string_view value = Trim(line.text.substr(eq + 1));
         if (key.empty())
@@ -115,7 +117,7 @@ bool ParseProfile(std::string_view text, const std::string& filename, sim::Profi
                 return fail(key + " is set twice (first on line " + std::to_string(it->second) +
                             ")");
         }
-        std::string v(value);
+        std::string v = Printable(value, 60); // as messages echo it
         uint64_t n = 0;
         auto bad_number = [&](uint64_t lo, uint64_t hi) {
             return fail(key + ": bad number \"" + v + "\" (expected " + std::to_string(lo) +
@@ -171,9 +173,25 @@ bool ParseProfile(std::string_view text, const std::string& filename, sim::Profi
                             v + "\"");
             profile.exe = sim::Widen(value);
         } else if (key == "taken") {
+            // "Ctrl+F3 phone": the combination, then the name of its owner.
+            std::string_view combo = value, owner;
+            size_t plus = value.rfind('+');
+            size_t key_at = plus == std::string_view::npos ? 0 : plus + 1;
+            key_at = value.find_first_not_of(" \t", key_at);
+            size_t blank =
+                key_at == std::string_view::npos ? key_at : value.find_first_of(" \t", key_at);
+            if (blank != std::string_view::npos) {
+                combo = value.substr(0, blank);
+                owner = Trim(value.substr(blank));
+            }
             std::string why;
-            if (!ParseTaken(value, profile.taken, why))
+            size_t before = profile.taken.size();
+            if (!ParseTaken(combo, profile.taken, why))
                 return fail("taken: " + why);
+            if (owners) {
+                owners->resize(before);
+                owners->resize(profile.taken.size(), std::string(owner));
+            }
         } else if (key == "running-instance") {
             if (!ParseYesNo(value, profile.running_instance))
                 return fail("running-instance: expected yes or no, got \"" + v + "\"");
@@ -194,7 +212,7 @@ bool ParseProfile(std::string_view text, const std::string& filename, sim::Profi
                 profile.disk_free = (int64_t)n;
             }
         } else {
-            return fail("unknown setting \"" + key + "\"");
+            return fail("unknown setting \"" + Printable(key, 60) + "\"");
         }
         seen.emplace(key, line.number);
     }

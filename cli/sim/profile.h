@@ -8,7 +8,8 @@
 //   commctrl = yes             # no: no list view
 //   start-tick = 0             # GetTickCount when the tool starts
 //   exe = \Program Files\tapwatcher.exe
-//   taken = Shift+Alt+0x72     # repeatable; Any+0xC1 for all eight modifier sets
+//   taken = Shift+Alt+0x72     # repeatable; Any+0xC1 for all eight modifier sets;
+//                              # a name after it names the owner: taken = F3 phone
 //   running-instance = no
 //   read-only = \Program Files\tapwatcherdata.txt   # repeatable
 //   disk-free = 1000000        # bytes, or unlimited
@@ -18,6 +19,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace runner {
 
@@ -26,8 +28,11 @@ namespace runner {
 // list all of their own (none when the text lists none). `profile.root` is
 // left as it was. False, with `error` = "FILE:LINE: what is wrong", when a
 // line is bad; `profile` is then unspecified.
+// `owners`, when given, gets the owner named for each taken combination
+// ("taken = Ctrl+F3 phone"; empty when none is named), in the order of
+// profile.taken.
 bool ParseProfile(std::string_view text, const std::string& filename, sim::Profile& profile,
-                  std::string& error);
+                  std::string& error, std::vector<std::string>* owners = nullptr);
 
 // The built-in Pocket PC profile the runner uses without --device.
 sim::Profile BuiltinDeviceProfile();

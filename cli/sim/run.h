@@ -23,6 +23,8 @@ struct Options {
     std::string root = kDefaultRoot; // --root: host folder holding the device's files
     std::string scenario;            // file, "-" for standard input; empty: none given
     std::string serve;               // --serve: [ADDRESS:]PORT; empty: no page served
+    Format format = Format::Text;    // --format text | jsonl
+    bool line_buffered = false;      // --line-buffered: write each line out at once
     bool help = false;
     bool version = false;
 };

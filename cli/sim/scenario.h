@@ -40,6 +40,10 @@ class Scenario {
     // the first bad line, and the scenario left empty: nothing of a bad
     // scenario runs.
     bool Parse(std::string text, const std::string& filename, std::string& error);
+    // Reads one more line, number `number` of its file (a blank line or a
+    // comment adds nothing). False, with `error`, for a bad line, which is
+    // not added.
+    bool Add(std::string_view line, int number, const std::string& filename, std::string& error);
 
     size_t size() const { return lines_.size(); }
     bool empty() const { return lines_.empty(); }
@@ -59,6 +63,8 @@ class Scenario {
     ScenarioLine Expanded(size_t i) const;
 
   private:
+    bool ParseInto(std::string_view text, uint64_t text_at, int number, const std::string& filename,
+                   std::string& error);
     struct Line {
         uint64_t text_at = 0;  // into text_
         uint32_t text_len = 0; // kLongText: in long_lengths_

@@ -17,17 +17,30 @@ namespace {
 // input, then the shell closes the tool.
 class ScenarioDriver : public sim::Driver {
   public:
-    ScenarioDriver(const Scenario& scenario, Transcript& t, sim::Device& dev, RunResult& res,
+    ScenarioDriver(Job& job, Transcript& t, sim::Device& dev, DeviceWatch& watch, RunResult& res,
                    bool want_rows)
-        : s_(scenario), t_(t), dev_(dev), res_(res), want_rows_(want_rows) {}
+        : job_(job), s_(job.scenario), t_(t), dev_(dev), watch_(watch), res_(res),
+          want_rows_(want_rows) {}
 
     Next Poll(sim::Device& dev, uint64_t, uint64_t& at) override {
+        watch_.Idle();
         if (!started_) {
             cursor_ = dev.Now();
             started_ = true;
         }
-        while (line_ < s_.size() && s_.KindOf(line_) == Scenario::Kind::Wait)
-            cursor_ += s_.Ms(line_++);
+        for (;;) {
+            while (line_ < s_.size() && s_.KindOf(line_) == Scenario::Kind::Wait)
+                cursor_ += s_.Ms(line_++);
+            if (line_ < s_.size() || !job_.stream || stream_done_)
+                break;
+            // A streamed scenario: its next line, as it arrives.
+            LineReader::Result r = PullLine(job_, bad_line_);
+            if (r != LineReader::Line) {
+                stream_done_ = true;
+                if (r == LineReader::End)
+                    bad_line_.clear();
+            }
+        }
         at = cursor_;
         return line_ <= s_.size() && !ended_ ? Next::Step : Next::End;
     }
@@ -35,7 +48,10 @@ class ScenarioDriver : public sim::Driver {
     void Step(sim::Device& dev) override {
         if (line_ == s_.size()) {
             ended_ = true;
-            EndOfInput(dev);
+            if (bad_line_.empty())
+                EndOfInput(dev);
+            else
+                Stopped(dev);
             return;
         }
         const size_t i = line_;
@@ -43,8 +59,7 @@ class ScenarioDriver : public sim::Driver {
         size_t step = step_++;
         if (kind != Scenario::Kind::Show) {
             if (step == 0) { // the line's transcript line, before it acts
-                t_.Event(dev.Tick(),
-                         "line " + std::to_string(s_.Number(i)) + ": " + std::string(s_.Text(i)));
+                t_.Line(dev.Tick(), s_.Number(i), s_.Text(i));
                 return;
             }
             --step;
@@ -67,8 +82,10 @@ class ScenarioDriver : public sim::Driver {
             break;
         }
         case Scenario::Kind::Button:
-            if (!dev.TapButton(s_.Caption(i)))
-                Failed(i, "button \"" + sim::Narrow(s_.Caption(i)) +
+            if (dev.TapButton(s_.Caption(i)))
+                watch_.MenuTap(s_.Caption(i));
+            else
+                Failed(i, "button \"" + Printable(sim::Narrow(s_.Caption(i))) +
                               "\": no menu-bar button shows it");
             break;
         case Scenario::Kind::Close:
@@ -76,7 +93,7 @@ class ScenarioDriver : public sim::Driver {
                 Failed(i, "close: the tool has no main window");
             break;
         case Scenario::Kind::Show:
-            t_.Screen(dev.Tick(), "screen at line " + std::to_string(s_.Number(i)) + " (show)",
+            t_.Screen(dev.Tick(), "line " + std::to_string(s_.Number(i)) + " (show)",
                       DrawScreen(dev));
             break;
         case Scenario::Kind::Wait:
@@ -91,43 +108,80 @@ class ScenarioDriver : public sim::Driver {
     // The lines with a step not run yet: from NextLine() to the end.
     size_t LinesNotRun() const { return line_ < s_.size() ? s_.size() - line_ : 0; }
     size_t NextLine() const { return line_; }
+    // The bad line that stopped a streamed scenario ("" when none did).
+    const std::string& BadLine() const { return bad_line_; }
+    // A streamed scenario still had input when the tool exited.
+    bool StreamLeft() const { return job_.stream && !stream_done_ && job_.stream->MoreWaiting(); }
 
   private:
     void Failed(size_t i, const std::string& why) {
-        t_.Event(dev_.Tick(), "failed line " + std::to_string(s_.Number(i)) + ": " + why);
+        t_.Event(dev_.Tick(), "failed", "failed line " + std::to_string(s_.Number(i)) + ": " + why,
+                 {{"line", s_.Number(i)}, {"why", why}});
     }
 
     // The end of input: the screen as it stands, then the shell closes the tool.
     void EndOfInput(sim::Device& d) {
         res_.reached_end_of_input = true;
         ScreenView view = DrawScreen(d);
-        t_.Screen(d.Tick(), "screen at end of input", view);
+        t_.Screen(d.Tick(), "end of input", view);
         if (want_rows_) { // only a caller that asks gets the rows: a copy of the whole log
             res_.end_rows = ListRows(d);
             res_.end_screen = std::move(view);
         }
-        t_.Event(d.Tick(), "the shell closes the tool (end of input)");
+        t_.Event(d.Tick(), "close", "the shell closes the tool (end of input)",
+                 {{"why", "end of input"}});
     }
 
+    // A bad line of a streamed scenario: the lines before it ran; the shell
+    // closes the tool.
+    void Stopped(sim::Device& d) {
+        t_.Event(d.Tick(), "stopped", "stopped: " + bad_line_ + " (the lines before it ran)",
+                 {{"line", job_.stream->Number()}, {"error", bad_line_}});
+        t_.Event(d.Tick(), "close", "the shell closes the tool (a bad line)",
+                 {{"why", "a bad line"}});
+    }
+
+    Job& job_;
     const Scenario& s_;
     Transcript& t_;
     sim::Device& dev_;
+    DeviceWatch& watch_;
     RunResult& res_;
     const bool want_rows_;
     size_t line_ = 0; // the line whose step is next; size(): the end of input
     size_t step_ = 0; // the next step within it
     bool ended_ = false;
+    bool stream_done_ = false;
+    std::string bad_line_;
     uint64_t cursor_ = 0;
     bool started_ = false;
 };
 
 } // namespace
 
-int RunJob(const Job& job, Transcript& t, std::ostream& errors, RunResult* result) {
+namespace {
+
+// Before a streamed scenario waits for its next line: what the transcript
+// holds is written out, and a terminal shows the prompt.
+struct WaitHook {
+    Transcript* t;
+    void (*prompt)(void*, int);
+    static void Before(void* self, int next_line) {
+        WaitHook* h = (WaitHook*)self;
+        h->t->Flush();
+        if (h->prompt)
+            h->prompt(nullptr, next_line);
+    }
+};
+
+} // namespace
+
+int RunJob(Job& job, Transcript& t, std::ostream& errors, RunResult* result) {
     RunResult local;
     RunResult& res = result ? *result : local;
     res = RunResult{};
     sim::Device dev(job.profile);
+    DeviceWatch watch(dev, job, t);
     std::string error;
     if (!PrepareDevice(dev, job, t, error)) {
         errors << error << std::endl;
@@ -136,29 +190,65 @@ int RunJob(const Job& job, Transcript& t, std::ostream& errors, RunResult* resul
     }
     res.data_file_host_path = dev.Files().HostPath(sim::Widen(DataFileDevicePath(job.profile.exe)));
 
-    ScenarioDriver driver(job.scenario, t, dev, res, result != nullptr);
+    ScenarioDriver driver(job, t, dev, watch, res, result != nullptr);
+    WaitHook hook{&t, job.stream ? job.stream->before_wait : nullptr};
+    if (job.stream) {
+        job.stream->before_wait = WaitHook::Before;
+        job.stream->before_wait_context = &hook;
+    }
 
     int code;
     try {
         code = host::RunTool(dev, &driver);
     } catch (const sim::Stalled& e) {
-        t.Event(dev.Tick(), std::string("stalled: ") + e.what());
+        watch.Sync();
+        t.Event(dev.Tick(), "stalled", std::string("stalled: ") + e.what(), {{"why", e.what()}});
         errors << kProgram << ": the tool stopped making progress: " << e.what() << std::endl;
         res.status = kExitStalled;
         return res.status;
     }
+    watch.Sync();
 
     if (const sim::Window* fg = dev.Find(dev.ForegroundWindow()))
-        if (fg->kind == sim::WindowKind::Foreign)
-            t.Event(dev.Tick(), "the running instance's window \"" + sim::Narrow(fg->title) +
-                                    "\" (" + sim::Narrow(fg->cls) + ") comes to the front");
-    if (size_t left = driver.LinesNotRun())
-        t.Event(dev.Tick(), "not run, the tool had exited: " + std::to_string(left) +
-                                (left == 1 ? " line (" : " lines (") +
-                                LineListFrom(job.scenario, driver.NextLine()) + ")");
-    t.Event(dev.Tick(), "exit " + std::to_string(code));
+        if (fg->kind == sim::WindowKind::Foreign) {
+            std::string title = sim::Narrow(fg->title), cls = sim::Narrow(fg->cls);
+            t.Event(dev.Tick(), "foreground",
+                    "the running instance's window \"" + title + "\" (" + cls +
+                        ") comes to the front",
+                    {{"title", title}, {"class", cls}});
+        }
+    if (size_t left = driver.LinesNotRun()) {
+        std::string list = LineListFrom(job.scenario, driver.NextLine());
+        t.Event(dev.Tick(), "not_run",
+                "not run, the tool had exited: " + std::to_string(left) +
+                    (left == 1 ? " line (" : " lines (") + list + ")",
+                {{"count", (uint64_t)left}, {"lines", list}});
+    }
+    if (driver.StreamLeft())
+        t.Event(dev.Tick(), "not_read",
+                "not read, the tool had exited: the rest of " + job.stream->Name(),
+                {{"input", job.stream->Name()}});
+    std::string why;
     res.status = code;
-    return code;
+    if (!driver.BadLine().empty()) {
+        res.status = kExitBadInput;
+        why = "a bad line stopped the run";
+        errors << driver.BadLine() << std::endl;
+    } else if (watch.HostFault()) {
+        res.status = kExitHost;
+        why = "the host failed a write";
+        errors << kProgram << ": the host failed a write under the device root (see the transcript)"
+               << std::endl;
+    }
+    std::string exit = "exit " + std::to_string(res.status);
+    if (res.status != code)
+        exit += " (the tool exited " + std::to_string(code) + "; " + why + ")";
+    t.Event(dev.Tick(), "exit", exit, {{"status", res.status}, {"tool_code", code}});
+    if (job.stream) {
+        job.stream->before_wait = hook.prompt;
+        job.stream->before_wait_context = nullptr;
+    }
+    return res.status;
 }
 
 } // namespace runner

@@ -23,7 +23,6 @@ struct RunResult {
 // Runs a loaded job from its scenario, writing the transcript. Messages for
 // the person at the terminal (a stall, a root that cannot be made) go to
 // `errors`. Returns the exit status.
-int RunJob(const Job& job, Transcript& transcript, std::ostream& errors,
-           RunResult* result = nullptr);
+int RunJob(Job& job, Transcript& transcript, std::ostream& errors, RunResult* result = nullptr);
 
 } // namespace runner

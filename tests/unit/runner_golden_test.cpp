@@ -7,6 +7,7 @@
 #include "cli/sim/run.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <filesystem>
@@ -180,6 +181,75 @@ TEST_P(RunnerGolden, TranscriptAndFilesMatch) {
     for (const auto& [path, bytes] : files)
         EXPECT_TRUE(want_files.count(path)) << run.name << ": unexpected file " << path << " ("
                                             << bytes.size() << " bytes) under the device root";
+}
+
+// The text line a JSON row object stands for, without its tick.
+std::string RowText(const nlohmann::json& j) {
+    std::string text = "row " + std::to_string(j.at("row").get<int>()) + ":";
+    const auto& cells = j.at("cells");
+    if (j.at("quiet").get<bool>())
+        text += " quiet mark";
+    else
+        for (size_t c = 1; c < cells.size(); ++c)
+            if (!cells[c].get<std::string>().empty())
+                text += " " + cells[c].get<std::string>();
+    if (j.contains("echo_of"))
+        text += " (echo of the tool's own " + j["echo_of"].get<std::string>() + ")";
+    return text;
+}
+
+// The same run as JSON lines: every line parses, one object per event line
+// of the text, with the same tick; the row objects read back to the text's
+// row lines; the data files are the same.
+TEST_P(RunnerGolden, JsonLinesHoldTheSameEvents) {
+    const GoldenRun& run = GetParam();
+    runner::Options options;
+    std::string error;
+    ASSERT_TRUE(runner::ParseArgs(run.args, options, error)) << error;
+    if (!options.device.empty())
+        options.device = kSource + "/" + options.device;
+    options.scenario = kSource + "/" + options.scenario;
+    TempDir tmp;
+    options.root = tmp.path + "/text";
+    std::ostringstream text_out, json_out, err;
+    int text_status = runner::Run(options, text_out, err);
+    options.root = tmp.path + "/json";
+    options.format = runner::Format::Jsonl;
+    int json_status = runner::Run(options, json_out, err);
+    EXPECT_EQ(json_status, text_status);
+
+    std::vector<std::string> events;
+    std::istringstream text_in(text_out.str());
+    std::string line;
+    while (std::getline(text_in, line))
+        if (line.rfind("  ", 0) != 0)
+            events.push_back(line);
+    std::istringstream json_in(json_out.str());
+    size_t n = 0;
+    while (std::getline(json_in, line)) {
+        nlohmann::json j;
+        try {
+            j = nlohmann::json::parse(line);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "line " << n + 1 << " does not parse: " << e.what() << "\n" << line;
+            return;
+        }
+        ASSERT_LT(n, events.size()) << "more objects than event lines: " << line;
+        const std::string& ev = events[n++];
+        std::string tick = std::to_string(j.at("tick").get<int32_t>());
+        EXPECT_EQ(ev.substr(0, tick.size() + 1), tick + " ") << ev << "\n" << line;
+        std::string type = j.at("type").get<std::string>();
+        if (type == "row") {
+            EXPECT_EQ(ev, tick + " " + RowText(j));
+        } else if (type == "line") {
+            EXPECT_EQ(ev, tick + " line " + std::to_string(j.at("line").get<int>()) + ": " +
+                              j.at("text").get<std::string>());
+        } else if (type == "exit") {
+            EXPECT_EQ(j.at("status").get<int>(), text_status);
+        }
+    }
+    EXPECT_EQ(n, events.size()) << "fewer objects than event lines";
+    EXPECT_TRUE(FilesUnder(tmp.path + "/text") == FilesUnder(tmp.path + "/json"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, RunnerGolden, ::testing::ValuesIn(Manifest()),

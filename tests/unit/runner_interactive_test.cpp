@@ -1,9 +1,19 @@
-// runner_interactive_test.cpp - tapwatcher-sim on a terminal, driven through
-// tmux: keys typed become rows, Ctrl-L clears the list, Ctrl-X exits with 0.
-// Skipped when tmux is not installed. Every wait is bounded.
+// runner_interactive_test.cpp - tapwatcher-sim on a terminal. Through tmux,
+// which has no keyboard protocol: keys typed become rows pressed and released
+// at once, Ctrl-] makes App and held keys, a terminal too small says so,
+// Ctrl-L clears the list, Ctrl-X exits with 0 (skipped when tmux is not
+// installed). Through a pseudo-terminal that answers the protocol's query:
+// real presses and releases, modifier-only presses, the screen on the
+// controlling terminal and the transcript on standard output. Every wait is
+// bounded.
 #include "tests/harness/harness.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>
@@ -97,6 +107,7 @@ TEST(RunnerInteractive, TypedKeysBecomeRowsCtrlLClearsCtrlXExits) {
         << screen;
     EXPECT_NE(screen.find("Ctrl-X taps \"Exit\"  Ctrl-L taps \"Clear\""), std::string::npos)
         << screen;
+    EXPECT_NE(screen.find("releases: made up at press"), std::string::npos) << screen;
 
     // "a": a press and a release of key 0x41, each a row, and passed on.
     tmux.Keys("-l a");
@@ -105,6 +116,48 @@ TEST(RunnerInteractive, TypedKeysBecomeRowsCtrlLClearsCtrlXExits) {
         tmux, [&](const std::string& s) { return HasLine(s, down) && HasLine(s, up); }, screen))
         << screen;
     EXPECT_NE(screen.find("key A (0x41) up, mods none, synthesised"), std::string::npos) << screen;
+
+    // Ctrl-] 1 is App1, which the built-in shell holds.
+    tmux.Keys("C-]");
+    tmux.Keys("-l 1");
+    ASSERT_TRUE(WaitFor(
+        tmux,
+        [](const std::string& s) {
+            return s.find("key App1 (0xC1) down, mods none, taken by shell") != std::string::npos;
+        },
+        screen))
+        << screen;
+
+    // Ctrl-] h holds the next key down until it is typed again.
+    tmux.Keys("C-]");
+    tmux.Keys("-l hb");
+    const std::regex b_down(R"(^\|-?\d+ +42  D +\|$)"), b_up(R"(^\|-?\d+ +42  U +\|$)");
+    ASSERT_TRUE(WaitFor(
+        tmux,
+        [&](const std::string& s) {
+            return HasLine(s, b_down) && s.find("held: B") != std::string::npos;
+        },
+        screen))
+        << screen;
+    EXPECT_FALSE(HasLine(screen, b_up)) << screen;
+    tmux.Keys("-l b");
+    ASSERT_TRUE(WaitFor(
+        tmux, [&](const std::string& s) { return HasLine(s, b_up); }, screen))
+        << screen;
+
+    // Too small a terminal says so; grown again, the screen comes back.
+    tmux.Keys(""); // nothing: the resize below is what counts
+    Shell(tmux.Cmd("resize-window -x 30 -y 12"));
+    ASSERT_TRUE(WaitFor(
+        tmux,
+        [](const std::string& s) { return s.find("Terminal too small") != std::string::npos; },
+        screen))
+        << screen;
+    Shell(tmux.Cmd("resize-window -x 100 -y 50"));
+    ASSERT_TRUE(WaitFor(
+        tmux, [](const std::string& s) { return s.find("releases: made up") != std::string::npos; },
+        screen))
+        << screen;
 
     // Ctrl-L taps "Clear": no row is left (bar a quiet mark that may fall due).
     tmux.Keys("C-l");
@@ -127,6 +180,123 @@ TEST(RunnerInteractive, TypedKeysBecomeRowsCtrlLClearsCtrlXExits) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_EQ(status, "status=0\n") << tmux.Screen();
+}
+
+// A terminal with the keyboard protocol, played on a pseudo-terminal: it
+// answers "CSI ? u" and sends key events with their types. Standard output is
+// a pipe, so the screen goes to the controlling terminal (the pseudo-terminal)
+// and the transcript to the pipe.
+class ProtocolTerminal {
+  public:
+    explicit ProtocolTerminal(const std::vector<std::string>& args) {
+        int out[2];
+        if (pipe(out) != 0)
+            return;
+        struct winsize ws = {50, 100, 0, 0};
+        pid_ = forkpty(&master_, nullptr, nullptr, &ws);
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            ::close(out[0]);
+            ::close(out[1]);
+            std::vector<char*> argv;
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        ::close(out[1]);
+        out_ = out[0];
+    }
+    ~ProtocolTerminal() {
+        if (pid_ > 0 && !waited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (master_ >= 0)
+            ::close(master_);
+        if (out_ >= 0)
+            ::close(out_);
+    }
+    void Send(const std::string& s) {
+        ssize_t n = ::write(master_, s.data(), s.size());
+        (void)n;
+    }
+    // Reads the screen and the transcript until `done` holds or 10 s pass;
+    // answers the protocol's query as such a terminal does.
+    bool Until(const std::function<bool()>& done, int ms = 10000) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            struct pollfd p[2] = {{master_, POLLIN, 0}, {out_, POLLIN, 0}};
+            if (poll(p, 2, 100) <= 0)
+                continue;
+            char buf[65536];
+            for (int i = 0; i < 2; ++i) {
+                if (!(p[i].revents & (POLLIN | POLLHUP)))
+                    continue;
+                ssize_t n = ::read(p[i].fd, buf, sizeof buf);
+                if (n <= 0) {
+                    if (i == 1)
+                        closed = true;
+                    continue;
+                }
+                (i ? transcript : screen).append(buf, (size_t)n);
+            }
+            if (!answered_ && screen.find("\x1b[?u") != std::string::npos) {
+                answered_ = true;
+                Send("\x1b[?0u\x1b[?62;22c");
+            }
+        }
+        return true;
+    }
+    int Wait() {
+        Until([this] { return closed; });
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        waited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string screen, transcript;
+    bool closed = false;
+
+  private:
+    pid_t pid_ = -1;
+    int master_ = -1, out_ = -1;
+    bool answered_ = false, waited_ = false;
+};
+
+TEST(RunnerInteractive, TheKeyboardProtocolGivesRealPressesAndReleases) {
+    ASSERT_EQ(access(kSim.c_str(), X_OK), 0) << kSim << " has not been built";
+    TempDir tmp;
+    ProtocolTerminal term({kSim, "--root", tmp.path + "/device"});
+    auto seen = [&](const std::string& where, const std::string& what) {
+        return [&where, what] { return where.find(what) != std::string::npos; };
+    };
+    ASSERT_TRUE(term.Until(seen(term.screen, "releases: real"))) << term.screen;
+    ASSERT_TRUE(term.Until(seen(term.screen, "rows 34-48 of 48"))) << term.screen;
+
+    // A press alone is a D row and nothing more; its release comes when sent.
+    term.Send("\x1b[97u");
+    ASSERT_TRUE(term.Until(seen(term.transcript, ": 41 D\n"))) << term.transcript;
+    term.Until([] { return false; }, 500); // half a second: no release is made up
+    EXPECT_EQ(term.transcript.find(": 41 U\n"), std::string::npos) << term.transcript;
+    term.Send("\x1b[97;1:3u");
+    ASSERT_TRUE(term.Until(seen(term.transcript, ": 41 U\n"))) << term.transcript;
+
+    // Shift alone, pressed and released: its own rows.
+    term.Send("\x1b[57441;2u\x1b[57441;2:3u");
+    ASSERT_TRUE(term.Until(seen(term.transcript, ": 10 U S\n"))) << term.transcript;
+    EXPECT_NE(term.transcript.find(": 10 D S\n"), std::string::npos) << term.transcript;
+
+    // Ctrl+C, as the protocol sends it, leaves; the protocol is turned off.
+    term.Send("\x1b[99;5u");
+    EXPECT_EQ(term.Wait(), 0);
+    EXPECT_NE(term.screen.find("\x1b[<u"), std::string::npos);
+    EXPECT_NE(term.transcript.find("the shell closes the tool (Ctrl-C)\n"), std::string::npos)
+        << term.transcript;
+    EXPECT_NE(term.transcript.find(" exit 0\n"), std::string::npos) << term.transcript;
 }
 
 } // namespace
