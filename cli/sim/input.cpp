@@ -63,7 +63,7 @@ bool LooksUtf16(const std::string& s) {
     size_t half = s.size() / 2;
     auto most = [&](size_t k) { return k >= half * 9 / 10; };
     auto few = [&](size_t k) { return k <= half / 10; };
-    return half > 0 && ((most(even) && few(odd)) || (most(odd) && few(even)));
+    return half >= 4 && ((most(even) && few(odd)) || (most(odd) && few(even)));
 }
 
 } // namespace

@@ -126,17 +126,25 @@ void DeviceWatch::ListChange(const sim::Window& w, UINT msg, LRESULT result) {
 }
 
 void DeviceWatch::Sync() {
-    if (pending_.empty())
+    if (pending_.empty() || syncing_)
         return;
-    std::vector<Pending> rows;
-    rows.swap(pending_);
-    for (const Pending& p : rows) {
+    syncing_ = true;
+    std::array<std::string, 6>& cells = cells_;
+    for (size_t k = 0; k < pending_.size(); ++k) {
+        const Pending p = pending_[k];
         const sim::Window* w = dev_.Find(p.list);
         if (!w || !w->listview || p.index >= w->listview->Count())
             continue;
-        std::array<std::string, 6> cells;
-        for (int c = 0; c < 6; ++c)
-            cells[c] = sim::Narrow(w->listview->Cell(p.index, c));
+        for (int c = 0; c < 6; ++c) {
+            std::u16string_view cell = w->listview->Cell(p.index, c);
+            bool ascii = true;
+            for (char16_t ch : cell)
+                ascii = ascii && ch < 0x80;
+            if (ascii)
+                cells[c].assign(cell.begin(), cell.end());
+            else
+                cells[c] = sim::Narrow(cell);
+        }
         std::string echo_of;
         for (size_t e = 0; e < echoes_.size(); ++e) {
             char vk[4];
@@ -149,6 +157,8 @@ void DeviceWatch::Sync() {
         }
         t_.Row(p.tick, p.index + 1, cells, echo_of);
     }
+    pending_.clear();
+    syncing_ = false;
 }
 
 void DeviceWatch::Idle() {

@@ -84,6 +84,8 @@ class DeviceWatch {
     std::vector<Echo> echoes_;
     int rows_ = 0;
     bool host_fault_ = false;
+    bool syncing_ = false;
+    std::array<std::string, 6> cells_; // the row being written, its buffers kept
 };
 
 // Makes the device's folders (the root, the executable's folder, read-only

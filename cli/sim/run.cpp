@@ -375,6 +375,7 @@ bool RunScenarioText(const std::string& profile_text, const std::string& scenari
     Transcript t(&transcript);
     RunResult result;
     run.status = RunJob(job, t, errors, &result);
+    t.Flush();
     run.transcript = transcript.str();
     run.reached_end_of_input = result.reached_end_of_input;
     run.end_rows = std::move(result.end_rows);

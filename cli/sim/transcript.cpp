@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <charconv>
 #include <cstdio>
 
 namespace runner {
@@ -76,10 +77,21 @@ void Transcript::Before() {
 void Transcript::Put(const std::string& line) {
     if (out_) {
         buf_ += line;
-        buf_ += '\n';
-        if (line_buffered || buf_.size() >= kBufferBytes)
-            Flush();
+        EndLine();
     }
+}
+
+void Transcript::EndLine() {
+    buf_ += '\n';
+    if (line_buffered || buf_.size() >= kBufferBytes)
+        Flush();
+}
+
+void Transcript::AppendTick(DWORD tick) {
+    char digits[16];
+    auto r = std::to_chars(digits, digits + sizeof digits, (int32_t)tick);
+    buf_.append(digits, (size_t)(r.ptr - digits));
+    buf_ += ' ';
 }
 
 bool Transcript::Flush() {
@@ -93,13 +105,14 @@ bool Transcript::Flush() {
     return !out_->fail();
 }
 
-void Transcript::WriteText(DWORD tick, const std::string& text) {
-    std::string line = TickText(tick);
-    line += ' ';
-    line += text;
-    Put(line);
+void Transcript::WriteText(DWORD tick, std::string_view text) {
+    if (out_) {
+        AppendTick(tick);
+        buf_.append(text);
+        EndLine();
+    }
     if (on_line)
-        on_line(line);
+        on_line(TickText(tick) + " " + std::string(text));
 }
 
 void Transcript::WriteJson(DWORD tick, const char* type, std::initializer_list<Field> fields) {
@@ -153,7 +166,13 @@ void Transcript::Row(DWORD tick, int number, const std::array<std::string, 6>& c
         if (!on_line)
             return;
     }
-    std::string text = "row " + std::to_string(number) + ":";
+    // The text line, made in place: a long run writes millions of them.
+    std::string& text = scratch_;
+    text.assign("row ");
+    char digits[16];
+    auto r = std::to_chars(digits, digits + sizeof digits, number);
+    text.append(digits, (size_t)(r.ptr - digits));
+    text += ':';
     if (quiet) {
         text += " quiet mark";
     } else {
@@ -186,10 +205,51 @@ void Transcript::SystemKey(DWORD tick, const sim::SystemKey& key) {
         return;
     }
     Before();
-    WriteText(tick, DescribeSystemKey(key));
+    // Made in place from names worked out once: a long run writes millions.
+    static const std::array<std::string, 256> kKeys = [] {
+        std::array<std::string, 256> k;
+        for (int vk = 0; vk < 256; ++vk) {
+            char code[8];
+            std::snprintf(code, sizeof code, "0x%02X", vk);
+            std::string name = KeyName((uint8_t)vk);
+            k[vk] = "key " + name + (name != code ? " (" + std::string(code) + ")" : "");
+        }
+        return k;
+    }();
+    static const std::array<std::string, 8> kMods = [] {
+        std::array<std::string, 8> m;
+        for (unsigned bits = 0; bits < 8; ++bits)
+            m[bits] = ", mods " + ModsName(bits);
+        return m;
+    }();
+    std::string& line = scratch_;
+    line.assign(kKeys[key.vk]);
+    line += key.down ? " down" : " up";
+    if ((key.mods & ~7u) == 0)
+        line += kMods[key.mods];
+    else
+        line += ", mods " + ModsName(key.mods);
+    if (key.synthesized)
+        line += ", synthesised";
+    WriteText(tick, line);
 }
 
 void Transcript::Line(DWORD tick, int number, std::string_view text) {
+    bool plain = text.size() <= 80;
+    for (size_t i = 0; plain && i < text.size(); ++i)
+        plain = text[i] >= 0x20 && text[i] < 0x7F;
+    if (plain && format_ == Format::Text) { // made in place, as rows are
+        Before();
+        std::string& line = scratch_;
+        line.assign("line ");
+        char digits[16];
+        auto r = std::to_chars(digits, digits + sizeof digits, number);
+        line.append(digits, (size_t)(r.ptr - digits));
+        line += ": ";
+        line.append(text);
+        WriteText(tick, line);
+        return;
+    }
     std::string shown = Printable(text);
     Event(tick, "line", "line " + std::to_string(number) + ": " + shown,
           {{"line", number}, {"text", shown}});

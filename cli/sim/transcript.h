@@ -1,7 +1,7 @@
 // transcript.h - what a person holding the device sees, one line per event,
 // the device's tick first (as the tool prints it, with %d), in the manner of
 // xev; or, for programs, one JSON object per event (--format jsonl, the
-// schema in docs/transcript-jsonl.md).
+// schema in docs/transcript.md).
 //
 // Buffering, as programs expect it: line by line when the transcript goes to
 // a terminal (or with --line-buffered); otherwise in a buffer of 64 KB,
@@ -109,12 +109,15 @@ class Transcript {
 
   private:
     void Before();
-    void WriteText(DWORD tick, const std::string& text);
+    void WriteText(DWORD tick, std::string_view text);
+    void AppendTick(DWORD tick);
+    void EndLine();
     void WriteJson(DWORD tick, const char* type, std::initializer_list<Field> fields);
     void Put(const std::string& line);
     std::ostream* out_;
     Format format_;
     std::string buf_;
+    std::string scratch_; // a line being made
     bool in_before_ = false;
     uint64_t events_ = 0;
 };
