@@ -487,9 +487,12 @@ TEST(RunnerRun, TakesEveryOptionItsHelpLists) {
                 continue;
             std::vector<std::vector<std::string>> ways = {{form}};
             if (*option.value != '\0') {
-                ways = {{form, "\\v.exe"}};
+                // A value every option takes; --format takes only its names.
+                const std::string value =
+                    std::string(option.name) == "--format" ? "jsonl" : "\\v.exe";
+                ways = {{form, value}};
                 if (form[1] == '-')
-                    ways.push_back({std::string(form) + "=\\v.exe"});
+                    ways.push_back({std::string(form) + "=" + value});
             }
             for (const auto& args : ways) {
                 runner::Options o;
@@ -670,6 +673,47 @@ TEST(RunnerTerminal, ASequenceCutBetweenReadsIsKeptForTheNext) {
     EXPECT_FALSE(d.Pending());
     EXPECT_TRUE(d.Feed("\x1b").empty());
     EXPECT_EQ(Show(d.Flush()), Show({K({0x1B})}));
+}
+
+// With the keyboard protocol: presses, repeats and releases as they happen,
+// one key each; the runner's own keys; replies to queries are no keys.
+TEST(RunnerTerminal, ProtocolEventsArePressesRepeatsAndReleases) {
+    using TK = runner::TypedKey;
+    auto ev = [](TK::Kind kind, uint8_t vk, bool repeat = false) {
+        TK k;
+        k.kind = kind;
+        k.keys = {vk};
+        k.repeat = repeat;
+        return k;
+    };
+    const std::pair<std::string, std::vector<TK>> cases[] = {
+        {"\x1b[97u", {ev(TK::Press, 0x41)}},
+        {"\x1b[97;1:2u\x1b[97;1:3u", {ev(TK::Press, 0x41, true), ev(TK::Release, 0x41)}},
+        {"\x1b[57441;2u\x1b[57448;5:3u", {ev(TK::Press, 0x10), ev(TK::Release, 0x11)}},
+        {"\x1b[57376u\x1b[57387u", {ev(TK::Press, 0x7C), ev(TK::Press, 0x87)}},
+        {"\x1b[1;5:3A\x1b[3;1:3~\x1b[13u",
+         {ev(TK::Release, 0x26), ev(TK::Release, 0x2E), ev(TK::Press, 0x0D)}},
+        {"\x1b[120;5u\x1b[120;5:3u\x1b[108;5u", {Special(TK::Exit), Special(TK::Clear)}},
+        {"\x1b[99;5u\x1b[93;5u", {Special(TK::Leave), Special(TK::Prefix)}},
+        {"\x1b[?1u\x1b[?62;22c", {}},
+    };
+    for (const auto& [bytes, want] : cases) {
+        runner::TerminalDecoder d;
+        d.protocol = true;
+        std::vector<TK> got = d.Feed(bytes);
+        EXPECT_EQ(Show(got), Show(want)) << "bytes of length " << bytes.size();
+        for (size_t i = 0; i < got.size() && i < want.size(); ++i)
+            EXPECT_EQ(got[i].repeat, want[i].repeat);
+    }
+}
+
+TEST(RunnerTerminal, TheProtocolQueryIsAnsweredOrNot) {
+    std::string rest;
+    EXPECT_EQ(runner::ParseProtocolAnswer("\x1b[?0u\x1b[?62;22c", rest),
+              runner::ProtocolAnswer::Yes);
+    EXPECT_EQ(runner::ParseProtocolAnswer("a\x1b[?62;22cb", rest), runner::ProtocolAnswer::No);
+    EXPECT_EQ(rest, "ab") << "keys typed meanwhile are kept";
+    EXPECT_EQ(runner::ParseProtocolAnswer("\x1b[?6", rest), runner::ProtocolAnswer::Unknown);
 }
 
 } // namespace
