@@ -224,7 +224,12 @@ class ServeDriver : public sim::Driver {
   public:
     ServeDriver(Hub& hub, Transcript& t) : hub_(hub), t_(t) {}
 
+    DeviceWatch* watch = nullptr;
+
     Next Poll(sim::Device& dev, uint64_t timer_due, uint64_t& at) override {
+        if (watch)
+            watch->Idle();
+        t_.Flush();
         Publish(dev);
         for (;;) {
             std::vector<std::string> notes;
@@ -233,7 +238,7 @@ class ServeDriver : public sim::Driver {
             if (!notes.empty()) {
                 lk.unlock();
                 for (const std::string& n : notes)
-                    t_.Event(dev.Tick(), n);
+                    t_.Event(dev.Tick(), "browser", n, {{"note", n}});
                 continue;
             }
             uint64_t now = hub_.clock->ElapsedMs();
@@ -245,8 +250,8 @@ class ServeDriver : public sim::Driver {
                 if (!leaving_) {
                     leaving_ = true;
                     lk.unlock();
-                    t_.Event((DWORD)(dev.profile().start_tick + std::max(dev.Now(), now)),
-                             "the shell closes the tool (Ctrl-C)");
+                    t_.Event((DWORD)(dev.profile().start_tick + std::max(dev.Now(), now)), "close",
+                             "the shell closes the tool (Ctrl-C)", {{"why", "Ctrl-C"}});
                 }
                 at = std::max(dev.Now(), now);
                 return Next::End;
@@ -270,19 +275,24 @@ class ServeDriver : public sim::Driver {
         switch (in.kind) {
         case Input::Down:
             if (in.repeat)
-                t_.Event(dev.Tick(), "browser: key " + KeyName(in.vk) + " auto-repeat");
+                t_.Event(dev.Tick(), "browser", "browser: key " + KeyName(in.vk) + " auto-repeat");
             dev.KeyDown(in.vk);
             break;
         case Input::Up:
             if (in.on_blur)
-                t_.Event(dev.Tick(),
+                t_.Event(dev.Tick(), "browser",
                          "browser: key " + KeyName(in.vk) + " released as the page lost the focus");
             dev.KeyUp(in.vk);
             break;
         case Input::Tap:
-            t_.Event(dev.Tick(), "browser: tap \"" + in.caption + "\"");
-            if (!dev.TapButton(sim::Widen(in.caption)))
-                t_.Event(dev.Tick(), "browser: no menu-bar button \"" + in.caption + "\"");
+            t_.Event(dev.Tick(), "browser", "browser: tap \"" + in.caption + "\"");
+            if (dev.TapButton(sim::Widen(in.caption))) {
+                if (watch)
+                    watch->MenuTap(sim::Widen(in.caption));
+            } else {
+                t_.Event(dev.Tick(), "browser",
+                         "browser: no menu-bar button \"" + in.caption + "\"");
+            }
             break;
         }
         Publish(dev);
@@ -580,6 +590,8 @@ int RunServe(const Job& job, const ServeAddress& address, std::ostream& out, std
 
     sim::Device dev(job.profile);
     Transcript t(&out);
+    t.line_buffered = true; // a run a person or a program follows live
+    DeviceWatch watch(dev, job, t);
     t.on_line = [&hub](const std::string& line) {
         std::lock_guard<std::mutex> lk(hub.m);
         hub.Push({{"type", "line"}, {"text", line}});
@@ -606,6 +618,7 @@ int RunServe(const Job& job, const ServeAddress& address, std::ostream& out, std
     auto old_term = std::signal(SIGTERM, OnInterrupt);
 
     ServeDriver driver(hub, t);
+    driver.watch = &watch;
     clock.origin_ = HostMs() - ((double)dev.Now() + kLagMs);
     dev.SetClockSource(&clock);
     int status;
@@ -617,8 +630,10 @@ int RunServe(const Job& job, const ServeAddress& address, std::ostream& out, std
         status = kExitStalled;
     }
     driver.Publish(dev);
+    watch.Sync();
     if (stalled.empty())
-        t.Event(dev.Tick(), "exit " + std::to_string(status));
+        t.Event(dev.Tick(), "exit", "exit " + std::to_string(status),
+                {{"status", status}, {"tool_code", status}});
     t.Flush();
     {
         // The pages are told; each event stream ends once it has said so.
