@@ -83,6 +83,9 @@ class Transcript {
     // the tick, and the fields of its JSON object.
     void Event(DWORD tick, const char* type, const std::string& text,
                std::initializer_list<Field> fields = {});
+    // An event of no type of its own (other front ends' notes): "note", its
+    // text the JSON object's "text".
+    void Event(DWORD tick, const std::string& text) { Event(tick, "note", text, {{"text", text}}); }
     // A row the tool added to its list: number from 1, its six cells, and
     // whether the tool's own synthesised key `echo_of` ("Ctrl up") caused it.
     void Row(DWORD tick, int number, const std::array<std::string, 6>& cells,

@@ -533,8 +533,7 @@ int Run(const Options& options) {
             dev.SetKeyboardHost(&*keyboard);
         runner::Transcript t(&std::cout);
         struct stat st;
-        if (fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode))
-            t.flush_each_line = false;
+        t.line_buffered = !(fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode));
         std::string error;
         if (!runner::PrepareDevice(dev, job, t, error)) {
             std::cerr << error << std::endl;
