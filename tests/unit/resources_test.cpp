@@ -59,7 +59,8 @@ Bytes Record(uint16_t type, uint16_t id, uint16_t lang, const Bytes& data,
     Put(head, 0, 4);      // DataVersion
     Put(head, 0x1030, 2); // MemoryFlags
     Put(head, lang, 2);
-    Put(head, 0, 8); // Version, Characteristics
+    Put(head, 0, 4); // Version
+    Put(head, 0, 4); // Characteristics
     Bytes rec;
     Put(rec, uint32_t(data.size()), 4);
     Put(rec, uint32_t(8 + head.size()), 4);
