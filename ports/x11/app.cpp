@@ -23,7 +23,9 @@
 //    exits 3; a display that goes away while the tool runs shuts the tool
 //    down (so a save-on-exit name still writes its file) and exits 1;
 //  - rows are printed when the tool waits for input, each with its own tick
-//    (the SysTime cell).
+//    (the SysTime cell);
+//  - the window is redrawn when input has paused for 20 ms, and at least
+//    every 250 ms while keys keep coming.
 #include "ports/x11/app.h"
 
 #include "cli/sim/launch.h"
@@ -253,6 +255,8 @@ class XDriver : public sim::Driver {
     bool closing_ = false;
     bool lost_ = false;
     size_t claimed_ = 0; // combinations held when last said
+    uint64_t last_input_ = 0, last_redraw_ = 0;
+    static constexpr uint64_t kRedrawQuietMs = 20, kRedrawStaleMs = 250;
 };
 
 void XDriver::Close(const std::string& why) {
@@ -271,15 +275,15 @@ void XDriver::ReadSignals() {
 }
 
 void XDriver::Drain(sim::Device& dev) {
-    bool any = false;
     while (!DisplayLost() && XPending(dpy_) > 0) {
         XEvent e;
         XNextEvent(dpy_, &e);
+        if (kb_ && kb_->Watch(e))
+            continue;
+        if (e.type == KeyPress || e.type == KeyRelease || e.type == ButtonRelease)
+            last_input_ = clock_.ElapsedMs();
         Take(dev, e);
-        any = true;
     }
-    if (any && kb_)
-        kb_->Forget();
 }
 
 void XDriver::Take(sim::Device& dev, XEvent& e) {
@@ -355,7 +359,15 @@ sim::Driver::Next XDriver::Poll(sim::Device& dev, uint64_t timer_due, uint64_t& 
                                      " grabs");
         }
         t_.Flush();
-        screen_.Update(dev);
+        // The screen is redrawn once input pauses, or now and then while it
+        // keeps coming, so that a redraw does not stand between two keys.
+        int redraw_in = -1;
+        if (now - last_input_ >= kRedrawQuietMs || now - last_redraw_ >= kRedrawStaleMs) {
+            screen_.Update(dev);
+            last_redraw_ = now;
+        } else {
+            redraw_in = (int)(kRedrawQuietMs - (now - last_input_));
+        }
         if (!DisplayLost()) {
             XFlush(dpy_);
             if (XPending(dpy_) > 0)
@@ -365,6 +377,8 @@ sim::Driver::Next XDriver::Poll(sim::Device& dev, uint64_t timer_due, uint64_t& 
                                 {DisplayLost() ? -1 : ConnectionNumber(dpy_), POLLIN, 0}};
         int timeout =
             timer_due == UINT64_MAX ? -1 : (int)std::min<uint64_t>(timer_due - now, 60000);
+        if (redraw_in >= 0 && (timeout < 0 || redraw_in < timeout))
+            timeout = redraw_in;
         if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
             Close("an error waiting for input");
     }

@@ -14,9 +14,10 @@
 //    that it reaches the focused window and not this client; a virtual key
 //    with several key codes (left and right Shift) is sent on the first
 //    one, or for a release, on the one the server has down.
-//  - the modifier and lock state come from the XKB state (XkbGetState),
-//    asked once after the keys changed outside the tool and kept up to date
-//    with the keys this client sends on.
+//  - the modifier and lock state come from the XKB state: asked once
+//    (XkbGetState), then followed from XKB state notifications, which the
+//    server sends for every key whichever window it goes to, and from the
+//    keys this client sends on; so passing a key on makes no round trip.
 //  - detectable auto-repeat is asked for: a held key repeats as presses with
 //    no releases between them, which the device logs as repeated D rows.
 #include "ports/x11/xkeyboard.h"
@@ -94,6 +95,26 @@ XKeyboard::XKeyboard(Display* dpy)
     Bool supported = False;
     XkbSetDetectableAutoRepeat(dpy_, True, &supported);
     detectable_repeat_ = supported == True;
+    int opcode, error, major = XkbMajorVersion, minor = XkbMinorVersion;
+    if (XkbQueryExtension(dpy_, &opcode, &xkb_event_, &error, &major, &minor)) {
+        const unsigned long parts =
+            XkbModifierBaseMask | XkbModifierLatchMask | XkbModifierLockMask | XkbModifierStateMask;
+        XkbSelectEventDetails(dpy_, XkbUseCoreKbd, XkbStateNotify, parts, parts);
+    } else {
+        xkb_event_ = -1;
+    }
+    ReadState();
+}
+
+bool XKeyboard::Watch(const XEvent& e) {
+    if (xkb_event_ < 0 || e.type != xkb_event_)
+        return false;
+    const XkbEvent& x = reinterpret_cast<const XkbEvent&>(e);
+    if (x.any.xkb_type == XkbStateNotify) {
+        mods_state_ = x.state.base_mods | x.state.latched_mods;
+        locks_state_ = x.state.locked_mods;
+    }
+    return true;
 }
 
 XKeyboard::~XKeyboard() {
@@ -171,6 +192,8 @@ size_t XKeyboard::GrabsHeld() const {
     return n;
 }
 
+// ReadState: asks the server for the state, once; XKB notifications keep it
+// up to date afterwards (without XKB it is asked again after each event).
 void XKeyboard::ReadState() {
     if (state_valid_ || DisplayLost())
         return;
@@ -227,7 +250,8 @@ bool XKeyboard::Translate(const XKeyEvent& e, uint8_t& vk, bool& down, uint8_t& 
         vk = pressed_vk_[code] ? pressed_vk_[code] : keymap_->VkOf(code, e.state);
         pressed_vk_[code] = 0;
     }
-    state_valid_ = false;
+    if (xkb_event_ < 0)
+        state_valid_ = false;
     if (!vk)
         return false;
     mods = keymap_->ModsOf(e.state, vk, down);

@@ -44,8 +44,9 @@ class XKeyboard : public sim::KeyboardHost {
     // A key event of one of our grabs as the device sees it: false when the
     // key code gives no virtual key.
     bool Translate(const XKeyEvent& e, uint8_t& vk, bool& down, uint8_t& mods);
-    // Keys changed outside the tool: the next question about them asks the server.
-    void Forget() { state_valid_ = false; }
+    // Takes an XKB state notification (true) or leaves an event alone: the
+    // modifier and lock state is followed from these, without a round trip.
+    bool Watch(const XEvent& e);
     // The server says the keyboard mapping changed (it also says so when
     // another input device, such as XTest's, starts typing): when it really
     // did, every grab moves to the new key codes; `lost` counts the
@@ -78,6 +79,7 @@ class XKeyboard : public sim::KeyboardHost {
     unsigned mods_state_ = 0;  // modifier bits held (X masks)
     unsigned locks_state_ = 0; // lock modifier bits on
     bool detectable_repeat_ = false;
+    int xkb_event_ = -1; // the XKB extension's event code
 };
 
 } // namespace x11

@@ -1,10 +1,12 @@
 // xscreen.cpp - drawing the device's screen into a real X window.
 //
-// The screen is drawn at the device's own size (240x320) into a pixmap, in
-// the server's built-in "fixed" font (6 pixels a character, the device's
-// character width at 96 dpi, so a cell's text is cut where the device cuts
-// it: runner::FitText), then each pixel is copied as a scale x scale block
-// into the window: plain pixel doubling, which keeps the device's look.
+// The screen is drawn in device pixels, each one a scale x scale block, into
+// a back buffer on the server, then copied to the window: plain pixel
+// doubling, which keeps the device's look. Text is the server's built-in
+// "fixed" font (6 pixels a character, the device's character width at 96 dpi,
+// so a cell's text is cut where the device cuts it: runner::FitText), each
+// glyph scaled once into an atlas at start; a redraw then makes no round
+// trip and sends no image.
 //
 // Choices where the device says nothing about drawing:
 //  - the taskbar is dark blue with the tool's window title in white;
@@ -105,13 +107,56 @@ ScreenWindow::ScreenWindow(Display* dpy, int width, int height, int scale)
     XSetWMProtocols(dpy, win_, &wm_delete_, 1);
     XSelectInput(dpy, win_, ExposureMask | ButtonPressMask | ButtonReleaseMask);
 
-    canvas_ =
-        XCreatePixmap(dpy, win_, (unsigned)w_, (unsigned)h_, (unsigned)DefaultDepth(dpy, scr));
+    canvas_ = XCreatePixmap(dpy, win_, (unsigned)(w_ * scale_), (unsigned)(h_ * scale_),
+                            (unsigned)DefaultDepth(dpy, scr));
     gc_ = XCreateGC(dpy, canvas_, 0, nullptr);
     font_ = XLoadQueryFont(dpy, "fixed");
     if (font_)
-        XSetFont(dpy, gc_, font_->fid);
+        MakeAtlas();
     title_text_ = "Tapwatcher";
+}
+
+// MakeAtlas: glyphs 0x20-0xFF of the font in one row of cells, slot 0 holding
+// the list view's "…" (three dots), scaled once into a bitmap on the server.
+void ScreenWindow::MakeAtlas() {
+    glyph_w_ = 6;
+    glyph_h_ = font_->ascent + font_->descent;
+    const int W = 256 * glyph_w_, H = glyph_h_;
+    Pixmap one = XCreatePixmap(dpy_, win_, (unsigned)W, (unsigned)H, 1);
+    GC gc1 = XCreateGC(dpy_, one, 0, nullptr);
+    XSetForeground(dpy_, gc1, 0);
+    XFillRectangle(dpy_, one, gc1, 0, 0, (unsigned)W, (unsigned)H);
+    XSetForeground(dpy_, gc1, 1);
+    XSetFont(dpy_, gc1, font_->fid);
+    for (int c = 0x20; c <= 0xFF; ++c) {
+        char ch = (char)c;
+        XDrawString(dpy_, one, gc1, c * glyph_w_, font_->ascent, &ch, 1);
+    }
+    for (int d = 0; d < 3; ++d)
+        XDrawPoint(dpy_, one, gc1, 1 + 2 * d, font_->ascent - 1);
+    XImage* small = XGetImage(dpy_, one, 0, 0, (unsigned)W, (unsigned)H, 1, XYPixmap);
+    const int SW = W * scale_, SH = H * scale_, bpl = (SW + 7) / 8;
+    char* data = (char*)std::calloc((size_t)bpl * SH, 1);
+    XImage* big = small && data
+                      ? XCreateImage(dpy_, DefaultVisual(dpy_, DefaultScreen(dpy_)), 1, XYBitmap, 0,
+                                     data, (unsigned)SW, (unsigned)SH, 8, bpl)
+                      : nullptr;
+    if (big) {
+        for (int y = 0; y < SH; ++y)
+            for (int x = 0; x < SW; ++x)
+                XPutPixel(big, x, y, XGetPixel(small, x / scale_, y / scale_));
+        atlas_ = XCreatePixmap(dpy_, win_, (unsigned)SW, (unsigned)SH, 1);
+        XSetForeground(dpy_, gc1, 1); // a bitmap image is put in the GC's two colours
+        XSetBackground(dpy_, gc1, 0);
+        XPutImage(dpy_, atlas_, gc1, big, 0, 0, 0, 0, (unsigned)SW, (unsigned)SH);
+        XDestroyImage(big); // frees `data`
+    } else {
+        std::free(data);
+    }
+    if (small)
+        XDestroyImage(small);
+    XFreeGC(dpy_, gc1);
+    XFreePixmap(dpy_, one);
 }
 
 ScreenWindow::~ScreenWindow() {
@@ -119,6 +164,8 @@ ScreenWindow::~ScreenWindow() {
         return;
     if (font_)
         XFreeFont(dpy_, font_);
+    if (atlas_)
+        XFreePixmap(dpy_, atlas_);
     XFreeGC(dpy_, gc_);
     XFreePixmap(dpy_, canvas_);
     XDestroyWindow(dpy_, win_);
@@ -159,34 +206,42 @@ void ScreenWindow::Update(sim::Device& dev, bool force) {
         return;
     last_ = std::move(view.lines);
     Draw(dev);
-    Blit();
+    XCopyArea(dpy_, canvas_, win_, gc_, 0, 0, (unsigned)(w_ * scale_), (unsigned)(h_ * scale_), 0,
+              0);
     ++redraws_;
 }
 
-// Text: one line of UTF-8 text from (x, top y), cut at `limit_px`.
-void ScreenWindow::Text(int x, int y, const std::string& utf8, unsigned long pixel, int limit_px) {
-    if (!font_)
+// Fill: a rectangle in device pixels.
+void ScreenWindow::Fill(int x, int y, int w, int h, unsigned long pixel) {
+    if (w <= 0 || h <= 0)
         return;
     XSetForeground(dpy_, gc_, pixel);
-    const int cw = 6, base = y + font_->ascent;
+    XFillRectangle(dpy_, canvas_, gc_, x * scale_, y * scale_, (unsigned)(w * scale_),
+                   (unsigned)(h * scale_));
+}
+
+// Text: one line of UTF-8 text from (x, top y) in device pixels, on `bg`,
+// cut at `limit_px`.
+void ScreenWindow::Text(int x, int y, const std::string& utf8, unsigned long fg, unsigned long bg,
+                        int limit_px) {
+    if (!atlas_)
+        return;
+    XSetForeground(dpy_, gc_, fg);
+    XSetBackground(dpy_, gc_, bg);
     for (uint32_t cp : CodePoints(utf8)) {
-        if (x + cw > limit_px)
+        if (x + glyph_w_ > limit_px)
             break;
-        if (cp == 0x2026) {
-            for (int d = 0; d < 3; ++d)
-                XDrawPoint(dpy_, canvas_, gc_, x + 1 + 2 * d, base - 1);
-        } else {
-            char c = cp <= 0xFF && cp >= 0x20 ? (char)cp : '?';
-            XDrawString(dpy_, canvas_, gc_, x, base, &c, 1);
-        }
-        x += cw;
+        int slot = cp == 0x2026 ? 0 : (cp >= 0x20 && cp <= 0xFF) ? (int)cp : '?';
+        XCopyPlane(dpy_, atlas_, canvas_, gc_, slot * glyph_w_ * scale_, 0,
+                   (unsigned)(glyph_w_ * scale_), (unsigned)(glyph_h_ * scale_), x * scale_,
+                   y * scale_, 1);
+        x += glyph_w_;
     }
 }
 
 void ScreenWindow::Draw(sim::Device& dev) {
     const sim::Profile& p = dev.profile();
-    XSetForeground(dpy_, gc_, white_);
-    XFillRectangle(dpy_, canvas_, gc_, 0, 0, (unsigned)w_, (unsigned)h_);
+    Fill(0, 0, w_, h_, white_);
 
     HWND main = dev.MainWindow();
     const sim::Window* mw = main ? dev.Find(main) : nullptr;
@@ -198,17 +253,16 @@ void ScreenWindow::Draw(sim::Device& dev) {
         if (mw && w->kind == sim::WindowKind::MenuBar && w->owner == main && w->menubar && !bar)
             bar = w;
     }
-    const int line_h = font_ ? font_->ascent + font_->descent : 13;
+    const int line_h = glyph_h_;
 
     if (p.taskbar > 0) {
-        XSetForeground(dpy_, gc_, bar_);
-        XFillRectangle(dpy_, canvas_, gc_, 0, 0, (unsigned)w_, (unsigned)p.taskbar);
+        Fill(0, 0, w_, p.taskbar, bar_);
         if (mw)
-            Text(4, (p.taskbar - line_h) / 2, sim::Narrow(mw->title), title_, w_);
+            Text(4, (p.taskbar - line_h) / 2, sim::Narrow(mw->title), title_, bar_, w_);
     }
     const int covered_from = bar ? std::min<int>(bar->rect.top, h_) : h_;
     if (!mw) {
-        Text(4, p.taskbar + 4, "(the tool shows no window)", black_, w_);
+        Text(4, p.taskbar + 4, "(the tool shows no window)", black_, white_, w_);
     } else if (list) {
         const sim::ListView& lv = *list->listview;
         const int x0 = mw->rect.left + list->rect.left, y0 = mw->rect.top + list->rect.top;
@@ -218,18 +272,15 @@ void ScreenWindow::Draw(sim::Device& dev) {
         const int cw = runner::CharWidth(p.dpi);
         const int hh = lv.HeaderHeight(), rh = lv.RowHeight();
         if (lh > 0 && y0 + hh <= covered_from) {
-            XSetForeground(dpy_, gc_, face_);
-            XFillRectangle(dpy_, canvas_, gc_, x0, y0, (unsigned)std::max(0, lw), (unsigned)hh);
-            XSetForeground(dpy_, gc_, shade_);
-            XDrawLine(dpy_, canvas_, gc_, x0, y0 + hh - 1, right - 1, y0 + hh - 1);
+            Fill(x0, y0, lw, hh, face_);
+            Fill(x0, y0 + hh - 1, right - x0, 1, shade_);
             int x = x0;
             for (int c = 0; c < lv.ColumnCount(); ++c) {
                 const sim::ListColumn& col = lv.Column(c);
                 int width = std::max(0, col.width);
                 Text(x + 2, y0 + (hh - line_h) / 2, runner::FitText(col.text, width / cw), black_,
-                     std::min(right, x + width));
-                XSetForeground(dpy_, gc_, shade_);
-                XDrawLine(dpy_, canvas_, gc_, x + width - 1, y0 + 2, x + width - 1, y0 + hh - 3);
+                     face_, std::min(right, x + width));
+                Fill(x + width - 1, y0 + 2, 1, hh - 4, shade_);
                 x += width;
             }
         }
@@ -243,7 +294,7 @@ void ScreenWindow::Draw(sim::Device& dev) {
                 const sim::ListColumn& col = lv.Column(c);
                 int width = std::max(0, col.width);
                 Text(x + 2, y + (rh - line_h) / 2,
-                     runner::FitText(lv.Cell(r, col.sub_item), width / cw), black_,
+                     runner::FitText(lv.Cell(r, col.sub_item), width / cw), black_, white_,
                      std::min(right, x + width));
                 x += width;
             }
@@ -252,59 +303,21 @@ void ScreenWindow::Draw(sim::Device& dev) {
     if (bar) {
         const RECT& r = bar->rect;
         const int bw = r.right - r.left, bh = r.bottom - r.top;
-        XSetForeground(dpy_, gc_, face_);
-        XFillRectangle(dpy_, canvas_, gc_, r.left, r.top, (unsigned)bw, (unsigned)bh);
-        XSetForeground(dpy_, gc_, shade_);
-        XDrawLine(dpy_, canvas_, gc_, r.left, r.top, r.right - 1, r.top);
+        Fill(r.left, r.top, bw, bh, face_);
+        Fill(r.left, r.top, bw, 1, shade_);
         const auto& buttons = bar->menubar->buttons;
         const int n = (int)buttons.size();
         for (int i = 0; i < n; ++i) {
             int left = r.left + bw * i / n, width = bw * (i + 1) / n - bw * i / n;
             std::string caption = sim::Narrow(buttons[i].caption);
-            int text_w = 6 * (int)CodePoints(caption).size();
+            int text_w = glyph_w_ * (int)CodePoints(caption).size();
             bool enabled = (buttons[i].state & TBSTATE_ENABLED) != 0;
             Text(left + (width - text_w) / 2, r.top + (bh - line_h) / 2, caption,
-                 enabled ? black_ : shade_, left + width);
-            if (i > 0) {
-                XSetForeground(dpy_, gc_, shade_);
-                XDrawLine(dpy_, canvas_, gc_, left, r.top + 4, left, r.bottom - 5);
-            }
+                 enabled ? black_ : shade_, face_, left + width);
+            if (i > 0)
+                Fill(left, r.top + 4, 1, bh - 8, shade_);
         }
     }
-}
-
-// Blit: the canvas, each pixel a scale x scale block, into the window.
-void ScreenWindow::Blit() {
-    XImage* src = XGetImage(dpy_, canvas_, 0, 0, (unsigned)w_, (unsigned)h_, AllPlanes, ZPixmap);
-    if (!src)
-        return;
-    const int W = w_ * scale_, H = h_ * scale_;
-    char* data = (char*)std::malloc((size_t)src->bytes_per_line * scale_ * H);
-    XImage* dst = data ? XCreateImage(dpy_, DefaultVisual(dpy_, DefaultScreen(dpy_)), src->depth,
-                                      ZPixmap, 0, data, (unsigned)W, (unsigned)H, src->bitmap_pad,
-                                      src->bytes_per_line * scale_)
-                       : nullptr;
-    if (!dst) {
-        std::free(data);
-        XDestroyImage(src);
-        return;
-    }
-    if (src->bits_per_pixel == 32 && dst->bits_per_pixel == 32) {
-        for (int y = 0; y < H; ++y) {
-            const uint32_t* in = (const uint32_t*)(src->data + (y / scale_) * src->bytes_per_line);
-            uint32_t* out = (uint32_t*)(dst->data + y * dst->bytes_per_line);
-            for (int x = 0; x < W; ++x)
-                out[x] = in[x / scale_];
-        }
-    } else {
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x)
-                XPutPixel(dst, x, y, XGetPixel(src, x / scale_, y / scale_));
-    }
-    XPutImage(dpy_, win_, DefaultGC(dpy_, DefaultScreen(dpy_)), dst, 0, 0, 0, 0, (unsigned)W,
-              (unsigned)H);
-    XDestroyImage(dst); // frees `data`
-    XDestroyImage(src);
 }
 
 std::u16string ScreenWindow::ButtonAt(sim::Device& dev, int x, int y) const {

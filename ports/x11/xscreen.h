@@ -38,14 +38,18 @@ class ScreenWindow {
     uint64_t redraws() const { return redraws_; }
 
   private:
+    void MakeAtlas();
     void Draw(sim::Device& dev);
-    void Text(int x, int y, const std::string& utf8, unsigned long pixel, int limit_px);
-    void Blit();
+    void Fill(int x, int y, int w, int h, unsigned long pixel);
+    void Text(int x, int y, const std::string& utf8, unsigned long fg, unsigned long bg,
+              int limit_px);
 
     Display* dpy_;
     int w_, h_, scale_;
     ::Window win_ = 0;
-    Pixmap canvas_ = 0; // the screen at the device's size
+    Pixmap canvas_ = 0; // the back buffer, window-sized
+    Pixmap atlas_ = 0;  // the font's glyphs, scaled, one bitmap
+    int glyph_w_ = 6, glyph_h_ = 13;
     GC gc_ = nullptr;
     XFontStruct* font_ = nullptr;
     Atom wm_protocols_ = 0, wm_delete_ = 0;
