@@ -352,6 +352,8 @@ sim::Driver::Next XDriver::Poll(sim::Device& dev, uint64_t timer_due, uint64_t& 
         if (timer_due <= now)
             return Next::None;
         rows_.Report(dev, t_);
+        if (kb_)
+            kb_->Settle();
         if (kb_ && kb_->Claimed() != claimed_) {
             claimed_ = kb_->Claimed();
             t_.Event(dev.Tick(), "the tool holds " + std::to_string(claimed_) +
@@ -587,6 +589,7 @@ int Run(const Options& options) {
                                         "\" comes to the front");
             }
         if (keyboard && !DisplayLost()) {
+            keyboard->Settle();
             size_t left = keyboard->GrabsHeld();
             keyboard->ReleaseAll();
             if (left)

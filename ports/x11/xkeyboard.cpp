@@ -2,6 +2,12 @@
 // events of those grabs as the device's key events, keys sent on with XTest.
 //
 // Choices:
+//  - a combination given back keeps its grabs until the tool next waits for
+//    input, except the one grab that a key sent on would activate: the
+//    tool's pass-through gives a combination back and claims it again at
+//    once, so it costs one ungrab and one grab instead of one per lock
+//    combination each (the server's cost of either grows with all the grabs
+//    it holds);
 //  - a combination is claimed by grabbing all its (key code, state) pairs
 //    (Keymap::GrabsOf), then one XSync: BadAccess arrives asynchronously, so
 //    the error handler files it by request serial; any BadAccess among them
@@ -25,6 +31,7 @@
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
@@ -152,9 +159,20 @@ bool XKeyboard::Claim(UINT vk, UINT set) {
         return true;
     size_t i = (set & 7) * 256 + vk;
     const std::vector<Grab>& grabs = keymap_->GrabsOf((uint8_t)vk, set);
-    if (!GrabAll(grabs))
+    // Given back a moment ago and not yet let go of (a pass-through): only
+    // what was really ungrabbed is grabbed again.
+    std::vector<Grab> missing;
+    for (const Grab& g : grabs)
+        if (std::find(held_[i].begin(), held_[i].end(), g) == held_[i].end())
+            missing.push_back(g);
+    if (!GrabAll(missing)) {
+        UngrabAll(held_[i]);
+        held_[i].clear();
+        SetPending(i, false);
         return false;
+    }
     held_[i] = grabs;
+    SetPending(i, false);
     if (!claimed_[i]) {
         claimed_[i] = true;
         ++claimed_count_;
@@ -162,19 +180,40 @@ bool XKeyboard::Claim(UINT vk, UINT set) {
     return true;
 }
 
+// Unclaim: the grabs stay until the tool next waits (Settle), unless a key
+// sent on before then needs one of them gone; the tool's pass-through gives a
+// combination back and claims it again at once, and the X server's cost of
+// a grab grows with all the grabs it holds.
 void XKeyboard::Unclaim(UINT vk, UINT set) {
     if (vk > 0xFF)
         return;
     size_t i = (set & 7) * 256 + vk;
-    UngrabAll(held_[i]);
-    held_[i].clear();
     if (claimed_[i]) {
         claimed_[i] = false;
         --claimed_count_;
     }
+    if (!held_[i].empty())
+        SetPending(i, true);
+}
+
+void XKeyboard::SetPending(size_t i, bool pending) {
+    auto at = std::find(pending_.begin(), pending_.end(), i);
+    if (pending && at == pending_.end())
+        pending_.push_back(i);
+    else if (!pending && at != pending_.end())
+        pending_.erase(at);
+}
+
+void XKeyboard::Settle() {
+    for (size_t i : pending_) {
+        UngrabAll(held_[i]);
+        held_[i].clear();
+    }
+    pending_.clear();
 }
 
 void XKeyboard::ReleaseAll() {
+    pending_.clear();
     for (size_t i = 0; i < held_.size(); ++i) {
         UngrabAll(held_[i]);
         held_[i].clear();
@@ -231,6 +270,18 @@ void XKeyboard::PassOn(uint8_t vk, bool down) {
                 break;
             }
     }
+    if (down) {
+        // A grab given back but not yet let go of that this press would
+        // activate (same key code, the state as it stands) goes now.
+        const unsigned state = (mods_state_ | locks_state_) & 0xFF;
+        for (size_t i : pending_) {
+            auto at = std::find(held_[i].begin(), held_[i].end(), Grab{code, state});
+            if (at != held_[i].end()) {
+                XUngrabKey(dpy_, code, state, root_);
+                held_[i].erase(at);
+            }
+        }
+    }
     XUngrabKeyboard(dpy_, CurrentTime);
     XTestFakeKeyEvent(dpy_, code, down ? True : False, CurrentTime);
     // The key's modifier bits follow it (another key holding the same bit
@@ -266,6 +317,7 @@ bool XKeyboard::Remap(int& lost) {
     state_valid_ = false;
     if (keymap_->SameFacts(facts))
         return false;
+    Settle();
     keymap_ = std::make_unique<Keymap>(facts);
     for (size_t i = 0; i < held_.size(); ++i) {
         if (!claimed_[i])

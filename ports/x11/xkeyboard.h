@@ -52,11 +52,14 @@ class XKeyboard : public sim::KeyboardHost {
     // did, every grab moves to the new key codes; `lost` counts the
     // combinations that another program holds there. False when nothing changed.
     bool Remap(int& lost);
+    // Lets go of the grabs of combinations given back since the last call
+    // (the driver calls it whenever the tool waits for input).
+    void Settle();
     // Gives back every grab still held (at exit; the tool gives its own back first).
     void ReleaseAll();
 
     const Keymap& keymap() const { return *keymap_; }
-    size_t GrabsHeld() const; // passive grabs held now
+    size_t GrabsHeld() const; // passive grabs held now (Settle first for the tool's own)
     size_t Claimed() const { return claimed_count_; }
     bool detectable_repeat() const { return detectable_repeat_; }
     // One line about the keyboard for the transcript.
@@ -66,6 +69,7 @@ class XKeyboard : public sim::KeyboardHost {
     bool GrabAll(const std::vector<Grab>& grabs);
     void UngrabAll(const std::vector<Grab>& grabs);
     void ReadState();
+    void SetPending(size_t i, bool pending);
 
     Display* dpy_;
     ::Window root_;
@@ -73,6 +77,7 @@ class XKeyboard : public sim::KeyboardHost {
     // The grabs held for each claimed combination, index set * 256 + vk.
     std::vector<std::vector<Grab>> held_;
     std::vector<bool> claimed_;
+    std::vector<size_t> pending_; // given back, grabs not yet let go of
     size_t claimed_count_ = 0;
     uint8_t pressed_vk_[256] = {}; // the virtual key each key code went down as
     bool state_valid_ = false;

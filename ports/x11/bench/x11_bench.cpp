@@ -78,6 +78,7 @@ void SweepOn(benchmark::State& state, Display* dpy) {
         grabs = kb.GrabsHeld();
         for (int id = 0; id < 2048; ++id)
             dev.UnregisterHotKey(h, id);
+        kb.Settle();
         XSync(dpy, False);
         state.ResumeTiming();
     }
