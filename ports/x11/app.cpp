@@ -25,7 +25,7 @@
 //  - rows are printed when the tool waits for input, each with its own tick
 //    (the SysTime cell);
 //  - the window is redrawn when input has paused for 20 ms, and at least
-//    every 250 ms while keys keep coming.
+//    every second while keys keep coming.
 #include "ports/x11/app.h"
 
 #include "cli/sim/launch.h"
@@ -256,7 +256,7 @@ class XDriver : public sim::Driver {
     bool lost_ = false;
     size_t claimed_ = 0; // combinations held when last said
     uint64_t last_input_ = 0, last_redraw_ = 0;
-    static constexpr uint64_t kRedrawQuietMs = 20, kRedrawStaleMs = 250;
+    static constexpr uint64_t kRedrawQuietMs = 20, kRedrawStaleMs = 1000;
 };
 
 void XDriver::Close(const std::string& why) {

@@ -218,6 +218,43 @@ class Listener {
     Window win_;
 };
 
+// The floor, without tapwatcher-x11: an XTest press straight to a focused
+// listener, on the same server under the same load.
+void BM_XTestFloor(benchmark::State& state) {
+    const int samples = (int)state.range(0);
+    Display* dpy = XOpenDisplay(nullptr);
+    if (!dpy) {
+        state.SkipWithError("no X display");
+        return;
+    }
+    std::vector<double> to_listener;
+    for (auto _ : state) {
+        Listener listener;
+        const KeyCode a = XKeysymToKeycode(dpy, XK_a);
+        Clock::time_point start = Clock::now();
+        for (int i = 0; i < samples; ++i) {
+            Clock::time_point t0 = Clock::now();
+            XTestFakeKeyEvent(dpy, a, True, CurrentTime);
+            XFlush(dpy);
+            if (!listener.WaitFor(KeyPress, a, 2000)) {
+                state.SkipWithError("the key did not reach the listener");
+                break;
+            }
+            to_listener.push_back(bench::Seconds(t0, Clock::now()) * 1e3);
+            XTestFakeKeyEvent(dpy, a, False, CurrentTime);
+            XFlush(dpy);
+            listener.WaitFor(KeyRelease, a, 2000);
+        }
+        state.SetIterationTime(bench::Seconds(start, Clock::now()));
+    }
+    state.counters["samples"] = (double)to_listener.size();
+    state.counters["p50_ms"] = bench::Percentile(to_listener, 50);
+    state.counters["p90_ms"] = bench::Percentile(to_listener, 90);
+    state.counters["p99_ms"] = bench::Percentile(to_listener, 99);
+    XCloseDisplay(dpy);
+}
+BENCHMARK(BM_XTestFloor)->Arg(500)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 // One key typed `samples` times: the XTest press to its D row in the
 // transcript, and the XTest release to the passed-on press reaching the
 // listener (median and p99 of each).
@@ -263,7 +300,9 @@ void BM_KeyLatency(benchmark::State& state) {
     }
     state.counters["samples"] = (double)to_row.size();
     state.counters["press_row_p50_ms"] = bench::Percentile(to_row, 50);
+    state.counters["press_row_p90_ms"] = bench::Percentile(to_row, 90);
     state.counters["press_row_p99_ms"] = bench::Percentile(to_row, 99);
+    state.counters["release_on_p90_ms"] = bench::Percentile(to_listener, 90);
     state.counters["release_on_p50_ms"] = bench::Percentile(to_listener, 50);
     state.counters["release_on_p99_ms"] = bench::Percentile(to_listener, 99);
     XCloseDisplay(dpy);
