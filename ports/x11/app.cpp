@@ -22,12 +22,13 @@
 //  - a display that cannot be opened, or one without the XTEST extension,
 //    exits 3; a display that goes away while the tool runs shuts the tool
 //    down (so a save-on-exit name still writes its file) and exits 1;
-//  - rows are printed when the tool waits for input, each with its own tick
-//    (the SysTime cell);
+//  - rows are the runner's (DeviceWatch): each at the tick it was added, an
+//    echo of the tool's own synthesised key marked;
 //  - the window is redrawn when input has paused for 20 ms, and at least
 //    every second while keys keep coming.
 #include "ports/x11/app.h"
 
+#include "cli/sim/job.h"
 #include "cli/sim/launch.h"
 #include "cli/sim/parse_util.h"
 #include "cli/sim/profile.h"
@@ -177,51 +178,14 @@ void AskToRaise(Display* dpy, ::Window other) {
 }
 
 // ---------------------------------------------------------------------------
-// Rows in the transcript
-// ---------------------------------------------------------------------------
-
-// Prints the rows the tool added to its list since the last call.
-class RowReporter {
-  public:
-    void Report(sim::Device& dev, runner::Transcript& t) {
-        const sim::ListView* lv = nullptr;
-        HWND main = dev.MainWindow();
-        for (sim::Window* w : dev.Windows())
-            if (w->kind == sim::WindowKind::ListView && w->parent == main && w->listview)
-                lv = w->listview.get();
-        if (!lv)
-            return;
-        if (lv->Count() < seen_) {
-            t.Event(dev.Tick(), "list cleared");
-            seen_ = 0;
-        }
-        for (; seen_ < lv->Count(); ++seen_) {
-            std::string cells;
-            for (int c = 1; c < 6; ++c) {
-                std::string cell = sim::Narrow(lv->Cell(seen_, c));
-                if (!cell.empty())
-                    cells += (cells.empty() ? "" : " ") + cell;
-            }
-            std::string tick = sim::Narrow(lv->Cell(seen_, 0));
-            DWORD at = tick.empty() ? dev.Tick() : (DWORD)std::strtoll(tick.c_str(), nullptr, 10);
-            t.Event(at, "row " + std::to_string(seen_ + 1) + ": " +
-                            (cells.empty() ? std::string("quiet mark") : cells));
-        }
-    }
-
-  private:
-    int seen_ = 0;
-};
-
-// ---------------------------------------------------------------------------
 // The driver: X events and signals become the device's input
 // ---------------------------------------------------------------------------
 
 class XDriver : public sim::Driver {
   public:
     XDriver(Display* dpy, ScreenWindow& screen, XKeyboard* keyboard, runner::Transcript& t,
-            RealClock& clock)
-        : dpy_(dpy), screen_(screen), kb_(keyboard), t_(t), clock_(clock),
+            runner::DeviceWatch& watch, RealClock& clock)
+        : dpy_(dpy), screen_(screen), kb_(keyboard), t_(t), watch_(watch), clock_(clock),
           raise_(XInternAtom(dpy, "_TAPWATCHER_RAISE", False)) {}
 
     Next Poll(sim::Device& dev, uint64_t timer_due, uint64_t& at) override;
@@ -247,10 +211,10 @@ class XDriver : public sim::Driver {
     ScreenWindow& screen_;
     XKeyboard* kb_;
     runner::Transcript& t_;
+    runner::DeviceWatch& watch_;
     RealClock& clock_;
     Atom raise_;
     std::deque<Action> actions_;
-    RowReporter rows_;
     std::u16string pressed_button_;
     bool closing_ = false;
     bool lost_ = false;
@@ -351,7 +315,7 @@ sim::Driver::Next XDriver::Poll(sim::Device& dev, uint64_t timer_due, uint64_t& 
         uint64_t now = clock_.ElapsedMs();
         if (timer_due <= now)
             return Next::None;
-        rows_.Report(dev, t_);
+        watch_.Idle();
         if (kb_)
             kb_->Settle();
         if (kb_ && kb_->Claimed() != claimed_) {
@@ -389,17 +353,16 @@ sim::Driver::Next XDriver::Poll(sim::Device& dev, uint64_t timer_due, uint64_t& 
 void XDriver::Step(sim::Device& dev) {
     Action a = actions_.front();
     actions_.pop_front();
-    rows_.Report(dev, t_);
     switch (a.kind) {
     case Action::Key:
         dev.HostKeyEvent(a.vk, a.down, a.mods);
         break;
     case Action::Tap:
-        t_.Event(dev.Tick(), "click on the menu bar: [" + sim::Narrow(a.caption) + "]");
+        watch_.MenuTap(a.caption);
         dev.TapButton(a.caption);
         break;
     case Action::Close:
-        t_.Screen(dev.Tick(), "screen at close", runner::DrawScreen(dev));
+        t_.Screen(dev.Tick(), "close", runner::DrawScreen(dev));
         t_.Event(dev.Tick(), "the shell closes the tool (" + a.why + ")");
         if (!dev.RequestClose())
             t_.Event(dev.Tick(), "the tool has no main window to close");
@@ -560,10 +523,11 @@ int Run(const Options& options) {
         // (a key pressed while a grab of ours was active, that no hot key
         // of the tool holds) never reach another window.
         dev.on_system_key = [&t, &dev](const sim::SystemKey& k) {
-            std::string s = runner::DescribeSystemKey(k);
-            if (!k.synthesized)
-                s += ", held back by the grab";
-            t.Event((DWORD)(dev.profile().start_tick + k.time), s);
+            DWORD tick = (DWORD)(dev.profile().start_tick + k.time);
+            if (k.synthesized)
+                t.SystemKey(tick, k);
+            else
+                t.Event(tick, runner::DescribeSystemKey(k) + ", held back by the grab");
         };
         if (keyboard)
             t.Event(dev.Tick(), keyboard->Describe());
@@ -575,7 +539,8 @@ int Run(const Options& options) {
                     return std::string(b);
                 }() + ")");
 
-        XDriver driver(dpy, screen, keyboard ? &*keyboard : nullptr, t, clock);
+        runner::DeviceWatch watch(dev, job, t);
+        XDriver driver(dpy, screen, keyboard ? &*keyboard : nullptr, t, watch, clock);
         try {
             status = host::RunTool(dev, &driver);
         } catch (const sim::Stalled& e) {
