@@ -560,16 +560,23 @@ int Run(const Options& options) {
             if (left)
                 t.Event(dev.Tick(), std::to_string(left) + " grabs the tool left were given back");
         }
-        t.Event(dev.Tick(), "exit " + std::to_string(status));
+        if (DisplayLost())
+            t.Event(dev.Tick(), "exit " + std::to_string(kExitDisplayLost) +
+                                    " (the display went away; the tool's own code was " +
+                                    std::to_string(status) + ")");
+        else
+            t.Event(dev.Tick(), "exit " + std::to_string(status));
         t.Flush();
         if (DisplayLost()) {
+            // The connection's Xlib state (the display, the window's GC and
+            // font) cannot be freed without talking to the server: leave now.
             std::cerr << kProgram << ": the display went away; the tool was shut down" << std::endl;
-            status = kExitDisplayLost;
+            std::cout.flush();
+            _exit(kExitDisplayLost);
         }
     }
     RestoreSignals();
-    if (!DisplayLost())
-        XCloseDisplay(dpy);
+    XCloseDisplay(dpy);
     return status;
 }
 
