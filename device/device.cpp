@@ -5,10 +5,24 @@
 //  - hot-key conflicts are decided by (key, modifier bits & 0xF), Wine's rule;
 //    MOD_KEYUP does not take part. The same window and id with a free
 //    combination replaces the old combination (Windows CE, Wine).
-//  - WM_HOTKEY is posted at the back of the queue (first in, first out), not
-//    at its front as Windows CE does: the tool handles one message at a time
-//    and the device asks for input only when the queue is empty, so the order
-//    the tool sees is the same.
+//  - WM_HOTKEY goes in front of every message already waiting, earlier hot-key
+//    messages included (profile "hotkey-queue = top", the built-in), as the
+//    Windows CE reference for WM_HOTKEY says: "The message is placed at the
+//    top of the message queue associated with the thread that registered the
+//    hot key." Two hot-key messages made during one handler are therefore
+//    retrieved last first. "hotkey-queue = back" keeps them in order behind
+//    the posted messages, as Wine does. A WM_HOTKEY that a program posts with
+//    PostMessageW is an ordinary posted message either way.
+//  - keys from keybd_event meet the hot-key table like keys the user presses
+//    (profile "synthesised-keys = hot-keys", the built-in), as on Windows and
+//    Wine; the Windows CE reference says only "When a key is pressed, the
+//    system looks for a match against all hot keys" and never names injected
+//    keys. "synthesised-keys = system" sends them straight to the rest of the
+//    system: they neither meet the hot-key table nor change the key state a
+//    later key of the user's is matched with, so the user's own release of a
+//    held modifier is the one a hot key reports, when the user lets go.
+//  - "register-cost = MICROSECONDS" makes each RegisterHotKey call of the
+//    tool take that much device time (default 0), as on a slow device.
 //  - a timer of period P armed at t falls due at t+P; 1 ms is not raised to
 //    the desktop's 10 ms minimum; a period of 0 counts as 1 ms.
 //  - WM_SIZE is sent inside CreateWindowExW, after WM_CREATE (as Wine does),
@@ -59,12 +73,12 @@ Profile BuiltinProfile() {
     return p;
 }
 
-std::string JournalEntry::ToString() const {
-    char buf[256];
-    std::snprintf(buf, sizeof buf, "%s(hwnd=%#llx, %lld, %lld, %lld, %lld) -> %lld", what.c_str(),
-                  (unsigned long long)(uintptr_t)hwnd, (long long)a, (long long)b, (long long)c,
-                  (long long)d, (long long)result);
-    return buf;
+const char* HotKeyQueueName(Profile::HotKeyQueue q) {
+    return q == Profile::HotKeyQueue::Top ? "top" : "back";
+}
+
+const char* SynthesisedKeysName(Profile::SynthesisedKeys s) {
+    return s == Profile::SynthesisedKeys::HotKeys ? "hot-keys" : "system";
 }
 
 Device::Device(Profile profile) : profile_(std::move(profile)) {
@@ -99,9 +113,10 @@ void Device::AdvanceTo(uint64_t t) {
     now_ = std::max(now_, t);
 }
 
-void Device::Record(const char* what, HWND h, int64_t a, int64_t b, int64_t c, int64_t d,
-                    int64_t r) {
-    journal.push_back(JournalEntry{what, h, a, b, c, d, r});
+void Device::Spend(uint32_t us) {
+    spent_us_ += us;
+    now_ += spent_us_ / 1000;
+    spent_us_ %= 1000;
 }
 
 // ---------------------------------------------------------------------------
@@ -307,7 +322,6 @@ HWND Device::CreateWindowEx(DWORD exstyle, LPCWSTR cls, LPCWSTR title, DWORD sty
             win->listview->Handle(*win, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, faults.listview_ex_style);
     }
     HWND hwnd = win->handle;
-    JournalWnd("CreateWindowExW", hwnd, (int64_t)style, x, y, (int64_t)(uintptr_t)parent);
 
     if (kind == WindowKind::App) {
         CREATESTRUCTW cs{};
@@ -323,6 +337,7 @@ HWND Device::CreateWindowEx(DWORD exstyle, LPCWSTR cls, LPCWSTR title, DWORD sty
         cs.lpszName = title;
         cs.lpszClass = cls;
         cs.dwExStyle = exstyle;
+        Note("WM_CREATE", hwnd, 0, [&](JournalArgs& o) { o.Wnd(hwnd); });
         LRESULT r = Send(hwnd, WM_CREATE, 0, (LPARAM)&cs);
         if (r == -1) {
             DestroyWindow(hwnd);
@@ -332,7 +347,7 @@ HWND Device::CreateWindowEx(DWORD exstyle, LPCWSTR cls, LPCWSTR title, DWORD sty
         if (Window* again = Find(hwnd)) {
             int cw = again->rect.right - again->rect.left;
             int ch = again->rect.bottom - again->rect.top;
-            Send(hwnd, WM_SIZE, 0, MAKELPARAM(cw, ch));
+            SendSize(hwnd, cw, ch);
         }
     }
     return Find(hwnd) ? hwnd : nullptr;
@@ -346,7 +361,8 @@ void Device::FreeWindowResources(HWND h) {
     // UnregisterHotKey calls, so that a test can tell the two apart.
     for (size_t i = hotkeys_.size(); i-- > 0;)
         if (hotkeys_[i].owner == h) {
-            JournalWnd("FreeHotKey", h, hotkeys_[i].id);
+            int id = hotkeys_[i].id;
+            Note("FreeHotKey", h, id, [&](JournalArgs& o) { o.Wnd(h).Int(id); });
             RemoveHotKey(i);
         }
     queue_.erase(
@@ -361,7 +377,7 @@ void Device::FreeWindowResources(HWND h) {
 void Device::DestroyTree(Window& w) {
     HWND h = w.handle;
     w.destroying = true;
-    JournalWnd("WM_DESTROY", h);
+    Note("WM_DESTROY", h, 0, [&](JournalArgs& o) { o.Wnd(h); });
     if (w.kind == WindowKind::App && w.proc)
         w.proc(h, WM_DESTROY, 0, 0);
     // Children get WM_DESTROY after their parent, in creation order.
@@ -387,11 +403,9 @@ void Device::DestroyTree(Window& w) {
 BOOL Device::DestroyWindow(HWND h) {
     Window* w = Find(h);
     if (!w) {
-        JournalWnd("DestroyWindow", h, 0, 0, 0, 0, FALSE);
         last_error = ERROR_INVALID_WINDOW_HANDLE;
         return FALSE;
     }
-    JournalWnd("DestroyWindow", h, 0, 0, 0, 0, TRUE);
     if (w->destroying)
         return TRUE;
     DestroyTree(*w);
@@ -402,9 +416,22 @@ static LRESULT MenuBarProc(Device& dev, Window& w, UINT msg, WPARAM wp, LPARAM l
     if (msg == WM_LBUTTONUP && w.menubar && wp < w.menubar->buttons.size()) {
         const MenuBar::Button& b = w.menubar->buttons[wp];
         if (b.state & TBSTATE_ENABLED)
-            dev.Send(w.owner, WM_COMMAND, MAKEWPARAM(b.command, 0), (LPARAM)w.handle);
+            dev.SendCommand(w.owner, b.command, w.handle);
     }
     return 0;
+}
+
+// SendSize: WM_SIZE with the new client size, as the device sends it itself.
+void Device::SendSize(HWND h, int w, int hgt) {
+    Note("WM_SIZE", h, 0, [&](JournalArgs& o) { o.Wnd(h).Field("w").Int(w).Field("h").Int(hgt); });
+    Send(h, WM_SIZE, 0, MAKELPARAM(w, hgt));
+}
+
+// SendCommand: a menu-bar button's command to the bar's owner.
+void Device::SendCommand(HWND owner, UINT command, HWND bar) {
+    Note("WM_COMMAND", owner, command,
+         [&](JournalArgs& o) { o.Wnd(owner).Field("id").Int(command).Field("from").Wnd(bar); });
+    Send(owner, WM_COMMAND, MAKEWPARAM(command, 0), (LPARAM)bar);
 }
 
 LRESULT Device::Send(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
@@ -542,8 +569,6 @@ BOOL Device::GetMessage(LPMSG msg) {
 LRESULT Device::Dispatch(const MSG* msg) {
     if (!msg)
         return 0;
-    JournalWnd("DispatchMessageW", msg->hwnd, msg->message, (int64_t)msg->wParam,
-               (int64_t)msg->lParam);
     if (!msg->hwnd)
         return 0;
     return Send(msg->hwnd, msg->message, msg->wParam, msg->lParam);
@@ -588,7 +613,6 @@ BOOL Device::GetWindowRect(HWND h, LPRECT rc) {
 }
 
 BOOL Device::MoveWindow(HWND h, int x, int y, int w, int hgt, BOOL repaint) {
-    JournalWnd("MoveWindow", h, x, y, w, hgt);
     Window* win = Find(h);
     if (!win) {
         last_error = ERROR_INVALID_WINDOW_HANDLE;
@@ -598,12 +622,11 @@ BOOL Device::MoveWindow(HWND h, int x, int y, int w, int hgt, BOOL repaint) {
         (win->rect.right - win->rect.left != w) || (win->rect.bottom - win->rect.top != hgt);
     win->rect = RECT{x, y, x + w, y + hgt};
     if (resized && win->kind == WindowKind::App)
-        Send(h, WM_SIZE, 0, MAKELPARAM(w, hgt));
+        SendSize(h, w, hgt);
     return TRUE;
 }
 
 HWND Device::SetFocus(HWND h) {
-    JournalWnd("SetFocus", h);
     if (h && !Find(h)) {
         last_error = ERROR_INVALID_WINDOW_HANDLE;
         return nullptr;
@@ -614,7 +637,6 @@ HWND Device::SetFocus(HWND h) {
 }
 
 BOOL Device::ShowWindow(HWND h, int cmd) {
-    JournalWnd("ShowWindow", h, cmd);
     Window* w = Find(h);
     if (!w)
         return FALSE;
@@ -709,12 +731,10 @@ size_t Device::FindHotKey(HWND owner, int id) const {
 BOOL Device::RegisterHotKey(HWND h, int id, UINT mods, UINT vk) {
     Window* w = Find(h);
     if (!w) {
-        JournalWnd("RegisterHotKey", h, id, mods, vk, 0, FALSE);
         last_error = ERROR_INVALID_WINDOW_HANDLE;
         return FALSE;
     }
     if (faults.refuse_register && faults.refuse_register(h, id, mods, vk)) {
-        JournalWnd("RegisterHotKey", h, id, mods, vk, 0, FALSE);
         last_error = ERROR_HOTKEY_ALREADY_REGISTERED;
         return FALSE;
     }
@@ -727,13 +747,11 @@ BOOL Device::RegisterHotKey(HWND h, int id, UINT mods, UINT vk) {
             held = held || (k.vk == vk && (k.mods & 0xF) == set);
     }
     if (held) {
-        JournalWnd("RegisterHotKey", h, id, mods, vk, 0, FALSE);
         last_error = ERROR_HOTKEY_ALREADY_REGISTERED;
         return FALSE;
     }
     // A keyboard host has the last word on who holds the combination.
     if (keyboard_host_ && !keyboard_host_->Claim(vk, set)) {
-        JournalWnd("RegisterHotKey", h, id, mods, vk, 0, FALSE);
         last_error = ERROR_HOTKEY_ALREADY_REGISTERED;
         return FALSE;
     }
@@ -744,19 +762,16 @@ BOOL Device::RegisterHotKey(HWND h, int id, UINT mods, UINT vk) {
     owner_id_index_.Set(h, id, (uint32_t)hotkeys_.size());
     if (vk < 256)
         combo_index_[set * 256 + vk] = (uint32_t)hotkeys_.size();
-    JournalWnd("RegisterHotKey", h, id, mods, vk, 0, TRUE);
     return TRUE;
 }
 
 BOOL Device::UnregisterHotKey(HWND h, int id) {
     size_t i = FindHotKey(h, id);
     if (i == SIZE_MAX) {
-        JournalWnd("UnregisterHotKey", h, id, 0, 0, 0, FALSE);
         last_error = Find(h) ? ERROR_HOTKEY_NOT_REGISTERED : ERROR_INVALID_WINDOW_HANDLE;
         return FALSE;
     }
     RemoveHotKey(i);
-    JournalWnd("UnregisterHotKey", h, id, 0, 0, 0, TRUE);
     return TRUE;
 }
 
@@ -850,9 +865,7 @@ void Device::Press(uint8_t vk, uint8_t mods, bool synthesized) {
     taken_key_[vk] = hk;
     if (on_key_taken)
         on_key_taken(vk, true, synthesized, hk);
-    const Window* owner = Find(hk.owner);
-    if (owner && owner->kind != WindowKind::Foreign)
-        Post(hk.owner, WM_HOTKEY, (WPARAM)hk.id, MAKELPARAM(mods, vk));
+    PostHotKey(hk.owner, hk.id, MAKELPARAM(mods, vk));
 }
 
 void Device::KeyUp(uint8_t vk, bool synthesized) {
@@ -873,14 +886,39 @@ void Device::Release(uint8_t vk, bool was_down, uint8_t mods, bool synthesized) 
             const HotKey& hk = hotkeys_[i];
             if (on_key_taken)
                 on_key_taken(vk, false, synthesized, hk);
-            const Window* owner = Find(hk.owner);
-            if (owner && owner->kind != WindowKind::Foreign)
-                Post(hk.owner, WM_HOTKEY, (WPARAM)hk.id,
-                     MAKELPARAM((hk.mods & 0xF) | MOD_KEYUP, vk));
+            PostHotKey(hk.owner, hk.id, MAKELPARAM((hk.mods & 0xF) | MOD_KEYUP, vk));
             return; // a release the shell's hot key takes goes nowhere else
         }
     }
     Deliver(vk, false, synthesized, mods);
+}
+
+void Device::Synthesise(uint8_t vk, bool down) {
+    if (profile_.synthesised_keys == Profile::SynthesisedKeys::System)
+        Deliver(vk, down, true, keyboard_host_ ? HostMods(vk, down) : ModsHeld());
+    else if (down)
+        KeyDown(vk, true);
+    else
+        KeyUp(vk, true);
+}
+
+// PostHotKey: a hot key's WM_HOTKEY to its owner, at the top of the queue or
+// at its back as the profile says; a hot key of another program (the shell)
+// takes its key without a message the device needs to deliver.
+void Device::PostHotKey(HWND owner, int id, LPARAM lp) {
+    const Window* w = Find(owner);
+    if (!w || w->kind == WindowKind::Foreign)
+        return;
+    MSG m{};
+    m.hwnd = owner;
+    m.message = WM_HOTKEY;
+    m.wParam = (WPARAM)id;
+    m.lParam = lp;
+    m.time = Tick();
+    if (profile_.hotkey_queue == Profile::HotKeyQueue::Top)
+        queue_.push_front(m);
+    else
+        queue_.push_back(m);
 }
 
 bool Device::TapButton(std::u16string_view caption) {
@@ -914,7 +952,6 @@ bool Device::RequestClose() {
 
 UINT_PTR Device::SetTimer(HWND h, UINT_PTR id, UINT elapse) {
     if (h && !Find(h)) {
-        JournalWnd("SetTimer", h, (int64_t)id, elapse, 0, 0, 0);
         last_error = ERROR_INVALID_WINDOW_HANDLE;
         return 0;
     }
@@ -930,11 +967,9 @@ UINT_PTR Device::SetTimer(HWND h, UINT_PTR id, UINT elapse) {
             t.period = period;
             t.due = now_ + period;
             t.ordinal = ++timer_ordinal_;
-            JournalWnd("SetTimer", h, (int64_t)id, elapse, 0, 0, (int64_t)(id ? id : 1));
             return id ? id : 1;
         }
     timers_.push_back(Timer{h, id, period, now_ + period, ++timer_ordinal_});
-    JournalWnd("SetTimer", h, (int64_t)id, elapse, 0, 0, (int64_t)(id ? id : 1));
     return id ? id : 1;
 }
 
@@ -942,10 +977,8 @@ BOOL Device::KillTimer(HWND h, UINT_PTR id) {
     for (size_t i = 0; i < timers_.size(); ++i)
         if (timers_[i].hwnd == h && timers_[i].id == id) {
             timers_.erase(timers_.begin() + (ptrdiff_t)i);
-            JournalWnd("KillTimer", h, (int64_t)id, 0, 0, 0, TRUE);
             return TRUE;
         }
-    JournalWnd("KillTimer", h, (int64_t)id, 0, 0, 0, FALSE);
     last_error = ERROR_INVALID_PARAMETER;
     return FALSE;
 }
@@ -956,7 +989,6 @@ BOOL Device::KillTimer(HWND h, UINT_PTR id) {
 
 int Device::MessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     MessageBoxRecord r{now_, owner, text ? text : u"", caption ? caption : u"Error", type};
-    JournalWnd("MessageBoxW", owner, type);
     message_boxes.push_back(r);
     if (on_message_box)
         on_message_box(r);
@@ -970,17 +1002,14 @@ BOOL Device::InitCommonControls(const INITCOMMONCONTROLSEX* icc) {
             listview_class_ = true;
         ok = TRUE;
     }
-    Journal("InitCommonControlsEx", icc ? icc->dwSize : 0, icc ? icc->dwICC : 0, 0, 0, ok);
     return ok;
 }
 
 BOOL Device::CreateMenuBar(SHMENUBARINFO* mbi) {
     if (!mbi) {
-        Journal("SHCreateMenuBar", 0, 0, 0, 0, FALSE);
         last_error = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
-    JournalWnd("SHCreateMenuBar", mbi->hwndParent, mbi->cbSize, mbi->dwFlags, mbi->nToolBarId);
     if (mbi->cbSize != SHMENUBARINFO_CE_SIZE && mbi->cbSize != sizeof(SHMENUBARINFO)) {
         last_error = ERROR_INVALID_PARAMETER;
         return FALSE;
@@ -1035,7 +1064,6 @@ HWND Device::FindMenuBar(HWND h) {
                 found = w->handle;
                 break;
             }
-    JournalWnd("SHFindMenuBar", h, 0, 0, 0, 0, (int64_t)(uintptr_t)found);
     return found;
 }
 

@@ -61,11 +61,23 @@ struct Profile {
     std::vector<std::u16string> read_only; // device paths
     int64_t disk_free = -1;                // bytes; < 0: unlimited
     std::string root;                      // host folder holding the device's files
+    // Where a WM_HOTKEY goes in the queue: in front of every message already
+    // waiting (the Windows CE reference), or behind them (Wine).
+    enum class HotKeyQueue { Top, Back } hotkey_queue = HotKeyQueue::Top;
+    // Whether keybd_event keys meet the hot-key table like keys the user
+    // presses, or go straight to the rest of the system.
+    enum class SynthesisedKeys { HotKeys, System } synthesised_keys = SynthesisedKeys::HotKeys;
+    uint32_t register_cost_us = 0; // device time each RegisterHotKey call takes
 };
 
 // The built-in Pocket PC profile: 240x320, 96 dpi, "PocketPC", 26-pixel taskbar
-// and menu bar, and the hardware buttons held by the shell.
+// and menu bar, the hardware buttons held by the shell, hot-key messages at
+// the top of the queue and synthesised keys meeting the hot keys.
 Profile BuiltinProfile();
+
+// The profile words of the two queue and key settings, as profiles write them.
+const char* HotKeyQueueName(Profile::HotKeyQueue q);         // "top", "back"
+const char* SynthesisedKeysName(Profile::SynthesisedKeys s); // "hot-keys", "system"
 
 // Faults a test can provoke beyond what a profile says.
 struct Faults {
@@ -80,13 +92,45 @@ struct Faults {
     std::function<bool(int nth_write)> fail_write;
 };
 
-// One entry of the journal: a platform call or a message handled.
+// One entry of the journal: a platform call, a message the device itself
+// sends to a window procedure (WM_CREATE, WM_SIZE, WM_COMMAND, WM_DESTROY), or
+// the device's own release of a destroyed window's hot key (FreeHotKey).
 struct JournalEntry {
-    std::string what; // e.g. "RegisterHotKey", "SendMessageW", "WM_DESTROY"
-    HWND hwnd = nullptr;
-    int64_t a = 0, b = 0, c = 0, d = 0;
+    std::string what;                   // e.g. "RegisterHotKey", "WM_DESTROY"
+    HWND hwnd = nullptr;                // the window the call names
+    int64_t a = 0, b = 0, c = 0, d = 0; // its first numeric arguments, per call
     int64_t result = 0;
+    std::string args;  // every argument as handed, structures field by field
+    std::string shown; // the result as text; empty for a message or a note
+    // "what(args) -> shown": windows by class ("<SysListView32>"), text quoted.
     std::string ToString() const;
+};
+
+class Device;
+
+// Writes the arguments of one journal entry: values separated by ", ",
+// structures as {field=value, ...}, windows by their class, text quoted.
+class JournalArgs {
+  public:
+    explicit JournalArgs(const Device& dev) : dev_(dev) {}
+    JournalArgs& Int(int64_t v);
+    JournalArgs& Hex(uint64_t v);
+    JournalArgs& Wnd(HWND h);
+    JournalArgs& Ptr(const void* p);                      // NULL or its address
+    JournalArgs& Out(const void* p);                      // NULL or "out": a buffer the call fills
+    JournalArgs& Text(const WCHAR* s, size_t max = 1024); // NULL or "text"
+    JournalArgs& Bytes(const void* p, size_t n);          // "bytes", C escapes
+    JournalArgs& Msg(UINT msg);                           // WM_ or LVM_ name, else hex
+    JournalArgs& Rect(const RECT* rc);                    // {left, top, right, bottom} or NULL
+    JournalArgs& Field(const char* name);                 // "name=" inside a structure
+    JournalArgs& Begin();                                 // "{"
+    JournalArgs& End();                                   // "}"
+    JournalArgs& Raw(const std::string& text);
+    std::string text;
+
+  private:
+    void Sep();
+    const Device& dev_;
 };
 
 // A key event that reached the rest of the system (no hot key took it).
@@ -268,6 +312,9 @@ class Device {
     void SetDriver(Driver* d) { driver_ = d; }
     void KeyDown(uint8_t vk, bool synthesized = false);
     void KeyUp(uint8_t vk, bool synthesized = false);
+    // A key from keybd_event: through the hot-key table like a key the user
+    // presses, or straight to the rest of the system, as the profile says.
+    void Synthesise(uint8_t vk, bool down);
     uint8_t ModsHeld() const;
     // The host's keyboard and hot-key table instead of the device's own (NULL:
     // the device's own). Set it before the tool registers anything.
@@ -302,17 +349,26 @@ class Device {
     // --- records ---
     bool journal_on = false;
     std::vector<JournalEntry> journal;
-    // Inline so that a call costs one test while the journal is off.
-    void Journal(const char* what, int64_t a = 0, int64_t b = 0, int64_t c = 0, int64_t d = 0,
-                 int64_t result = 0) {
-        if (journal_on)
-            Record(what, nullptr, a, b, c, d, result);
+    // The journal point: every entry passes here. An entry is opened before
+    // the call runs, so that what the call causes follows it, and closed with
+    // the result. `render` writes the arguments; it runs only while the
+    // journal is on (Open then returns SIZE_MAX, and Close does nothing).
+    template <class Render>
+    size_t JournalOpen(const char* what, HWND h, int64_t a, int64_t b, int64_t c, int64_t d,
+                       Render&& render) {
+        if (!journal_on)
+            return SIZE_MAX;
+        JournalArgs args(*this);
+        render(args);
+        return Open(what, h, a, b, c, d, std::move(args.text));
     }
-    void JournalWnd(const char* what, HWND h, int64_t a = 0, int64_t b = 0, int64_t c = 0,
-                    int64_t d = 0, int64_t result = 0) {
-        if (journal_on)
-            Record(what, h, a, b, c, d, result);
-    }
+    void JournalClose(size_t at, int64_t result, std::string shown);
+    // The name the journal gives a window: "<class>", "<class>|1" for a
+    // handle with its low bit set, NULL, or the handle in hexadecimal.
+    std::string WindowName(HWND h) const;
+    // The device whose journal is on, or NULL: for the text routines, which
+    // also run where no device exists.
+    static Device* Journaling() { return current_ && current_->journal_on ? current_ : nullptr; }
     bool record_system_keys = true;
     std::vector<SystemKey> system_keys;
     std::vector<MessageBoxRecord> message_boxes;
@@ -361,11 +417,24 @@ class Device {
     BOOL InitCommonControls(const INITCOMMONCONTROLSEX* icc);
     BOOL CreateMenuBar(SHMENUBARINFO* mbi);
     HWND FindMenuBar(HWND h);
+    // Messages the device sends on its own, journalled as such.
+    void SendSize(HWND h, int w, int hgt);
+    void SendCommand(HWND owner, UINT command, HWND bar);
+
+    // Device time that passes inside one call: `us` microseconds, carried
+    // over to the millisecond clock as they add up.
+    void Spend(uint32_t us);
 
   private:
     [[noreturn]] static void NoDevice();
-    void Record(const char* what, HWND h, int64_t a, int64_t b, int64_t c, int64_t d,
-                int64_t result);
+    size_t Open(const char* what, HWND h, int64_t a, int64_t b, int64_t c, int64_t d,
+                std::string args);
+    // A journal entry for something the device does on its own: a message it
+    // sends to a window procedure, or a hot key it frees.
+    template <class Render> void Note(const char* what, HWND h, int64_t a, Render&& render) {
+        JournalClose(JournalOpen(what, h, a, 0, 0, 0, render), 0, "");
+    }
+    void PostHotKey(HWND owner, int id, LPARAM lp);
     Window* NewWindow();
     void DestroyTree(Window& w);
     void FreeWindowResources(HWND h);
@@ -418,12 +487,59 @@ class Device {
     HotKey taken_key_[256] = {};
     bool keys_[256] = {};
 
+    uint32_t spent_us_ = 0; // microseconds spent not yet on the millisecond clock
+
     HWND foreground_ = nullptr;
     bool foreground_low_bit_ = false;
     HWND focus_ = nullptr;
 
     std::unique_ptr<FileSystem> files_;
     static Device* current_;
+};
+
+// JournalCall: the journal entry of one platform call, opened when the call is
+// made (with every argument) and closed with its result by one of the Return
+// functions, which hand the result back to the caller.
+class JournalCall {
+  public:
+    template <class Render>
+    JournalCall(Device& dev, const char* what, HWND h, int64_t a, int64_t b, int64_t c, int64_t d,
+                Render&& render)
+        : dev_(dev), at_(dev.JournalOpen(what, h, a, b, c, d, render)) {}
+    JournalCall(const JournalCall&) = delete;
+    JournalCall& operator=(const JournalCall&) = delete;
+
+    bool On() const { return at_ != SIZE_MAX; }
+    // Names the window the entry is about once it is known (a new window).
+    void SetWindow(HWND h) {
+        if (On())
+            dev_.journal[at_].hwnd = h;
+    }
+    // A number, shown in decimal.
+    int64_t Return(int64_t r) {
+        if (On())
+            dev_.JournalClose(at_, r, std::to_string(r));
+        return r;
+    }
+    // A handle, flags or an atom, shown in hexadecimal (NULL for 0).
+    uint64_t ReturnHex(uint64_t r);
+    // A window, shown by its class.
+    HWND ReturnWnd(HWND h);
+    // A result with its own text.
+    int64_t ReturnShown(int64_t r, std::string shown) {
+        if (On())
+            dev_.JournalClose(at_, r, std::move(shown));
+        return r;
+    }
+    // Nothing (a void call).
+    void ReturnVoid() {
+        if (On())
+            dev_.JournalClose(at_, 0, "");
+    }
+
+  private:
+    Device& dev_;
+    size_t at_;
 };
 
 // Handle values: even numbers from 0x10000, so that "handle | 1" is a

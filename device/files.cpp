@@ -529,40 +529,47 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
     sim::Device& dev = sim::Device::Current();
+    sim::JournalCall call(dev, "CreateFileW", nullptr, dwDesiredAccess, dwShareMode,
+                          dwCreationDisposition, dwFlagsAndAttributes, [&](sim::JournalArgs& o) {
+                              o.Text(lpFileName).Hex(dwDesiredAccess).Hex(dwShareMode);
+                              o.Ptr(lpSecurityAttributes).Int(dwCreationDisposition);
+                              o.Hex(dwFlagsAndAttributes).Ptr(hTemplateFile);
+                          });
     DWORD err = 0;
     HANDLE h = dev.Files().Create(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
                                   dwFlagsAndAttributes, err);
     if (err != 0)
         dev.last_error = err;
-    if (dev.journal_on)
-        dev.Journal("CreateFileW", dwDesiredAccess, dwShareMode, dwCreationDisposition,
-                    dwFlagsAndAttributes, (int64_t)(intptr_t)h);
-    return h;
+    return (HANDLE)(uintptr_t)call.ReturnHex((uint64_t)(uintptr_t)h);
 }
 
 // WriteFile: writes all bytes or none; the last error is set only on failure.
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
     sim::Device& dev = sim::Device::Current();
+    sim::JournalCall call(dev, "WriteFile", nullptr, nNumberOfBytesToWrite, 0, 0, 0,
+                          [&](sim::JournalArgs& o) {
+                              o.Ptr(hFile).Bytes(lpBuffer, nNumberOfBytesToWrite);
+                              o.Int(nNumberOfBytesToWrite).Out(lpNumberOfBytesWritten);
+                              o.Ptr(lpOverlapped);
+                          });
     DWORD err = 0;
     BOOL ok =
         dev.Files().Write(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, err);
     if (!ok)
         dev.last_error = err;
-    if (dev.journal_on)
-        dev.Journal("WriteFile", nNumberOfBytesToWrite, 0, 0, 0, ok);
-    return ok;
+    return (BOOL)call.Return(ok);
 }
 
 // CloseHandle: closes a file handle; an unknown handle fails with
 // ERROR_INVALID_HANDLE.
 BOOL CloseHandle(HANDLE hObject) {
     sim::Device& dev = sim::Device::Current();
+    sim::JournalCall call(dev, "CloseHandle", nullptr, (int64_t)(intptr_t)hObject, 0, 0, 0,
+                          [&](sim::JournalArgs& o) { o.Ptr(hObject); });
     DWORD err = 0;
     BOOL ok = dev.Files().Close(hObject, err);
     if (!ok)
         dev.last_error = err;
-    if (dev.journal_on)
-        dev.Journal("CloseHandle", (int64_t)(intptr_t)hObject, 0, 0, 0, ok);
-    return ok;
+    return (BOOL)call.Return(ok);
 }

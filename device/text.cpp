@@ -1,6 +1,7 @@
 // text.cpp - the device's text routines for UTF-16 device text: wsprintfW,
 // wcsrchr, wcscmp, wcslen, wcstombs, and the host-side conversions
-// sim::Narrow / sim::Widen.
+// sim::Narrow / sim::Widen. Each routine writes its journal entry (arguments
+// and result) when a device's journal is on; they also run without a device.
 //
 // What it does not model (gap inventory):
 //  - wsprintfW: no "I64" size prefix, no "*" width or precision (such a
@@ -180,6 +181,42 @@ bool ParseConversion(const WCHAR*& p, Conversion& sp) {
     }
 }
 
+// Journal: one text routine's entry, when a device's journal is on.
+// `shown` writes the result; neither it nor `render` runs while it is off.
+template <class Shown, class Render>
+void Journal(const char* what, int64_t result, Shown&& shown, Render&& render) {
+    if (sim::Device* d = sim::Device::Journaling()) {
+        sim::JournalCall call(*d, what, nullptr, 0, 0, 0, 0, render);
+        call.ReturnShown(result, shown());
+    }
+}
+
+// A device character as the journal shows it: 'c'.
+std::string Char(WCHAR c) {
+    sim::JournalArgs a(*sim::Device::Journaling());
+    a.Text(&c, 1);
+    return "'" + a.text.substr(1, a.text.size() - 2) + "'";
+}
+
+// LastOf: the last occurrence of `ch` in `str` (the NUL counts), or NULL.
+const WCHAR* LastOf(const WCHAR* str, WCHAR ch) {
+    const WCHAR* found = nullptr;
+    for (;; ++str) {
+        if (*str == ch)
+            found = str;
+        if (*str == 0)
+            return found;
+    }
+}
+
+// The journal entry of one wcsrchr call.
+void JournalLastOf(const WCHAR* str, WCHAR ch, const WCHAR* found) {
+    Journal(
+        "wcsrchr", found ? found - str : -1,
+        [&] { return found ? "+" + std::to_string(found - str) : std::string("NULL"); },
+        [&](sim::JournalArgs& o) { o.Text(str).Raw(Char(ch)); });
+}
+
 } // namespace
 
 // Formats into `out` (room for 1024 units assumed); returns the units written,
@@ -250,32 +287,42 @@ int wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...) {
     }
     va_end(ap);
     lpOut[out.len] = 0;
+    Journal(
+        "wsprintfW", out.len,
+        [&] {
+            sim::JournalArgs shown(*sim::Device::Journaling());
+            return shown.Int(out.len).Text(lpOut).text;
+        },
+        [&](sim::JournalArgs& o) { o.Out(lpOut).Text(lpFmt); });
     return out.len;
 }
 
 // Last occurrence of `ch` in `str` (the terminating NUL counts), or NULL.
 const WCHAR* wcsrchr(const WCHAR* str, WCHAR ch) {
-    const WCHAR* found = nullptr;
-    for (;; ++str) {
-        if (*str == ch)
-            found = str;
-        if (*str == 0)
-            return found;
-    }
+    const WCHAR* found = LastOf(str, ch);
+    JournalLastOf(str, ch, found);
+    return found;
 }
 
 // Non-const overload of wcsrchr, as the C++ library pairs them.
 WCHAR* wcsrchr(WCHAR* str, WCHAR ch) {
-    return const_cast<WCHAR*>(wcsrchr(static_cast<const WCHAR*>(str), ch));
+    const WCHAR* found = LastOf(str, ch);
+    JournalLastOf(str, ch, found);
+    return const_cast<WCHAR*>(found);
 }
 
 // Compares unit by unit: <0, 0 or >0 as `a` sorts before, with or after `b`.
 int wcscmp(const WCHAR* a, const WCHAR* b) {
-    while (*a != 0 && *a == *b) {
-        ++a;
-        ++b;
+    const WCHAR *p = a, *q = b;
+    while (*p != 0 && *p == *q) {
+        ++p;
+        ++q;
     }
-    return (int)*a - (int)*b;
+    int r = (int)*p - (int)*q;
+    Journal(
+        "wcscmp", r, [&] { return std::to_string(r); },
+        [&](sim::JournalArgs& o) { o.Text(a).Text(b); });
+    return r;
 }
 
 // Number of units before the terminating NUL.
@@ -283,12 +330,16 @@ size_t wcslen(const WCHAR* str) {
     const WCHAR* p = str;
     while (*p != 0)
         ++p;
-    return (size_t)(p - str);
+    size_t n = (size_t)(p - str);
+    Journal(
+        "wcslen", (int64_t)n, [&] { return std::to_string(n); },
+        [&](sim::JournalArgs& o) { o.Text(str); });
+    return n;
 }
 
 // Converts device text to the narrow (ASCII) code page: at most `n` bytes,
 // NUL-terminated only when it fits; (size_t)-1 on an unconvertible unit.
-size_t wcstombs(char* dest, const WCHAR* src, size_t n) {
+static size_t ToNarrow(char* dest, const WCHAR* src, size_t n) {
     size_t i = 0;
     for (; dest == nullptr || i < n; ++i) {
         WCHAR c = src[i];
@@ -303,6 +354,15 @@ size_t wcstombs(char* dest, const WCHAR* src, size_t n) {
             dest[i] = (char)c;
     }
     return i;
+}
+
+// wcstombs: ToNarrow, journalled.
+size_t wcstombs(char* dest, const WCHAR* src, size_t n) {
+    size_t r = ToNarrow(dest, src, n);
+    Journal(
+        "wcstombs", (int64_t)r, [&] { return std::to_string((int64_t)r); },
+        [&](sim::JournalArgs& o) { o.Out(dest).Text(src).Int((int64_t)n); });
+    return r;
 }
 
 namespace sim {

@@ -12,6 +12,7 @@ namespace {
 
 constexpr uint64_t kMaxPixels = 8192;
 constexpr uint64_t kMaxDpi = 1920;
+constexpr uint64_t kMaxRegisterCost = 1000000; // microseconds: a second per call
 
 bool ParseYesNo(std::string_view v, bool& out) {
     std::string l = Lowered(v);
@@ -211,6 +212,23 @@ bool ParseProfile(std::string_view text, const std::string& filename, sim::Profi
                                 ") or unlimited, got \"" + v + "\"");
                 profile.disk_free = (int64_t)n;
             }
+        } else if (key == "hotkey-queue") {
+            std::string l = Lowered(value);
+            if (l != "top" && l != "back")
+                return fail("hotkey-queue: expected top or back, got \"" + v + "\"");
+            profile.hotkey_queue =
+                l == "top" ? sim::Profile::HotKeyQueue::Top : sim::Profile::HotKeyQueue::Back;
+        } else if (key == "synthesised-keys") {
+            std::string l = Lowered(value);
+            if (l != "hot-keys" && l != "system")
+                return fail("synthesised-keys: expected hot-keys or system, got \"" + v + "\"");
+            profile.synthesised_keys = l == "system" ? sim::Profile::SynthesisedKeys::System
+                                                     : sim::Profile::SynthesisedKeys::HotKeys;
+        } else if (key == "register-cost") {
+            if (!ParseNumber(value, kMaxRegisterCost, n))
+                return fail("register-cost: expected microseconds (0 to " +
+                            std::to_string(kMaxRegisterCost) + "), got \"" + v + "\"");
+            profile.register_cost_us = (uint32_t)n;
         } else {
             return fail("unknown setting \"" + Printable(key, 60) + "\"");
         }
@@ -236,6 +254,10 @@ std::string DescribeProfile(const sim::Profile& p) {
         s += ", read-only " + sim::Narrow(r);
     if (p.disk_free >= 0)
         s += ", " + std::to_string(p.disk_free) + " bytes free";
+    s += std::string(", hotkey-queue ") + sim::HotKeyQueueName(p.hotkey_queue) +
+         ", synthesised-keys " + sim::SynthesisedKeysName(p.synthesised_keys);
+    if (p.register_cost_us)
+        s += ", register-cost " + std::to_string(p.register_cost_us) + " us";
     return s;
 }
 

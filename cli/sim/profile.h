@@ -13,6 +13,9 @@
 //   running-instance = no
 //   read-only = \Program Files\tapwatcherdata.txt   # repeatable
 //   disk-free = 1000000        # bytes, or unlimited
+//   hotkey-queue = top         # WM_HOTKEY in front of waiting messages, or back
+//   synthesised-keys = hot-keys  # keybd_event keys meet the hot keys, or system
+//   register-cost = 0          # microseconds each RegisterHotKey takes
 #pragma once
 
 #include "device/device.h"
@@ -37,7 +40,8 @@ bool ParseProfile(std::string_view text, const std::string& filename, sim::Profi
 // The built-in Pocket PC profile the runner uses without --device.
 sim::Profile BuiltinDeviceProfile();
 
-// A one-line summary for the transcript: screen, density, platform, bars.
+// A one-line summary for the transcript: screen, density, platform, bars,
+// and the hot-key queue and synthesised-key settings.
 std::string DescribeProfile(const sim::Profile& profile);
 
 } // namespace runner

@@ -3,6 +3,8 @@
 
 #include "device/files.h"
 
+#include <cinttypes>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -121,6 +123,45 @@ static bool Matches(const sim::JournalEntry& g, const Expected& e) {
         return ::testing::AssertionFailure() << msg.str();
     }
     return ::testing::AssertionSuccess();
+}
+
+// Replaces every `from` in `s` with `to`.
+static void ReplaceAll(std::string& s, const std::string& from, const std::string& to) {
+    for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+        s.replace(at, from.size(), to);
+}
+
+std::vector<std::string> JournalLines(const sim::Device& dev, size_t from, size_t to) {
+    char proc[32];
+    snprintf(proc, sizeof proc, "%#" PRIxPTR, (uintptr_t)&WndProc);
+    std::vector<std::string> out;
+    for (size_t i = from; i < dev.journal.size() && i < to; ++i) {
+        std::string line = dev.journal[i].ToString();
+        ReplaceAll(line, "<TapwatcherWndClass>", "main");
+        ReplaceAll(line, "<SysListView32>", "list");
+        ReplaceAll(line, "<menu_worker>", "bar");
+        ReplaceAll(line, proc, "WndProc");
+        out.push_back(line);
+    }
+    return out;
+}
+
+::testing::AssertionResult SameLines(const std::vector<std::string>& got,
+                                     const std::vector<std::string>& want) {
+    size_t i = 0;
+    while (i < got.size() && i < want.size() && got[i] == want[i])
+        ++i;
+    if (i == got.size() && i == want.size())
+        return ::testing::AssertionSuccess();
+    std::ostringstream msg;
+    msg << "sequences differ at entry " << i << " of " << want.size() << " expected, " << got.size()
+        << " got\n";
+    const size_t shown = 12;
+    for (size_t j = i; j < std::max(got.size(), want.size()) && j < i + shown; ++j) {
+        msg << "  expected: " << (j < want.size() ? want[j] : "<end>") << "\n";
+        msg << "  got:      " << (j < got.size() ? got[j] : "<end>") << "\n";
+    }
+    return ::testing::AssertionFailure() << msg.str();
 }
 
 } // namespace testing_support

@@ -66,6 +66,16 @@ std::vector<sim::JournalEntry> Filter(const sim::Device& dev, const std::vector<
 ::testing::AssertionResult SameSequence(const std::vector<sim::JournalEntry>& got,
                                         const std::vector<Expected>& want);
 
+// The journal from entry `from` up to (not including) `to`, one line per
+// entry with every argument, the tool's windows named main, list and bar and
+// its window procedure WndProc: "SetFocus(list) -> NULL".
+std::vector<std::string> JournalLines(const sim::Device& dev, size_t from = 0,
+                                      size_t to = SIZE_MAX);
+// Compares two such line sequences whole, printing both from the first
+// difference on.
+::testing::AssertionResult SameLines(const std::vector<std::string>& got,
+                                     const std::vector<std::string>& want);
+
 } // namespace testing_support
 
 namespace testing_support {

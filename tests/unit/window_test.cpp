@@ -170,12 +170,11 @@ TEST(MainWindow, CommandsAndUnknownTimers) {
     EXPECT_EQ(rows_after, 0u);
     EXPECT_EQ(other, 0);
     EXPECT_EQ(timer, 0);
-    EXPECT_TRUE(SameSequence(
-        Filter(*t.dev, {"DefWindowProcW", "CoreRoutine814", "SendMessageW"}, mark, end),
-        {{"DefWindowProcW", {WM_COMMAND, 40005}},
-         {"SendMessageW", {WM_COMMAND, 40005}},
-         {"CoreRoutine814", {0, 0}},
-         {"SendMessageW", {WM_TIMER, 99}}}));
+    EXPECT_TRUE(
+        SameLines(JournalLines(*t.dev, mark, end),
+                  {"SendMessageW(main, WM_COMMAND, 40005, 0x0) -> 0",
+                   "DefWindowProcW(main, WM_COMMAND, 40005, 0x0) -> 0",
+                   "SendMessageW(main, WM_TIMER, 99, 0x0) -> 0", "CoreRoutine814(NULL, 0) -> 0"}));
 }
 
 // Exit and a close request both take the shutdown path: all 2048 hot keys
