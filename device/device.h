@@ -119,6 +119,7 @@ class JournalArgs {
     JournalArgs& Ptr(const void* p);                      // NULL or its address
     JournalArgs& Out(const void* p);                      // NULL or "out": a buffer the call fills
     JournalArgs& Text(const WCHAR* s, size_t max = 1024); // NULL or "text"
+    JournalArgs& Char(WCHAR c);                           // 'c'
     JournalArgs& Bytes(const void* p, size_t n);          // "bytes", C escapes
     JournalArgs& Msg(UINT msg);                           // WM_ or LVM_ name, else hex
     JournalArgs& Rect(const RECT* rc);                    // {left, top, right, bottom} or NULL

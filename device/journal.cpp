@@ -145,6 +145,14 @@ JournalArgs& JournalArgs::Text(const WCHAR* s, size_t max) {
     return *this;
 }
 
+JournalArgs& JournalArgs::Char(WCHAR c) {
+    Sep();
+    text += '\'';
+    Quoted(text, c);
+    text += '\'';
+    return *this;
+}
+
 JournalArgs& JournalArgs::Bytes(const void* p, size_t n) {
     Sep();
     if (!p) {

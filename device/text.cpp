@@ -191,13 +191,6 @@ void Journal(const char* what, int64_t result, Shown&& shown, Render&& render) {
     }
 }
 
-// A device character as the journal shows it: 'c'.
-std::string Char(WCHAR c) {
-    sim::JournalArgs a(*sim::Device::Journaling());
-    a.Text(&c, 1);
-    return "'" + a.text.substr(1, a.text.size() - 2) + "'";
-}
-
 // LastOf: the last occurrence of `ch` in `str` (the NUL counts), or NULL.
 const WCHAR* LastOf(const WCHAR* str, WCHAR ch) {
     const WCHAR* found = nullptr;
@@ -214,7 +207,7 @@ void JournalLastOf(const WCHAR* str, WCHAR ch, const WCHAR* found) {
     Journal(
         "wcsrchr", found ? found - str : -1,
         [&] { return found ? "+" + std::to_string(found - str) : std::string("NULL"); },
-        [&](sim::JournalArgs& o) { o.Text(str).Raw(Char(ch)); });
+        [&](sim::JournalArgs& o) { o.Text(str).Char(ch); });
 }
 
 } // namespace

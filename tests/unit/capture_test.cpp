@@ -67,6 +67,22 @@ TEST(Capture, TakenCombinationRows) {
     EXPECT_EQ(held, 2048u - 3);
 }
 
+// On a device where each registration takes time, every "F" row carries the
+// tick of its own failed registration: 0.5 ms a call, from 1 ms.
+TEST(Capture, TakenRowTicksRiseWithTheSweep) {
+    Tool t([](sim::Profile& p) {
+        p.taken = {{0x00, 0}, {0x80, 0}, {0xFF, 7}};
+        p.register_cost_us = 500;
+    });
+    std::vector<Row> rows;
+    t.script.Wait(5000).Check([&](sim::Device& d) { rows = Rows(d); });
+    ASSERT_EQ(t.Run(), 0);
+    // Calls 1, 1025 and 2048 end at 1.5, 513.5 and 1025 ms; the quiet mark
+    // follows the sweep's end by 3000 ms.
+    EXPECT_EQ(Texts(rows), (std::vector<std::string>{"1|00|F|||", "513|80|F|||", "1025|FF|F|S|C|A",
+                                                     "4025|||||"}));
+}
+
 // After the sweep the view shows the last taken row.
 TEST(Capture, SweepScrollsToLastTakenRow) {
     Tool t([](sim::Profile& p) {

@@ -6,8 +6,47 @@ using namespace testing_support;
 
 namespace {
 
-const std::vector<std::string> kPassCalls = {"UnregisterHotKey", "keybd_event", "RegisterHotKey",
-                                             "SetTimer"};
+// The journal lines of one WM_HOTKEY's row: the message, the input method,
+// the row count, the tick, and each cell formatted and set, then shown.
+std::vector<std::string> HotKeyRow(int id, int vk, int mods, int row, int tick,
+                                   const std::vector<std::string>& cells) {
+    char lparam[32];
+    snprintf(lparam, sizeof lparam, "0x%x", (unsigned)MAKELPARAM(mods, vk));
+    std::string msg = "{main, WM_HOTKEY, " + std::to_string(id) + ", " + lparam + "}";
+    std::string r = std::to_string(row);
+    auto item = [&](const char* what, int sub, const std::string& text, int result) {
+        return "SendMessageW(list, " + std::string(what) + ", 0, {mask=0x1, iItem=" + r +
+               ", iSubItem=" + std::to_string(sub) + ", state=0x0, stateMask=0x0, pszText=\"" +
+               text + "\", cchTextMax=0, iImage=0, lParam=0x0, iIndent=0}) -> " +
+               std::to_string(result);
+    };
+    auto printed = [](const char* format, const std::string& text) {
+        return "wsprintfW(out, \"" + std::string(format) + "\") -> " + std::to_string(text.size()) +
+               ", \"" + text + "\"";
+    };
+    std::string t = std::to_string(tick);
+    std::vector<std::string> out = {"TranslateMessage(" + msg + ") -> 0",
+                                    "DispatchMessageW(" + msg + ") -> 0",
+                                    "CoreRoutine814(NULL, 0) -> 0",
+                                    "SendMessageW(list, LVM_GETITEMCOUNT, 0, 0x0) -> " + r,
+                                    "GetTickCount() -> " + t,
+                                    printed("%d", t),
+                                    item("LVM_INSERTITEMW", 0, t, row)};
+    const char* formats[] = {"%02X", "%s", "%s", "%s", "%s"};
+    for (int c = 0; c < 5; ++c) {
+        out.push_back(printed(formats[c], cells[c]));
+        out.push_back(item("LVM_SETITEMW", c + 1, cells[c], 1));
+    }
+    out.push_back("SendMessageW(list, LVM_ENSUREVISIBLE, " + r + ", 0x0) -> 1");
+    return out;
+}
+
+std::vector<std::string> Concat(const std::vector<std::vector<std::string>>& parts) {
+    std::vector<std::string> out;
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
 
 // Keys that reached the rest of the system, as "41D C synth" strings.
 std::vector<std::string> SystemKeys(const sim::Device& dev) {
@@ -47,21 +86,17 @@ TEST(KeyEvents, CtrlAPressReleaseAndPassThrough) {
     EXPECT_EQ(RowText(rows[3]), "100|11|U||C|");
     EXPECT_TRUE(keys_after_press.empty()) << "a press is never synthesised on its own";
 
-    std::vector<sim::JournalEntry> got(t.dev->journal.begin() + (ptrdiff_t)before_release,
-                                       t.dev->journal.begin() + (ptrdiff_t)after_release);
-    std::vector<sim::JournalEntry> seq;
-    for (auto& e : got)
-        for (auto& n : kPassCalls)
-            if (e.what == n)
-                seq.push_back(e);
-    EXPECT_TRUE(SameSequence(seq, {{"UnregisterHotKey", {577}},
-                                   {"keybd_event", {0x41, 0, 0}},
-                                   {"keybd_event", {0x41, 0, KEYEVENTF_KEYUP}},
-                                   {"keybd_event", {VK_CONTROL, 0, KEYEVENTF_KEYUP}},
-                                   {"RegisterHotKey", {577, MOD_CONTROL | MOD_KEYUP, 0x41}},
-                                   {"SetTimer", {1, 3000}},
-                                   // the Ctrl release row's own re-arm
-                                   {"SetTimer", {1, 3000}}}));
+    // Every call of the two releases' handling, whole: the A release's row
+    // and pass-through, then the row of the synthesised Ctrl release.
+    EXPECT_TRUE(SameLines(
+        JournalLines(*t.dev, before_release, after_release),
+        Concat({HotKeyRow(577, 0x41, MOD_CONTROL | MOD_KEYUP, 2, 100, {"41", "U", "", "C", ""}),
+                {"UnregisterHotKey(main, 577) -> 1", "keybd_event(0x41, 0, 0x0, 0)",
+                 "keybd_event(0x41, 0, 0x2, 0)", "keybd_event(0x11, 0, 0x2, 0)",
+                 "RegisterHotKey(main, 577, 0x1002, 0x41) -> 1",
+                 "SetTimer(main, 1, 3000, NULL) -> 1", "GetMessageW(out, NULL, 0, 0) -> 1"},
+                HotKeyRow(529, 0x11, MOD_CONTROL | MOD_KEYUP, 3, 100, {"11", "U", "", "C", ""}),
+                {"SetTimer(main, 1, 3000, NULL) -> 1", "GetMessageW(out, NULL, 0, 0) -> 1"}})));
 
     // The rest of the system saw Ctrl+A exactly once, and the tool did not
     // log its own synthesised A.
@@ -182,4 +217,65 @@ TEST(KeyEvents, HostileHotKeyMessagesAreLoggedNotPassed) {
     auto calls = Filter(*t.dev, {"keybd_event"}, mark);
     EXPECT_TRUE(calls.empty());
     EXPECT_TRUE(HeldIds(*t.dev, MainFromJournal(*t.dev)).empty());
+}
+
+// Where a hot-key message joins the queue and whether the tool's own keys
+// meet its hot keys, every way. Ctrl+Alt+B with B released first: the
+// synthesised releases of Ctrl and Alt are logged at once, the later one
+// first at the top of the queue; sent to the system instead, the rows come
+// when the user lets go. Ctrl released before A: the pass-through's own A
+// comes back as new rows unless synthesised keys skip the hot keys.
+TEST(KeyEvents, HotKeyQueueAndSynthesisedKeys) {
+    using Q = sim::Profile::HotKeyQueue;
+    using S = sim::Profile::SynthesisedKeys;
+    const std::vector<std::string> held = {"100|11|D||C|", "100|12|D||C|A", "100|42|D||C|A",
+                                           "100|42|U||C|A"};
+    const std::vector<std::string> early = {"100|11|D||C|", "100|41|D||C|", "100|11|U||C|",
+                                            "100|41|U||C|"};
+    auto plus = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    struct Case {
+        Q queue;
+        S synth;
+        std::vector<std::string> held_rows, early_rows;
+    } cases[] = {
+        {Q::Top, S::HotKeys, plus(held, {"100|12|U||C|A", "100|11|U||C|"}),
+         plus(early, {"100|41|U|||", "100|41|D|||"})},
+        {Q::Back, S::HotKeys, plus(held, {"100|11|U||C|", "100|12|U||C|A"}),
+         plus(early, {"100|41|D|||", "100|41|U|||"})},
+        {Q::Top, S::System, plus(held, {"600|12|U||C|A", "600|11|U||C|"}), early},
+        {Q::Back, S::System, plus(held, {"600|12|U||C|A", "600|11|U||C|"}), early},
+    };
+    for (const Case& c : cases) {
+        std::string name = std::string("hotkey-queue ") + sim::HotKeyQueueName(c.queue) +
+                           ", synthesised-keys " + sim::SynthesisedKeysName(c.synth);
+        auto tweak = [&](sim::Profile& p) {
+            p.hotkey_queue = c.queue;
+            p.synthesised_keys = c.synth;
+        };
+        std::vector<std::string> got;
+        {
+            Tool t(tweak);
+            t.script.Wait(100).Press(kCtrl).Press(kAlt).Press(0x42).Release(0x42);
+            t.script.Wait(500).Release(kAlt).Release(kCtrl).Check([&](sim::Device& d) {
+                for (const Row& r : Rows(d))
+                    got.push_back(RowText(r));
+            });
+            ASSERT_EQ(t.Run(), 0) << name;
+            EXPECT_EQ(got, c.held_rows) << name;
+        }
+        got.clear();
+        {
+            Tool t(tweak);
+            t.script.Wait(100).Press(kCtrl).Press(kA).Release(kCtrl).Release(kA).Check(
+                [&](sim::Device& d) {
+                    for (const Row& r : Rows(d))
+                        got.push_back(RowText(r));
+                });
+            ASSERT_EQ(t.Run(), 0) << name;
+            EXPECT_EQ(got, c.early_rows) << name;
+        }
+    }
 }

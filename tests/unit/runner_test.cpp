@@ -173,6 +173,9 @@ TEST(RunnerProfile, UnsetKeysKeepTheBuiltInValuesButTakenAndReadOnlyStartEmpty) 
     EXPECT_FALSE(b.taken.empty());
     EXPECT_TRUE(p.read_only.empty());
     EXPECT_EQ(p.root, "/keep/me");
+    EXPECT_EQ(p.hotkey_queue, sim::Profile::HotKeyQueue::Top);
+    EXPECT_EQ(p.synthesised_keys, sim::Profile::SynthesisedKeys::HotKeys);
+    EXPECT_EQ(p.register_cost_us, 0u);
 }
 
 TEST(RunnerProfile, EverySettingTakesEffect) {
@@ -189,7 +192,10 @@ TEST(RunnerProfile, EverySettingTakesEffect) {
                        "running-instance = YES\n"
                        "read-only = \\a.txt\n"
                        "read-only = \\b\\c.txt\n"
-                       "disk-free = 123\n";
+                       "disk-free = 123\n"
+                       "hotkey-queue = Back\n"
+                       "synthesised-keys = system\n"
+                       "register-cost = 1500\n";
     sim::Profile p;
     std::string error;
     ASSERT_TRUE(runner::ParseProfile(text, "p", p, error)) << error;
@@ -213,6 +219,9 @@ TEST(RunnerProfile, EverySettingTakesEffect) {
     EXPECT_TRUE(p.running_instance);
     EXPECT_EQ(p.read_only, (std::vector<std::u16string>{u"\\a.txt", u"\\b\\c.txt"}));
     EXPECT_EQ(p.disk_free, 123);
+    EXPECT_EQ(p.hotkey_queue, sim::Profile::HotKeyQueue::Back);
+    EXPECT_EQ(p.synthesised_keys, sim::Profile::SynthesisedKeys::System);
+    EXPECT_EQ(p.register_cost_us, 1500u);
 
     ASSERT_TRUE(runner::ParseProfile("platform = none\ndisk-free = unlimited\n", "p", p, error));
     EXPECT_TRUE(p.platform_query_fails);
@@ -237,6 +246,9 @@ TEST(RunnerProfile, BadLinesNameTheirFileAndLine) {
         {"taken = Shift+Nope\n", "d.profile:1: taken: unknown key \"Nope\""},
         {"read-only = a.txt\n", "d.profile:1: read-only: expected a full device path"},
         {"disk-free = lots\n", "d.profile:1: disk-free: expected bytes"},
+        {"hotkey-queue = front\n", "d.profile:1: hotkey-queue: expected top or back"},
+        {"synthesised-keys = yes\n", "d.profile:1: synthesised-keys: expected hot-keys or system"},
+        {"register-cost = 1000001\n", "d.profile:1: register-cost: expected microseconds"},
         {"\n# ok\ncolour = red\n", "d.profile:3: unknown setting \"colour\""},
         {"just text\n", "d.profile:1: expected \"setting = value\""},
         {"dpi =\n", "d.profile:1: dpi: missing value"},

@@ -304,3 +304,130 @@ TEST(MainWindow, RunsWithoutListViewOrMenuBar) {
     ASSERT_EQ(t.dev->system_keys.size(), 2u);
     EXPECT_TRUE(t.dev->system_keys[0].synthesized);
 }
+
+// Every platform call from WinMain to the first GetMessageW, with every
+// argument the tool chooses: class, main window, platform type and name,
+// menu bar, list view with its styles and columns, focus, the input method,
+// the sweep timer, then the first layout, show and update.
+TEST(MainWindow, StartUpSequence) {
+    Tool t;
+    t.script.Wait(1);
+    ASSERT_EQ(t.Run(), 0);
+    std::vector<std::string> got = JournalLines(*t.dev);
+    auto first_get = std::find_if(got.begin(), got.end(), [](const std::string& l) {
+        return l.rfind("GetMessageW(", 0) == 0;
+    });
+    ASSERT_NE(first_get, got.end());
+    got.erase(first_get + 1, got.end());
+
+    std::vector<std::string> want = {
+        "FindWindowW(\"TapwatcherWndClass\", \"Tapwatcher\") -> NULL",
+        "LoadCursorW(NULL, MAKEINTRESOURCE(32512)) -> 0x7f00",
+        "GetStockObject(0) -> 0x8000",
+        "RegisterClassW({style=0x3, lpfnWndProc=WndProc, cbClsExtra=0, cbWndExtra=0, "
+        "hInstance=0x400000, hIcon=NULL, hCursor=0x7f00, hbrBackground=0x8000, "
+        "lpszMenuName=NULL, lpszClassName=\"TapwatcherWndClass\"}) -> 0xc001",
+        "CreateWindowExW(0x0, \"TapwatcherWndClass\", \"Tapwatcher\", 0x10000000, "
+        "CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL, 0, 0x400000, NULL) "
+        "-> main",
+        "WM_CREATE(main)",
+        "SystemParametersInfoW(257, 256, out, 0) -> 1",
+        "wcscmp(\"PocketPC\", \"PocketPC\") -> 0",
+        "GetModuleFileNameW(NULL, out, 260) -> 29",
+        "wcsrchr(\"\\\\Program Files\\\\tapwatcher.exe\", '\\\\') -> +14",
+        "wcscmp(\"tapwatcher.exe\", \"tapwatcherL.exe\") -> -30",
+        "wcscmp(\"tapwatcher.exe\", \"WtapwatcherL.exe\") -> 29",
+        "SHCreateMenuBar({cbSize=36, hwndParent=main, dwFlags=0x0, nToolBarId=101, "
+        "hInstRes=0x400000, nBmpId=0, cBmpImages=0, hwndMB=NULL, clrBk=0x0}) -> 1",
+        "InitCommonControlsEx({dwSize=8, dwICC=0x1}) -> 1",
+        "GetClientRect(main, {0, 0, 0, 0}) -> 1",
+        "CreateWindowExW(0x0, \"SysListView32\", \"\", 0x50000001, 0, 0, 0, 0, main, 1, "
+        "0x400000, NULL) -> list",
+        "SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0x0) -> 0",
+        "SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, 0x30) -> 0",
+        "GetDeviceCaps(NULL, 90) -> 96",
+    };
+    const char* headers[] = {"SysTime", "VK", "U/D", "Shift", "Ctrl", "Alt"};
+    const int widths[] = {76, 28, 20, 20, 20, 20};
+    for (int i = 0; i < 6; ++i)
+        want.push_back("SendMessageW(list, LVM_INSERTCOLUMNW, " + std::to_string(i) +
+                       ", {mask=0xf, fmt=0, cx=" + std::to_string(widths[i]) + ", pszText=\"" +
+                       headers[i] + "\", cchTextMax=0, iSubItem=" + std::to_string(i) +
+                       ", iImage=0, iOrder=0}) -> " + std::to_string(i));
+    want.insert(want.end(), {
+                                "SetFocus(list) -> NULL",
+                                "CoreRoutine814(NULL, 0) -> 0",
+                                "SetTimer(main, 16, 1, NULL) -> 16",
+                                "WM_SIZE(main, w=240, h=294)",
+                                "GetClientRect(main, {0, 0, 0, 0}) -> 1",
+                                "SHFindMenuBar(main) -> bar",
+                                "GetWindowRect(bar, {0, 0, 0, 0}) -> 1",
+                                "MoveWindow(list, 0, 0, 240, 268, 1) -> 1",
+                                "CoreRoutine814(NULL, 0) -> 0",
+                                "ShowWindow(main, 5) -> 1",
+                                "UpdateWindow(main) -> 1",
+                                "GetMessageW(out, NULL, 0, 0) -> 1",
+                            });
+    EXPECT_TRUE(SameLines(got, want));
+}
+
+// Every platform call from the "Exit" button to the end of WinMain under a
+// save-on-exit name, with one row in the log: all hot keys given back, the
+// data file made and written (access, share mode, creation, attributes),
+// the child windows destroyed, and the loop ended.
+TEST(MainWindow, ShutdownSequence) {
+    Tool t([](sim::Profile& p) { p.exe = u"\\Program Files\\Wtapwatcher.exe"; });
+    size_t mark = 0;
+    t.script.Wait(3001).Check([&](sim::Device& d) { mark = d.journal.size(); });
+    t.script.Button(u"Exit");
+    ASSERT_EQ(t.Run(), 0);
+
+    std::vector<std::string> want = {
+        "TranslateMessage({bar, WM_LBUTTONUP, 0, 0x0}) -> 0",
+        "DispatchMessageW({bar, WM_LBUTTONUP, 0, 0x0}) -> 0",
+        "WM_COMMAND(main, id=40007, from=bar)",
+        "DestroyWindow(main) -> 1",
+        "WM_DESTROY(main)",
+    };
+    for (int id = 0; id < 2048; ++id)
+        want.push_back("UnregisterHotKey(main, " + std::to_string(id) + ") -> 1");
+    want.insert(
+        want.end(),
+        {
+            "GetModuleFileNameW(NULL, out, 260) -> 30",
+            "wcsrchr(\"\\\\Program Files\\\\Wtapwatcher.exe\", '\\\\') -> +14",
+            "wcscmp(\"Wtapwatcher.exe\", \"Wtapwatcher.exe\") -> 0",
+            "GetModuleFileNameW(NULL, out, 260) -> 30",
+            "wcsrchr(\"\\\\Program Files\\\\Wtapwatcher.exe\", '\\\\') -> +14",
+            "wcslen(\"\\\\Program Files\\\\\") -> 15",
+            "wcslen(\"tapwatcherdata.txt\") -> 18",
+            "wsprintfW(out, \"%s%s\") -> 33, \"\\\\Program Files\\\\tapwatcherdata.txt\"",
+            "CreateFileW(\"\\\\Program Files\\\\tapwatcherdata.txt\", 0xc0000000, 0x1, NULL, 2, "
+            "0x80, NULL) -> 0x100",
+            "WriteFile(0x100, \"SysTime\\tVK\\tU/D\\tShift\\tCtrl\\tAlt\\r\\n\", 31, out, NULL) -> "
+            "1",
+            "SendMessageW(list, LVM_GETITEMCOUNT, 0, 0x0) -> 1",
+        });
+    for (int col = 0; col < 6; ++col) {
+        std::string text = col == 0 ? "3001" : "";
+        want.push_back("SendMessageW(list, LVM_GETITEMTEXTW, 0, {mask=0x0, iItem=0, iSubItem=" +
+                       std::to_string(col) +
+                       ", state=0x0, stateMask=0x0, pszText=out, cchTextMax=64, iImage=0, "
+                       "lParam=0x0, iIndent=0}) -> " +
+                       std::to_string(text.size()));
+        want.push_back("wcstombs(out, \"" + text + "\", 64) -> " + std::to_string(text.size()));
+    }
+    want.insert(want.end(),
+                {
+                    "WriteFile(0x100, \"3001\\t\\t\\t\\t\\t\\r\\n\", 11, out, NULL) -> 1",
+                    "SendMessageW(list, LVM_GETITEMCOUNT, 0, 0x0) -> 1",
+                    "CloseHandle(0x100) -> 1",
+                    "DestroyWindow(bar) -> 1",
+                    "WM_DESTROY(bar)",
+                    "DestroyWindow(list) -> 1",
+                    "WM_DESTROY(list)",
+                    "PostQuitMessage(0)",
+                    "GetMessageW(out, NULL, 0, 0) -> 0",
+                });
+    EXPECT_TRUE(SameLines(JournalLines(*t.dev, mark), want));
+}
