@@ -112,7 +112,8 @@ and read-only, which list all their own):
           the program holding it in the transcript, default "shell")
   running-instance = no
   read-only = \Program Files\tapwatcherdata.txt (repeatable; made empty if missing)
-  disk-free = BYTES | unlimited
+  disk-free = BYTES | unlimited          register-cost = 0 (microseconds a call)
+  hotkey-queue = top | back             synthesised-keys = hot-keys | system
 
 Interactive keys: typed keys go to the device with their modifiers. Where the
 terminal reports key releases (its keyboard protocol answers), presses,

@@ -12,3 +12,6 @@ taken = control+0x00
 running-instance = no
 read-only = \Windows\Start Menu\tapwatcherdata.txt
 disk-free = 0
+hotkey-queue = back
+synthesised-keys = system
+register-cost = 250
