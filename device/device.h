@@ -90,6 +90,9 @@ struct Faults {
     std::function<bool(HWND hwnd, int id, UINT mods, UINT vk)> refuse_register;
     // WriteFile fails (112) for the n-th write (1-based) when this returns true.
     std::function<bool(int nth_write)> fail_write;
+    // The narrow code page is double-byte, as on East Asian devices: wcstombs
+    // writes each unit above 0x7F as two bytes and never splits one.
+    bool double_byte_narrow = false;
 };
 
 // One entry of the journal: a platform call, a message the device itself
@@ -370,6 +373,8 @@ class Device {
     // The device whose journal is on, or NULL: for the text routines, which
     // also run where no device exists.
     static Device* Journaling() { return current_ && current_->journal_on ? current_ : nullptr; }
+    // The current device, or NULL where none exists (the text routines).
+    static Device* Running() { return current_; }
     bool record_system_keys = true;
     std::vector<SystemKey> system_keys;
     std::vector<MessageBoxRecord> message_boxes;

@@ -22,6 +22,10 @@
 //    width (Wine's rule), not space-padded as C's printf would.
 //  - wcstombs: the device's narrow code page is ASCII; any unit above 0x7F is
 //    unconvertible and gives (size_t)-1 (Wine's "C" locale accepts up to 0xFF).
+//    A test can make it double-byte (Faults::double_byte_narrow): each unit
+//    above 0x7F becomes a lead byte 0x81-0x9F and a trail byte 0x40-0xBF (a
+//    stand-in for a real table), and a character whose two bytes do not fit
+//    in `n` is not written.
 #include "platform/platform.h"
 #include "device/device.h"
 
@@ -333,20 +337,34 @@ size_t wcslen(const WCHAR* str) {
 // Converts device text to the narrow (ASCII) code page: at most `n` bytes,
 // NUL-terminated only when it fits; (size_t)-1 on an unconvertible unit.
 static size_t ToNarrow(char* dest, const WCHAR* src, size_t n) {
-    size_t i = 0;
-    for (; dest == nullptr || i < n; ++i) {
+    sim::Device* dev = sim::Device::Running();
+    bool double_byte = dev && dev->faults.double_byte_narrow;
+    size_t out = 0; // bytes written (or counted)
+    for (size_t i = 0;; ++i) {
+        if (dest != nullptr && out >= n)
+            return out; // full: no terminator
         WCHAR c = src[i];
-        if (c > 0x7F)
-            return (size_t)-1;
         if (c == 0) {
             if (dest != nullptr)
-                dest[i] = 0;
-            return i;
+                dest[out] = 0;
+            return out;
         }
-        if (dest != nullptr)
-            dest[i] = (char)c;
+        if (c <= 0x7F) {
+            if (dest != nullptr)
+                dest[out] = (char)c;
+            out += 1;
+            continue;
+        }
+        if (!double_byte)
+            return (size_t)-1;
+        if (dest != nullptr && out + 2 > n)
+            return out; // no half character
+        if (dest != nullptr) {
+            dest[out] = (char)(0x81 + (c >> 8) % 0x1F);
+            dest[out + 1] = (char)(0x40 + (c & 0x7F));
+        }
+        out += 2;
     }
-    return i;
 }
 
 // wcstombs: ToNarrow, journalled.

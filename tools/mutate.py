@@ -20,6 +20,7 @@ import re
 import shutil
 import signal
 import subprocess
+import tempfile
 import sys
 import time
 
@@ -159,6 +160,14 @@ def mutants(path, text):
         # Shown as the line after the flip, which tells two flips of one line apart.
         line_text = mutated.splitlines()[line - 1].strip()
         out.append(("flip %s to %s" % (op, FLIPS[op]), line_text, line, mutated))
+    # The same statement twice in a file: the later ones are told apart as
+    # "[2]", "[3]", in source order.
+    out.sort(key=lambda m: m[2])
+    seen = {}
+    for i, (kind, original, line, mutated) in enumerate(out):
+        seen[(kind, original)] = seen.get((kind, original), 0) + 1
+        if seen[(kind, original)] > 1:
+            out[i] = (kind, "%s [%d]" % (original, seen[(kind, original)]), line, mutated)
     return out
 
 
@@ -202,24 +211,37 @@ def run(cmd, cwd=None, timeout=None):
 
 
 def suite(binary, shards, timeout):
-    """True when every shard of the suite passes within the timeout."""
-    procs = []
+    """(passed, why): passed when every shard of the suite passes within the
+    timeout; otherwise why names the failing tests, a crash or the timeout."""
+    procs, logs = [], []
     for s in range(shards):
         env = dict(os.environ, GTEST_TOTAL_SHARDS=str(shards), GTEST_SHARD_INDEX=str(s))
+        logs.append(tempfile.TemporaryFile())
         procs.append(subprocess.Popen([binary, "--gtest_brief=1", "--gtest_fail_fast"], env=env,
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+                                      stdout=logs[-1], stderr=subprocess.STDOUT))
     # The first failing shard decides; the others are stopped.
     deadline = time.time() + timeout
     ok = True
     while ok and any(p.poll() is None for p in procs) and time.time() < deadline:
         ok = all(p.poll() in (None, 0) for p in procs)
         time.sleep(0.02)
+    timed_out = any(p.poll() is None for p in procs) and time.time() >= deadline
     ok = ok and all(p.poll() == 0 for p in procs)
     for p in procs:
         if p.poll() is None:
             p.kill()
             p.wait()
-    return ok
+    why = []
+    for p, log in zip(procs, logs):
+        log.seek(0)
+        failed = re.findall(rb"^\[  FAILED  \] ([\w./]+)", log.read(), re.M)
+        why += [f.decode() for f in failed if f.decode() not in why]
+        if p.returncode not in (0, 1, -9) and not failed:
+            why.append("crash (status %d)" % p.returncode)
+        log.close()
+    if timed_out:
+        why.append("timeout")
+    return ok, ", ".join(why)
 
 
 def main():
@@ -260,7 +282,7 @@ def main():
     # The suite runs tapwatcher-sim too (the interactive run on a terminal).
     build = ["cmake", "--build", bdir, "-j2", "--target", "tapwatcher_tests", "tapwatcher-sim"]
     binary = os.path.join(bdir, "bin", "tapwatcher_tests")
-    if run(build) != 0 or not suite(binary, args.shards, args.timeout * 3):
+    if run(build) != 0 or not suite(binary, args.shards, args.timeout * 3)[0]:
         sys.exit("mutate: the unmutated suite does not build or pass")
 
     # A stop (Ctrl-C, kill) still puts the mutated file back.
@@ -273,15 +295,17 @@ def main():
         with open(target, "w", encoding="utf-8") as out:
             out.write(mutated)
         try:
+            passed, why = (False, "")
             if run(build) != 0:
                 verdict, bucket = "does not compile", broken
-            elif suite(binary, args.shards, args.timeout):
-                if (f, kind, original) in known:
+            else:
+                passed, why = suite(binary, args.shards, args.timeout)
+                if not passed:
+                    verdict, bucket = "killed by " + (why or "a failing run"), killed
+                elif (f, kind, original) in known:
                     verdict, bucket = "survived (equivalent)", equivalent
                 else:
                     verdict, bucket = "SURVIVED", survived
-            else:
-                verdict, bucket = "killed", killed
         finally:
             with open(target, "w", encoding="utf-8") as out:
                 out.write(text)

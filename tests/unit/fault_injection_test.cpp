@@ -252,3 +252,47 @@ TEST(Faults, NoModuleNameAtShutdown) {
     EXPECT_TRUE(HeldAtQuit(*t.dev).empty());
     EXPECT_EQ(Calls(*t.dev, "PostQuitMessage").size(), 1u);
 }
+
+// Cells the tool never writes itself but another program can put in its list:
+// text the narrow code page cannot hold is saved as an empty cell, and text
+// whose conversion fills the 64-byte cell buffer (two bytes a character on a
+// double-byte code page) is cut to 63 bytes; the rest of the line stays.
+TEST(Faults, CellsTheNarrowCodePageCannotHold) {
+    struct Case {
+        bool double_byte;
+        std::u16string text;
+        size_t saved_bytes; // of the device's own conversion of `text`
+    } cases[] = {
+        {false, u"\u00E9t\u00E9", 0},
+        {true, std::u16string(40, u'\u00E9'), 63},
+        {true, u"\u00E9t\u00E9", 5},
+    };
+    for (const Case& c : cases) {
+        Tool t([](sim::Profile& p) { p.exe = kSaveExe; });
+        t.dev->faults.double_byte_narrow = c.double_byte;
+        std::vector<std::string> lines;
+        std::string converted(200, '\0');
+        t.script.Wait(5).Check([&](sim::Device& d) {
+            HWND list = ToolList(d)->handle;
+            LVITEMW item{};
+            item.mask = LVIF_TEXT;
+            item.pszText = (LPWSTR)u"7";
+            SendMessageW(list, LVM_INSERTITEMW, 0, (LPARAM)&item);
+            item.iSubItem = COL_VK;
+            item.pszText = (LPWSTR)c.text.c_str();
+            SendMessageW(list, LVM_SETITEMW, 0, (LPARAM)&item);
+            item.iSubItem = COL_UD;
+            item.pszText = (LPWSTR)u"D";
+            SendMessageW(list, LVM_SETITEMW, 0, (LPARAM)&item);
+            SaveLogFile();
+            lines = Lines(ReadFile(t.Host(kDataFile)));
+            size_t n = wcstombs(converted.data(), c.text.c_str(), converted.size());
+            converted.resize(n == (size_t)-1 ? 0 : n);
+        });
+        ASSERT_EQ(t.Run(), 0);
+        std::string cell = converted.substr(0, c.saved_bytes);
+        EXPECT_EQ(lines, (std::vector<std::string>{kHeader.substr(0, kHeader.size() - 2),
+                                                   "7\t" + cell + "\tD\t\t\t"}))
+            << (c.double_byte ? "double-byte" : "ASCII") << ", " << c.text.size() << " units";
+    }
+}
