@@ -4,6 +4,7 @@
 # rebuilds the test binary, runs the suite, and prints the score.
 #
 #   tools/mutate.py [--build DIR] [--timeout S] [--shards N] [--only TEXT] [--list]
+#                   [--filter GTEST-FILTER]
 #
 # The work happens on a copy of the tracked sources (DIR/src), never in the
 # worktree. A mutant is killed when the suite fails, crashes or runs past the
@@ -210,14 +211,17 @@ def run(cmd, cwd=None, timeout=None):
                           timeout=timeout).returncode
 
 
-def suite(binary, shards, timeout):
+def suite(binary, shards, timeout, gtest_filter=""):
     """(passed, why): passed when every shard of the suite passes within the
     timeout; otherwise why names the failing tests, a crash or the timeout."""
     procs, logs = [], []
     for s in range(shards):
         env = dict(os.environ, GTEST_TOTAL_SHARDS=str(shards), GTEST_SHARD_INDEX=str(s))
         logs.append(tempfile.TemporaryFile())
-        procs.append(subprocess.Popen([binary, "--gtest_brief=1", "--gtest_fail_fast"], env=env,
+        flags = ["--gtest_brief=1", "--gtest_fail_fast"]
+        if gtest_filter:
+            flags.append("--gtest_filter=" + gtest_filter)
+        procs.append(subprocess.Popen([binary] + flags, env=env,
                                       stdout=logs[-1], stderr=subprocess.STDOUT))
     # The first failing shard decides; the others are stopped.
     deadline = time.time() + timeout
@@ -251,6 +255,7 @@ def main():
     ap.add_argument("--shards", type=int, default=2)
     ap.add_argument("--only", default="", help="only mutants whose description contains this")
     ap.add_argument("--list", action="store_true", help="list the mutants, run nothing")
+    ap.add_argument("--filter", default="", help="run only these tests (--gtest_filter)")
     args = ap.parse_args()
 
     src = os.path.join(args.build, "src")
@@ -299,7 +304,7 @@ def main():
             if run(build) != 0:
                 verdict, bucket = "does not compile", broken
             else:
-                passed, why = suite(binary, args.shards, args.timeout)
+                passed, why = suite(binary, args.shards, args.timeout, args.filter)
                 if not passed:
                     verdict, bucket = "killed by " + (why or "a failing run"), killed
                 elif (f, kind, original) in known:
