@@ -6,7 +6,9 @@
 //    modifiers (some were let go before the key), both within kEchoMs of the release passed on
 //    (releases of modifier keys may come between: the tool releases the held modifiers when it
 //    passes a key on). An echo's release can be passed on again and echo in turn, so they are
-//    followed in a chain. Echo rows are not paired and not checked for chatter.
+//    followed in a chain. Echo rows are not paired and not checked for chatter. Its two rows
+//    come in either order: press first where the device kept the two hot-key messages in
+//    the order made, release first where each new one went to the top of the queue.
 //  - Chatter compares key codes only: a key that bounces is the same key, whatever
 //    modifiers are down; the finding names both rows' combinations when they differ.
 //  - A time measured across a tick that goes backwards is unknown, not negative.
@@ -114,21 +116,25 @@ class Analyser {
             if (passed.kind != RowKind::Release || ModifierOfKey(passed.vk) != 0 || out_.is_echo[i])
                 continue;
             for (std::size_t at = i;;) {
-                std::size_t press = SkipModifierReleases(at);
-                if (press >= rows_.size() || !Close(at, press))
+                std::size_t first = SkipModifierReleases(at);
+                if (first >= rows_.size() || !Close(at, first))
                     break;
-                const Row& p = rows_[press];
-                if (p.kind != RowKind::Press || p.vk != rows_[at].vk || p.mods == rows_[at].mods ||
-                    (p.mods & ~rows_[at].mods) != 0)
+                const Row& f = rows_[first];
+                if (f.vk != rows_[at].vk || f.mods == rows_[at].mods ||
+                    (f.mods & ~rows_[at].mods) != 0)
                     break;
-                std::size_t release = SkipModifierReleases(press);
-                if (release >= rows_.size() || !Close(press, release))
+                std::size_t second = SkipModifierReleases(first);
+                if (second >= rows_.size() || !Close(first, second))
                     break;
-                const Row& r = rows_[release];
-                if (r.kind != RowKind::Release || r.vk != p.vk || r.mods != p.mods)
+                const Row& s = rows_[second];
+                bool press_first = f.kind == RowKind::Press && s.kind == RowKind::Release;
+                bool release_first = f.kind == RowKind::Release && s.kind == RowKind::Press;
+                if ((!press_first && !release_first) || s.vk != f.vk || s.mods != f.mods)
                     break;
+                std::size_t press = press_first ? first : second;
+                std::size_t release = press_first ? second : first;
                 out_.is_echo[press] = out_.is_echo[release] = true;
-                out_.findings.push_back({FindingKind::Echo, press, at, 0, out_.echoes.size()});
+                out_.findings.push_back({FindingKind::Echo, first, at, 0, out_.echoes.size()});
                 out_.echoes.push_back({at, press, release});
                 at = release;
             }

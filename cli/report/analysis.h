@@ -55,10 +55,14 @@ struct Burst {
 // A key the tool passed on that came back to it: the user let go of a modifier before the
 // key, so the tool's own press and release of the key found the key's combination without
 // that modifier registered, and logged them as key events of their own.
+// Its two rows come press first where the device keeps hot-key messages in the order made,
+// release first where each new one goes to the top of the queue (hotkey-queue = top).
 struct Echo {
     std::size_t passed = 0;  // the release the tool passed on
     std::size_t press = 0;   // the echo's press row
     std::size_t release = 0; // the echo's release row
+    std::size_t First() const { return press < release ? press : release; }
+    std::size_t Last() const { return press < release ? release : press; }
 };
 
 enum class FindingKind {

@@ -184,12 +184,12 @@ std::string FindingText(const std::vector<Row>& rows, const Analysis& a, const F
         unsigned dropped = passed.mods & ~row.mods;
         std::string let_go = ModsName(dropped);
         std::string text = key + " at lines " + std::to_string(row.line) + "-" +
-                           std::to_string(rows[echo.release].line) +
+                           std::to_string(rows[echo.Last()].line) +
                            " echoes the tool's pass-through of " + ComboOf(passed) + " at " +
                            LineOf(rows, echo.passed) + ": ";
         // Released by the user before the key, or by the tool's own pass-through.
         std::optional<std::size_t> by_tool;
-        for (std::size_t k = echo.passed + 1; k < echo.press && !by_tool; ++k) {
+        for (std::size_t k = echo.passed + 1; k < echo.First() && !by_tool; ++k) {
             if (rows[k].kind == RowKind::Release && (ModifierOfKey(rows[k].vk) & dropped))
                 by_tool = k;
         }

@@ -72,9 +72,11 @@ std::uint32_t StartTickOf(const std::vector<Row>& rows) {
     return static_cast<std::uint32_t>(rows.front().tick) - 1;
 }
 
-// The device profile: the start tick, the executable and a "taken" line per combination.
-std::string ProfileText(const std::vector<Row>& rows, std::uint32_t start_tick,
-                        const std::string& exe, const std::string& source) {
+// The device profile: the start tick, the executable, the hot-key queue order when the
+// file's echoes show it is not the built-in's, and a "taken" line per combination.
+std::string ProfileText(const std::vector<Row>& rows, const Analysis& analysis,
+                        std::uint32_t start_tick, const std::string& exe,
+                        const std::string& source) {
     std::array<std::array<bool, 8>, 256> taken{};
     for (const Row& row : rows) {
         if (row.kind == RowKind::Taken)
@@ -85,6 +87,14 @@ std::string ProfileText(const std::vector<Row>& rows, std::uint32_t start_tick,
         << "# the combinations its F rows list as taken, and the tick its capture started at.\n"
         << "start-tick = " << start_tick << "\n"
         << "exe = " << exe << "\n";
+    // An echo logged press first: that device kept its hot-key messages in the order made.
+    for (const Echo& echo : analysis.echoes) {
+        if (echo.press < echo.release) {
+            out << "# its echoes come press first: hot-key messages kept in the order made\n"
+                << "hotkey-queue = back\n";
+            break;
+        }
+    }
     for (unsigned vk = 0; vk < 256; ++vk) {
         int count = 0;
         for (bool cell : taken[vk])
@@ -135,7 +145,8 @@ Replay BuildReplay(const std::vector<Row>& rows, const std::string& source,
     Replay replay;
     replay.exe = exe;
     replay.start_tick = StartTickOf(rows);
-    replay.profile = ProfileText(rows, replay.start_tick, exe, source);
+    Analysis analysis = Analyse(rows);
+    replay.profile = ProfileText(rows, analysis, replay.start_tick, exe, source);
 
     std::ostringstream out;
     out << "# Scenario written by tapwatcher-report from " << source << ".\n"
@@ -145,10 +156,9 @@ Replay BuildReplay(const std::vector<Row>& rows, const std::string& source,
 
     std::uint32_t now = replay.start_tick;
     // An echo is made by the tool itself when it passes the key before it on: not replayed.
-    Analysis analysis = Analyse(rows);
     std::vector<const Echo*> echo_of(rows.size(), nullptr);
     for (const Echo& echo : analysis.echoes)
-        echo_of[echo.press] = &echo;
+        echo_of[echo.First()] = &echo;
 
     std::set<unsigned> down; // keys down on the device as the replay leaves them
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -157,7 +167,7 @@ Replay BuildReplay(const std::vector<Row>& rows, const std::string& source,
             continue;
         if (analysis.is_echo[i]) {
             if (echo_of[i] != nullptr) {
-                out << "# lines " << row.line << "-" << rows[echo_of[i]->release].line
+                out << "# lines " << row.line << "-" << rows[echo_of[i]->Last()].line
                     << ": echo of the pass-through at line " << rows[echo_of[i]->passed].line
                     << "; the tool makes it itself\n";
             }

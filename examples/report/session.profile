@@ -4,3 +4,5 @@ start-tick = 2147470000
 exe = \Program Files\Wtapwatcher.exe
 taken = Shift+Alt+0x72
 taken = Any+App1
+# Its echo comes press first: the device kept hot-key messages in the order made.
+hotkey-queue = back
