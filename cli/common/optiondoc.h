@@ -45,6 +45,45 @@ inline const OptionDoc* FindOption(const CommandDoc& command, std::string_view n
     return nullptr;
 }
 
+// Reads the option at ARGS[I] ("--name", "--name=value", "--name value" or a short form):
+// its row in the table, and in VALUE its value when it takes one (I then moves past a
+// separate value). Null, with ERROR set, for a word the table does not know (named with
+// UNKNOWN, e.g. "option"), a value given to a flag, or a missing or empty value.
+inline const OptionDoc* ReadOption(const CommandDoc& command, const std::vector<std::string>& args,
+                                   std::size_t& i, std::string& value, std::string& error,
+                                   const char* unknown = "option") {
+    const std::string& a = args[i];
+    std::string name = a;
+    bool inline_value = false;
+    value.clear();
+    std::size_t eq = a.find('=');
+    if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
+        name = a.substr(0, eq);
+        value = a.substr(eq + 1);
+        inline_value = true;
+    }
+    const OptionDoc* option = FindOption(command, name);
+    if (option == nullptr || (inline_value && *option->value == '\0')) {
+        error =
+            std::string(command.program) + ": unknown " + unknown + " \"" + a + "\" (see --help)";
+        return nullptr;
+    }
+    if (*option->value == '\0') // a flag
+        return option;
+    if (!inline_value) {
+        if (i + 1 >= args.size()) {
+            error = std::string(command.program) + ": option " + option->name + " needs a value";
+            return nullptr;
+        }
+        value = args[++i];
+    }
+    if (value.empty()) {
+        error = std::string(command.program) + ": option " + option->name + " needs a value";
+        return nullptr;
+    }
+    return option;
+}
+
 // The synopsis items of the command after its name: "[--device PROFILE]" for each option
 // that does not end the program at once, then the operands.
 inline std::vector<std::string> SynopsisItems(const CommandDoc& command) {

@@ -149,20 +149,11 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
             continue;
         }
         if (!options_end && a.size() > 1 && a[0] == '-') {
-            std::string name = a, value;
-            bool inline_value = false;
-            size_t eq = a.find('=');
-            if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
-                name = a.substr(0, eq);
-                value = a.substr(eq + 1);
-                inline_value = true;
-            }
-            const cli::OptionDoc* option = cli::FindOption(kCommand, name);
-            if (option == nullptr || (inline_value && *option->value == '\0')) {
-                error = std::string(kProgram) + ": unknown option \"" + a + "\" (see --help)";
+            std::string value;
+            const cli::OptionDoc* option = cli::ReadOption(kCommand, args, i, value, error);
+            if (option == nullptr)
                 return false;
-            }
-            name = option->name;
+            const std::string name = option->name;
             if (*option->value == '\0') { // a flag
                 if (name == "--help")
                     options.help = true;
@@ -171,17 +162,6 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
                 else if (name == "--line-buffered")
                     options.line_buffered = true;
                 continue;
-            }
-            if (!inline_value) {
-                if (i + 1 >= args.size()) {
-                    error = std::string(kProgram) + ": option " + name + " needs a value";
-                    return false;
-                }
-                value = args[++i];
-            }
-            if (value.empty()) {
-                error = std::string(kProgram) + ": option " + name + " needs a value";
-                return false;
             }
             if (name == "--format") {
                 if (value == "text")

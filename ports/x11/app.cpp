@@ -415,38 +415,17 @@ the tool ran (the tool was shut down first).
 
 bool ParseArgs(const std::vector<std::string>& args, Options& options, std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        std::string name = a, value;
-        bool inline_value = false;
-        size_t eq = a.find('=');
-        if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = a.substr(0, eq);
-            value = a.substr(eq + 1);
-            inline_value = true;
-        }
-        const cli::OptionDoc* option = cli::FindOption(kCommand, name);
-        if (option == nullptr || (inline_value && *option->value == '\0')) {
-            error = std::string(kProgram) + ": unknown argument \"" + a + "\" (see --help)";
+        std::string value;
+        const cli::OptionDoc* option = cli::ReadOption(kCommand, args, i, value, error, "argument");
+        if (option == nullptr)
             return false;
-        }
-        name = option->name;
+        const std::string name = option->name;
         if (*option->value == '\0') { // a flag
             if (name == "--help")
                 options.help = true;
             else if (name == "--version")
                 options.version = true;
             continue;
-        }
-        if (!inline_value) {
-            if (i + 1 >= args.size()) {
-                error = std::string(kProgram) + ": option " + name + " needs a value";
-                return false;
-            }
-            value = args[++i];
-        }
-        if (value.empty()) {
-            error = std::string(kProgram) + ": option " + name + " needs a value";
-            return false;
         }
         if (name == "--exe") {
             if (!runner::IsDevicePath(value)) {
