@@ -50,7 +50,7 @@ TEST(RunnerHostileInput, RefusedWithOneSafeLineAndNothingRuns) {
         std::string want; // the message after "FILE:"
     } cases[] = {
         {"\xFF\xFEw\0a\0i\0t\0", "1: UTF-16 text (it starts with a UTF-16 byte order mark)"},
-        {std::string("w\0a\0i\0t\0 \0001\0\n\0", 16), "1: UTF-16 text without a byte order mark"},
+        {std::string("w\0a\0i\0t\0 \0001\0\n\0", 14), "1: UTF-16 text without a byte order mark"},
         {std::string("wait 1\nwa\0it\n", 13), "2: binary data (a NUL byte)"},
         {"wait 1\n\xC3\x28\n", "2: bytes that are not UTF-8"},
         {"wait 1\n" + std::string(5000, 'x') + "\n", "2: line longer than 4096 bytes"},
