@@ -74,16 +74,10 @@ install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tapwatcher
 
 # tapwatcher-x11, where it was built, is a package of its own: only it needs the X11
 # libraries. Its page and completion come, like the others', from its option table
-# (ports/x11/options.h, which tools/clidoc.cpp takes in when it exists) and its page
-# (docs/man/tapwatcher-x11.1.in).
+# (ports/x11/options.h) and its page (docs/man/tapwatcher-x11.1.in).
 set(TAPWATCHER_COMPONENTS tapwatcher)
 if(TARGET tapwatcher-x11)
-  if(EXISTS ${PROJECT_SOURCE_DIR}/ports/x11/options.h AND
-     EXISTS ${PROJECT_SOURCE_DIR}/docs/man/tapwatcher-x11.1.in)
-    tapwatcher_install_program(tapwatcher-x11 x11)
-  else()
-    install(TARGETS tapwatcher-x11 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT x11)
-  endif()
+  tapwatcher_install_program(tapwatcher-x11 x11)
   list(APPEND TAPWATCHER_COMPONENTS x11)
 endif()
 add_custom_target(tapwatcher_docs ALL DEPENDS ${TAPWATCHER_DOC_OUTPUTS})

@@ -10,10 +10,7 @@
 // A program with a table of its own is one more line in kCommands.
 #include "cli/report/options.h"
 #include "cli/sim/options.h"
-#if __has_include("ports/x11/options.h")
-#include "ports/x11/options.h" // tapwatcher-x11's table, where the port has one
-#define TAPWATCHER_X11_OPTIONS 1
-#endif
+#include "ports/x11/options.h" // header-only: needs no X11 to make the page
 
 #include <cctype>
 #include <cstdio>
@@ -30,9 +27,7 @@ namespace {
 const cli::CommandDoc* const kCommands[] = {
     &runner::kCommand,
     &report::kCommand,
-#ifdef TAPWATCHER_X11_OPTIONS
     &x11::kCommand,
-#endif
 };
 
 // The command named PROGRAM; null when there is none.
