@@ -34,6 +34,9 @@ check() { # check WHAT COMMAND...: one line per check
         echo "ok   $what"
     else
         echo "FAIL $what"
+        # What the tool said last, without the sweep's F rows.
+        [ -n "${tool_name:-}" ] && grep -vE "^-?[0-9]+ row [0-9]+: .. F" "$out/$tool_name.txt" |
+            grep -vE "^  " | tail -15 | sed 's/^/     | /'
         failures=$((failures + 1))
     fi
 }
@@ -62,6 +65,10 @@ start_xvfb() {
 # start_tool NAME EXE: tapwatcher-x11 in the background, transcript in $out/NAME.txt.
 start_tool() {
     local name=$1 exe=$2
+    # The server may not yet have seen the last instance's connection close (its
+    # window, instance selection and grabs go then): wait until its window is gone.
+    timeout 10 bash -c "until [ \"\$(\"\$0\" windows Tapwatcher)\" = 0 ]; do sleep 0.02; done" "$probe"
+    tool_name=$name
     timeout 120 "$tool" --exe "$exe" --root "$work/$name" >"$out/$name.txt" 2>"$out/$name.err" &
     tool_pid=$!
     pids+=("$tool_pid")
