@@ -194,7 +194,7 @@ class Analyser {
         }
         Combo combo{row.vk, row.mods};
         if (auto open = open_.find(combo); open != open_.end()) {
-            ++out_.holds[open->second].repeats;
+            out_.holds[open->second].repeats.push_back(i);
             return;
         }
         open_[combo] = out_.holds.size();

@@ -35,7 +35,8 @@ struct Occupancy {
 struct Hold {
     std::size_t press = 0;              // row index of the press
     std::optional<std::size_t> release; // row index of the release; none if never released
-    int repeats = 0;                    // further presses before the release (auto-repeat)
+    std::vector<std::size_t> repeats;   // rows of further presses before the release
+                                        // (auto-repeat), in file order
     std::optional<std::int32_t> ms;     // hold time; none when released never or across a
                                         // tick that goes backwards
     bool stuck = false;                 // still down at a quiet mark or at the end of the file

@@ -38,6 +38,7 @@ table.rows th { background: #eef1f4; position: sticky; top: 0; }
 tr.fault td { background: #fdecea; }
 tr.echo td { background: #f3ebf9; }
 tr.quiet td { color: #444; }
+tr.repeat td { color: #0d2c54; font-style: italic; }
 tr:target td { background: #fff2a8; }
 a { color: #0b57d0; }
 )";
@@ -70,12 +71,19 @@ std::vector<std::pair<std::string, std::string>> RowNotes(const std::vector<Row>
             notes[i] = {"quiet", "quiet mark"};
     }
     for (const Hold& hold : a.holds) {
+        std::string press_line = std::to_string(rows[hold.press].line);
+        for (std::size_t r : hold.repeats)
+            notes[r] = {"repeat", "auto-repeat of the press at line " + press_line};
         if (!hold.release)
             continue;
         std::string held = hold.ms ? std::to_string(*hold.ms) + " ms" : "an unknown time";
         notes[hold.press].second =
-            "held " + held + ", released at line " + std::to_string(rows[*hold.release].line);
-        notes[*hold.release].second = "pressed at line " + std::to_string(rows[hold.press].line);
+            "held " + held +
+            (hold.repeats.empty()
+                 ? ""
+                 : ", " + Plural(hold.repeats.size(), "auto-repeat", "auto-repeats")) +
+            ", released at line " + std::to_string(rows[*hold.release].line);
+        notes[*hold.release].second = "pressed at line " + press_line;
     }
     for (const Echo& echo : a.echoes) {
         std::string text =
@@ -106,6 +114,9 @@ std::string RenderHtml(const std::vector<Row>& rows, const Analysis& a, const st
     // Summary.
     std::optional<std::int32_t> span =
         rows.empty() ? std::optional<std::int32_t>(0) : a.Elapsed(rows, 0, rows.size() - 1);
+    std::size_t repeats = 0;
+    for (const Hold& hold : a.holds)
+        repeats += hold.repeats.size();
     auto count = [](std::size_t n, const char* one, const char* many) {
         return std::pair<std::string, std::string>{std::to_string(n), n == 1 ? one : many};
     };
@@ -115,6 +126,7 @@ std::string RenderHtml(const std::vector<Row>& rows, const Analysis& a, const st
         {std::to_string(a.occupancy.total) + " of 2048", "taken combinations"},
         count(a.key_events, "key event", "key events"),
         count(a.holds.size(), "press with its release", "presses with their releases"),
+        count(repeats, "auto-repeat press", "auto-repeat presses"),
         count(a.echoes.size(), "echo of the pass-through", "echoes of the pass-through"),
         count(a.bursts.size(), "burst", "bursts"),
         count(a.quiet_marks, "quiet mark", "quiet marks"),

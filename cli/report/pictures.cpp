@@ -10,8 +10,10 @@
 //    release closer than that can show are drawn at least 3 px wide.
 //  - A lane per key code; a bar's colour says held (released before its burst ended) or
 //    stuck (still down at a quiet mark or the end of the file, drawn to its late release or
-//    to the end). Echoes, chatter and releases without a press are marks on the key's lane;
-//    quiet marks and ticks that go backwards are lines across all lanes.
+//    to the end). Auto-repeat presses (the key pressed again while down) are short dark
+//    ticks standing on the top edge of their bar, one path per bar. Echoes, chatter and releases
+//    without a press are marks on the key's lane; quiet marks and ticks that go backwards are lines
+//    across all lanes.
 #include "pictures.h"
 
 #include "render.h"
@@ -68,6 +70,7 @@ constexpr const char* kStuck = "#e07b00";   // a stuck key
 constexpr const char* kEcho = "#7b3fa0";    // an echo of the pass-through
 constexpr const char* kFault = "#c62828";   // chatter, a release without press, tick back
 constexpr const char* kQuiet = "#7d8590";   // a quiet mark
+constexpr const char* kRepeat = "#0d2c54";  // an auto-repeat press on its bar
 constexpr std::int64_t kBreakMs = 20000;    // longer stretches without a row are cut short
 
 // The document's opening: XML declaration, size and font.
@@ -335,7 +338,7 @@ std::string RenderTimelineSvg(const std::vector<Row>& rows, const Analysis& a,
     const double end_x = kLeft + scale.Width();
 
     std::ostringstream out;
-    out << SvgOpen(std::max(width, 1000), height, "Key timeline of " + source)
+    out << SvgOpen(std::max(width, 1100), height, "Key timeline of " + source)
         << Text(kLeft, 26, 17,
                 "Key timeline: " + Plural(a.key_events, "key event", "key events") + ", " +
                     Plural(a.holds.size(), "press", "presses") + " with their releases",
@@ -405,6 +408,20 @@ std::string RenderTimelineSvg(const std::vector<Row>& rows, const Analysis& a,
             << lane_y(press.vk) - 7 << "\" width=\"" << w << "\" height=\"14\" rx=\"2\" fill=\""
             << (hold.stuck ? kStuck : kHeld) << "\"><title>" << XmlEscaped(what)
             << "</title></rect>\n";
+        if (!hold.repeats.empty()) {
+            out << "<path class=\"repeat\" d=\"";
+            for (std::size_t r : hold.repeats)
+                out << "M" << x_of(r) << "," << lane_y(press.vk) - 12 << "v9";
+            out << "\" stroke=\"" << kRepeat << "\" stroke-width=\"2\"><title>"
+                << XmlEscaped(ComboName(press.vk, press.mods) + ": " +
+                              Plural(hold.repeats.size(), "auto-repeat", "auto-repeats") +
+                              " while held, line " +
+                              std::to_string(rows[hold.repeats.front()].line) +
+                              (hold.repeats.size() > 1
+                                   ? "-" + std::to_string(rows[hold.repeats.back()].line)
+                                   : ""))
+                << "</title></path>\n";
+        }
         if (!hold.release) {
             out << "<path d=\"M" << end_x << "," << lane_y(press.vk) - 10
                 << " l9,10 l-9,10 Z\" fill=\"" << kStuck << "\"/>\n";
@@ -450,6 +467,9 @@ std::string RenderTimelineSvg(const std::vector<Row>& rows, const Analysis& a,
     swatch(std::string("<rect x=\"0\" y=\"-6\" width=\"16\" height=\"12\" fill=\"") + kStuck +
                "\"/>",
            "stuck");
+    swatch(std::string("<rect x=\"0\" y=\"-3\" width=\"16\" height=\"9\" fill=\"") + kHeld +
+               "\"/><path d=\"M5,-8v9M11,-8v9\" stroke=\"" + kRepeat + "\" stroke-width=\"2\"/>",
+           "auto-repeat");
     swatch(std::string("<path d=\"M8,-7 L15,0 L8,7 L1,0 Z\" fill=\"") + kEcho + "\"/>",
            "echo of the pass-through");
     swatch(std::string("<path d=\"M8,6 L14,-4 L2,-4 Z\" fill=\"") + kFault + "\"/>", "chatter");

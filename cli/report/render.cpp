@@ -347,8 +347,8 @@ void RenderTimeline(std::ostream& out, const std::vector<Row>& rows, const Analy
                 } else {
                     out << Format("not released   line %d", row.line);
                 }
-                if (hold->repeats > 0)
-                    out << ", " << Plural(hold->repeats, "repeat", "repeats");
+                if (!hold->repeats.empty())
+                    out << ", " << Plural(hold->repeats.size(), "repeat", "repeats");
                 out << (hold->stuck ? ", stuck" : "") << "\n";
             } else if (!hold) {
                 out << head << "release without press, line " << row.line << "\n";

@@ -4,6 +4,7 @@
 
 #include "cli/report/analysis.h"
 #include "cli/report/datafile.h"
+#include "cli/report/page.h"
 #include "cli/report/pictures.h"
 #include "cli/report/render.h"
 #include "cli/report/replay.h"
@@ -256,7 +257,7 @@ TEST(Analysis, AutoRepeatPressesCountOnOneHold) {
     Analysis a = AnalyseLines({Line("100", "42", "D"), Line("600", "42", "D"),
                                Line("650", "42", "D"), Line("700", "42", "U")});
     ASSERT_EQ(a.holds.size(), 1u);
-    EXPECT_EQ(a.holds[0].repeats, 2);
+    EXPECT_EQ(a.holds[0].repeats, (std::vector<std::size_t>{1, 2}));
     EXPECT_EQ(a.holds[0].ms, 600);
     EXPECT_TRUE(a.findings.empty());
 }
@@ -538,6 +539,34 @@ TEST(Pictures, TimelineHasALanePerKeyABarPerPressAndMarksForTheFindings) {
     EXPECT_NE(svg.find("+1 min 13 s"), std::string::npos); // 17 s to 90 s cut short
     EXPECT_NE(svg.find(">90 s<"), std::string::npos);      // and the axis goes on after it
     EXPECT_NE(svg.find("t.txt, ticks 1000 to 95000"), std::string::npos);
+}
+
+TEST(Pictures, AutoRepeatPressesAreMarkedOnTheTimelineAndInThePage) {
+    // B held with two repeats, C without any, D never released with one.
+    std::vector<Row> rows = ParseDataFile(
+        DataFile({Line("100", "42", "D"), Line("600", "42", "D"), Line("633", "42", "D"),
+                  Line("700", "42", "U"), Line("1000", "43", "D"), Line("1100", "43", "U"),
+                  Line("1200", "44", "D"), Line("1800", "44", "D")}));
+    Analysis a = Analyse(rows);
+    const std::string svg = RenderTimelineSvg(rows, a, "r.txt");
+    const std::string page = RenderHtml(rows, a, "r.txt");
+    const struct {
+        const std::string& out;
+        const char* needle;
+        std::size_t count;
+    } cases[] = {
+        {svg, "<path class=\"repeat\"", 2}, // one per bar with repeats
+        {svg, "<title>B: 2 auto-repeats while held, line 3-4</title>", 1},
+        {svg, "<title>D: 1 auto-repeat while held, line 9</title>", 1},
+        {svg, ">auto-repeat</text>", 1}, // the legend
+        {page, "<tr id=\"line-3\" class=\"repeat\">", 1},
+        {page, "<td>auto-repeat of the press at line 2</td>", 2},
+        {page, "<td>auto-repeat of the press at line 8</td>", 1},
+        {page, "<td>held 600 ms, 2 auto-repeats, released at line 5</td>", 1},
+        {page, ">auto-repeat presses</td><td>3</td>", 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Count(c.out, c.needle), c.count) << c.needle;
 }
 
 TEST(Render, FindingsNameTheKeysOfTheirRowsInTheRightNumber) {
