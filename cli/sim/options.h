@@ -29,9 +29,10 @@ inline constexpr cli::OptionDoc kOptions[] = {
      "executable's folder there"},
     {"--serve", "", "[ADDRESS:]PORT", "",
      "drive the device from a browser page instead: serve it on\n"
-     "ADDRESS (default 127.0.0.1) and PORT (0: any free port),\n"
-     "print the page's address with its access token, and run\n"
-     "on a real-time clock until the tool exits"},
+     "ADDRESS (default 127.0.0.1; an IPv6 address in brackets,\n"
+     "e.g. [::1]:8731) and PORT (0: any free port), print the\n"
+     "page's address with its access token, and run on a\n"
+     "real-time clock until the tool exits"},
     {"--format", "", "FORMAT", "words:text|jsonl",
      "text (default) or jsonl: one JSON object per event\n"
      "(docs/transcript.md)"},

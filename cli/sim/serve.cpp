@@ -11,7 +11,8 @@
 //    page so that they arrive in order.
 //  - Every request must carry the token (?t=) printed with the address; a
 //    request whose Host is not the served address, or whose Origin (when
-//    sent) is not the page's own, is refused with 403 and a transcript line.
+//    sent) is not the page's own, is refused with 403 and a transcript line
+//    (the checks and the reading of an input batch are in serve_request.cpp).
 //    Refusal lines are limited to 20 a second so a flood cannot bury the
 //    transcript.
 //  - One page drives the keyboard: the first event stream opened; later ones
@@ -49,31 +50,6 @@
 #include <thread>
 
 namespace runner {
-
-bool ParseServeAddress(const std::string& text, ServeAddress& address, std::string& error) {
-    address = ServeAddress{};
-    std::string port = text;
-    size_t colon = text.rfind(':');
-    if (colon != std::string::npos) {
-        address.host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-        if (address.host.empty() || address.host.find(':') != std::string::npos ||
-            address.host.find_first_of("/?#@ ") != std::string::npos) {
-            error =
-                std::string(kProgram) + ": --serve: expected [ADDRESS:]PORT, got \"" + text + "\"";
-            return false;
-        }
-        address.host_given = address.host != "127.0.0.1";
-    }
-    if (port.empty() || port.size() > 5 ||
-        port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535) {
-        error = std::string(kProgram) + ": --serve: expected a port from 0 to 65535, got \"" +
-                text + "\"";
-        return false;
-    }
-    address.port = std::stoi(port);
-    return true;
-}
 
 namespace {
 
@@ -122,23 +98,9 @@ std::string NewToken() {
     return s;
 }
 
-// Compares without stopping at the first difference.
-bool SameSecret(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    unsigned char d = 0;
-    for (size_t i = 0; i < a.size(); ++i)
-        d |= (unsigned char)(a[i] ^ b[i]);
-    return d == 0;
-}
-
-// One input from the page, in the order the device takes them.
+// One input from the page, at its time on the device clock.
 struct Input {
-    enum Kind { Down, Up, Tap } kind = Tap;
-    uint8_t vk = 0;
-    bool repeat = false;
-    bool on_blur = false;
-    std::string caption;
+    PageInput page;
     double due = 0; // device ms
 };
 
@@ -164,9 +126,7 @@ struct Hub {
     uint64_t next_session = 1;
     uint64_t driver = 0;    // the session that drives the keyboard; 0: none
     std::set<uint8_t> held; // keys the driving page holds down
-    bool have_offset = false;
-    double offset = 0;   // device ms minus page ms, the smallest seen
-    double last_due = 0; // inputs keep their order on the device clock
+    InputTiming timing;     // the driving page's stamps on the device clock
     int streams = 0;
     RealClock* clock = nullptr;
 
@@ -272,28 +232,31 @@ class ServeDriver : public sim::Driver {
             in = hub_.inputs.front();
             hub_.inputs.pop_front();
         }
-        switch (in.kind) {
-        case Input::Down:
-            if (in.repeat)
-                t_.Event(dev.Tick(), "browser", "browser: key " + KeyName(in.vk) + " auto-repeat");
-            dev.KeyDown(in.vk);
+        const PageInput& p = in.page;
+        switch (p.kind) {
+        case PageInput::Down:
+            if (p.repeat)
+                t_.Event(dev.Tick(), "browser", "browser: key " + KeyName(p.vk) + " auto-repeat");
+            dev.KeyDown(p.vk);
             break;
-        case Input::Up:
-            if (in.on_blur)
+        case PageInput::Up:
+            if (p.on_blur)
                 t_.Event(dev.Tick(), "browser",
-                         "browser: key " + KeyName(in.vk) + " released as the page lost the focus");
-            dev.KeyUp(in.vk);
+                         "browser: key " + KeyName(p.vk) + " released as the page lost the focus");
+            dev.KeyUp(p.vk);
             break;
-        case Input::Tap:
-            t_.Event(dev.Tick(), "browser", "browser: tap \"" + in.caption + "\"");
-            if (dev.TapButton(sim::Widen(in.caption))) {
+        case PageInput::Tap:
+            t_.Event(dev.Tick(), "browser", "browser: tap \"" + p.caption + "\"");
+            if (dev.TapButton(sim::Widen(p.caption))) {
                 if (watch)
-                    watch->MenuTap(sim::Widen(in.caption));
+                    watch->MenuTap(sim::Widen(p.caption));
             } else {
                 t_.Event(dev.Tick(), "browser",
-                         "browser: no menu-bar button \"" + in.caption + "\"");
+                         "browser: no menu-bar button \"" + p.caption + "\"");
             }
             break;
+        case PageInput::Sync:
+            break; // never queued
         }
         Publish(dev);
     }
@@ -315,81 +278,27 @@ class ServeDriver : public sim::Driver {
     bool leaving_ = false;
 };
 
-// The first line of a refused request for the transcript.
+// A request's method and path for the transcript.
 std::string Describe(const httplib::Request& req) {
-    std::string path = req.path.substr(0, 80);
-    for (char& c : path)
-        if ((unsigned char)c < 0x20 || (unsigned char)c >= 0x7F)
-            c = '?';
-    return req.method.substr(0, 10) + " " + path;
-}
-
-// Learns the smallest delay between a page's stamp and its arrival.
-void Calibrate(Hub& hub, double arrival, double ts) {
-    if (!hub.have_offset || arrival - ts < hub.offset) {
-        hub.offset = arrival - ts;
-        hub.have_offset = true;
-    }
+    return DescribeRequest(req.method, req.path);
 }
 
 // Takes one batch of inputs from the driving page. False, with `why`, when
-// the body is not one.
+// the body is not one. Holds hub.m.
 bool TakeInputs(Hub& hub, const std::string& body, std::string& why) {
-    nlohmann::json j = nlohmann::json::parse(body, nullptr, false);
-    if (j.is_discarded() || !j.is_object() || !j.contains("events") || !j["events"].is_array() ||
-        j["events"].size() > 256) {
-        why = "not a batch of inputs";
+    std::vector<PageInput> batch;
+    if (!ParseInputBatch(body, batch, why))
         return false;
-    }
-    double arrival = hub.clock->RealMs();
-    std::vector<Input> batch;
-    for (const nlohmann::json& e : j["events"]) {
-        if (!e.is_object() || !e.contains("k") || !e["k"].is_string()) {
-            why = "an input without a kind";
-            return false;
-        }
-        std::string k = e["k"].get<std::string>();
-        Input in;
-        if (k == "sync") { // a stamp only: the page's clock against ours
-            if (e.contains("ts") && e["ts"].is_number() && e["ts"].get<double>() > 0)
-                Calibrate(hub, arrival, e["ts"].get<double>());
+    std::vector<double> dues = hub.timing.Schedule(batch, hub.clock->RealMs());
+    size_t next = 0;
+    for (PageInput& in : batch) {
+        if (in.kind == PageInput::Sync)
             continue;
-        }
-        if (k == "down" || k == "up") {
-            if (!e.contains("vk") || !e["vk"].is_number_integer() || e["vk"].get<int>() <= 0 ||
-                e["vk"].get<int>() > 254) {
-                why = "a key without a key code from 1 to 254";
-                return false;
-            }
-            in.kind = k == "down" ? Input::Down : Input::Up;
-            in.vk = (uint8_t)e["vk"].get<int>();
-            in.repeat = e.value("repeat", false);
-            in.on_blur = e.value("blur", false);
-            double ts = e.contains("ts") && e["ts"].is_number() ? e["ts"].get<double>() : 0;
-            if (ts > 0) {
-                Calibrate(hub, arrival, ts);
-                in.due = ts + hub.offset;
-            } else {
-                in.due = arrival;
-            }
-        } else if (k == "tap" && e.contains("caption") && e["caption"].is_string() &&
-                   e["caption"].get<std::string>().size() < 64) {
-            in.caption = e["caption"].get<std::string>();
-            in.due = arrival;
-        } else {
-            why = "an input of an unknown kind";
-            return false;
-        }
-        batch.push_back(in);
-    }
-    for (Input& in : batch) {
-        in.due = std::min(std::max(in.due, hub.last_due), arrival);
-        hub.last_due = in.due;
-        if (in.kind == Input::Down)
+        if (in.kind == PageInput::Down)
             hub.held.insert(in.vk);
-        else if (in.kind == Input::Up)
+        else if (in.kind == PageInput::Up)
             hub.held.erase(in.vk);
-        hub.inputs.push_back(in);
+        hub.inputs.push_back({std::move(in), dues[next++]});
     }
     hub.input_cv.notify_all();
     return true;
@@ -403,38 +312,35 @@ void ReleaseDriver(Hub& hub, uint64_t session) {
     double now = hub.clock->RealMs();
     for (uint8_t vk : hub.held) {
         Input in;
-        in.kind = Input::Up;
-        in.vk = vk;
-        in.on_blur = true;
-        in.due = std::max(now, hub.last_due);
+        in.page.kind = PageInput::Up;
+        in.page.vk = vk;
+        in.page.on_blur = true;
+        in.due = hub.timing.last_due = std::max(now, hub.timing.last_due);
         hub.inputs.push_back(in);
     }
     hub.held.clear();
-    hub.have_offset = false;
+    hub.timing.have_offset = false; // the next page's clock is another
     hub.input_cv.notify_all();
 }
 
 // Sets up the routes of the page, its event stream and its inputs.
-void Route(httplib::Server& svr, Hub& hub, const std::string& token, const std::string& authority) {
-    const std::string origin = "http://" + authority;
-    svr.set_pre_routing_handler([&hub, token, authority, origin](const httplib::Request& req,
-                                                                 httplib::Response& res) {
-        std::string why;
-        if (!SameSecret(req.get_param_value("t"), token))
-            why = "no valid token";
-        else if (req.get_header_value("Host") != authority)
-            why = "Host \"" + req.get_header_value("Host").substr(0, 60) + "\" is not " + authority;
-        else if (req.has_header("Origin") && req.get_header_value("Origin") != origin)
-            why =
-                "Origin \"" + req.get_header_value("Origin").substr(0, 60) + "\" is not " + origin;
-        if (why.empty())
-            return httplib::Server::HandlerResponse::Unhandled;
-        res.status = 403;
-        res.set_content("refused: " + why + "\n", "text/plain");
-        std::lock_guard<std::mutex> lk(hub.m);
-        hub.Note("browser: refused " + Describe(req) + ": " + why);
-        return httplib::Server::HandlerResponse::Handled;
-    });
+void Route(httplib::Server& svr, Hub& hub, const ServedAt& served) {
+    svr.set_pre_routing_handler(
+        [&hub, served](const httplib::Request& req, httplib::Response& res) {
+            RequestFields fields;
+            fields.token = req.get_param_value("t");
+            fields.host = req.get_header_value("Host");
+            fields.has_origin = req.has_header("Origin");
+            fields.origin = req.get_header_value("Origin");
+            std::string why = RefusalOf(fields, served);
+            if (why.empty())
+                return httplib::Server::HandlerResponse::Unhandled;
+            res.status = 403;
+            res.set_content("refused: " + why + "\n", "text/plain");
+            std::lock_guard<std::mutex> lk(hub.m);
+            hub.Note("browser: refused " + Describe(req) + ": " + why);
+            return httplib::Server::HandlerResponse::Handled;
+        });
     svr.set_error_handler([&hub](const httplib::Request& req, httplib::Response& res) {
         if (res.status == 403)
             return; // said above
@@ -565,7 +471,7 @@ int RunServe(const Job& job, const ServeAddress& address, std::ostream& out, std
 
     httplib::Server svr;
     svr.new_task_queue = [] { return new httplib::ThreadPool(kMaxStreams + 4); };
-    svr.set_payload_max_length(64 * 1024);
+    svr.set_payload_max_length(kMaxInputBody);
     svr.set_keep_alive_timeout(1);
     svr.set_read_timeout(5, 0);
     svr.set_write_timeout(5, 0);
@@ -575,13 +481,13 @@ int RunServe(const Job& job, const ServeAddress& address, std::ostream& out, std
     else if (!svr.bind_to_port(address.host, port))
         port = -1;
     if (port <= 0) {
-        errors << kProgram << ": --serve: cannot listen on " << address.host << ":" << address.port
-               << std::endl;
+        errors << kProgram << ": --serve: cannot listen on "
+               << AuthorityOf(address.host, address.port) << std::endl;
         return kExitBadInput;
     }
-    const std::string authority = address.host + ":" + std::to_string(port);
-    Route(svr, hub, token, authority);
-    if (address.host_given)
+    const std::string authority = AuthorityOf(address.host, port);
+    Route(svr, hub, ServedAt{token, address.host, port});
+    if (address.beyond_loopback)
         errors << kProgram << ": warning: serving on " << address.host
                << ", not only this machine's loopback: anyone who can reach it and has the "
                   "token can drive the device"

@@ -4,22 +4,12 @@
 #pragma once
 
 #include "cli/sim/job.h"
+#include "cli/sim/serve_request.h"
 
 #include <ostream>
 #include <string>
 
 namespace runner {
-
-// Where the page is served: the address as given (default 127.0.0.1) and the
-// port (0: any free port).
-struct ServeAddress {
-    std::string host = "127.0.0.1";
-    int port = 0;
-    bool host_given = false; // an address other than the default was asked for
-};
-
-// Reads "[ADDRESS:]PORT". False, with a one-line `error`, for anything else.
-bool ParseServeAddress(const std::string& text, ServeAddress& address, std::string& error);
 
 // The page, self-contained (script and style inline, nothing fetched).
 extern const char* const kServePage;
