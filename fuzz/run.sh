@@ -20,15 +20,18 @@ artifacts="${FUZZ_ARTIFACTS:-$build/fuzz-artifacts}"
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++ \
     -DTAPWATCHER_SANITIZE=ON -DTAPWATCHER_FUZZ=ON -DTAPWATCHER_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 >/dev/null
+# FUZZ_TARGETS given: only those are built.
+cmake --build "$build" -j2 ${FUZZ_TARGETS:+--target $FUZZ_TARGETS} >/dev/null
 
 # target -> seed folder and longest input
-declare -A corpus=([fuzz_messages]=messages [fuzz_scenario]=scenario [fuzz_profile]=profile)
-declare -A maxlen=([fuzz_messages]=512 [fuzz_scenario]=4096 [fuzz_profile]=2048)
+declare -A corpus=([fuzz_messages]=messages [fuzz_scenario]=scenario [fuzz_profile]=profile
+    [fuzz_requests]=requests)
+declare -A maxlen=([fuzz_messages]=512 [fuzz_scenario]=4096 [fuzz_profile]=2048
+    [fuzz_requests]=4096)
 
 targets="${FUZZ_TARGETS:-}"
 if [ -z "$targets" ]; then
-    for t in fuzz_messages fuzz_scenario fuzz_profile; do
+    for t in fuzz_messages fuzz_scenario fuzz_profile fuzz_requests; do
         [ -x "$build/bin/$t" ] && targets="$targets $t"
     done
 fi
