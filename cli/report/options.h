@@ -17,10 +17,12 @@ inline constexpr cli::OptionDoc kOptions[] = {
     {"--svg", "", "OUT", "file:svg", "write the grid of taken combinations as an SVG picture"},
     {"--timeline", "", "OUT", "file:svg",
      "write the key timeline as an SVG picture: a lane per key, a bar\n"
-     "from each press to its release, quiet marks as lines"},
+     "from each press to its release, quiet marks as lines (a long\n"
+     "file: its first bursts, up to 2000 key events, and a note)"},
     {"--html", "", "OUT", "file:html",
      "write one self-contained page: the summary, both pictures, the\n"
-     "findings linked to their rows, and every row in a table"},
+     "findings linked to their rows, and the rows in a table (a long\n"
+     "file: its first 5000 rows and those the findings link to)"},
     {"--scenario", "", "OUT", "file:scn",
      "write a scenario for tapwatcher-sim that replays the key events,\n"
      "run it on the simulated device and compare the rows it makes\n"

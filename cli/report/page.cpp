@@ -1,14 +1,21 @@
 // page.cpp - the report as one self-contained HTML page.
 //
 // Choices: no script at all (nothing to fail in a browser's console); the pictures are the
-// same SVG documents as --svg and --timeline write, inline; every row of the file is in the
-// table, however long, each with an anchor "line-N" that the findings link to; an empty
-// icon link keeps the browser from asking for a favicon.
+// same SVG documents as --svg and --timeline write, inline; each row in the table has an
+// anchor "line-N" that the findings link to; an empty icon link keeps the browser from
+// asking for a favicon.
+// A long file's page is cut to what a browser loads in a few seconds (PageLimits): the
+// table holds the first 5,000 rows and every row a listed finding links to, with one line
+// for each stretch left out; the first 1,000 findings are listed; the timeline draws its
+// first bursts. Each cut is said where it is made, and the counts cover every row. With
+// every row, a page of 100,000 rows was 22 MB and took Chromium over a minute to show; one
+// of a million rows was 226 MB, and Chromium had not shown it after ten minutes and 10 GB.
 #include "page.h"
 
 #include "pictures.h"
 #include "render.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -39,7 +46,9 @@ tr.fault td { background: #fdecea; }
 tr.echo td { background: #f3ebf9; }
 tr.quiet td { color: #444; }
 tr.repeat td { color: #0d2c54; font-style: italic; }
+tr.gap td { background: #f6f7f9; color: #333; font-style: italic; text-align: center; }
 tr:target td { background: #fff2a8; }
+.cut { font-weight: bold; }
 a { color: #0b57d0; }
 )";
 
@@ -102,7 +111,8 @@ std::vector<std::pair<std::string, std::string>> RowNotes(const std::vector<Row>
 } // namespace
 
 // The page: head with inline styles, then summary, findings, pictures and rows.
-std::string RenderHtml(const std::vector<Row>& rows, const Analysis& a, const std::string& source) {
+std::string RenderHtml(const std::vector<Row>& rows, const Analysis& a, const std::string& source,
+                       const PageLimits& limits) {
     std::ostringstream out;
     out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
         << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
@@ -143,12 +153,14 @@ std::string RenderHtml(const std::vector<Row>& rows, const Analysis& a, const st
     out << "</section>\n";
 
     // Findings.
+    const std::size_t listed = std::min(a.findings.size(), limits.findings);
     out << "<section id=\"findings\">\n<h2>Findings: " << a.findings.size() << "</h2>\n";
     if (a.findings.empty()) {
         out << "<p>None.</p>\n";
     } else {
         out << "<ol class=\"findings\">\n";
-        for (const Finding& f : a.findings) {
+        for (std::size_t n = 0; n < listed; ++n) {
+            const Finding& f = a.findings[n];
             out << "<li class=\"" << (f.kind == FindingKind::Echo ? "echo" : "fault") << "\">"
                 << RowLink(rows, f.row) << ": <span class=\"kind\">" << Html(FindingLabel(f.kind))
                 << "</span> " << Html(FindingText(rows, a, f));
@@ -157,6 +169,11 @@ std::string RenderHtml(const std::vector<Row>& rows, const Analysis& a, const st
             out << "</li>\n";
         }
         out << "</ol>\n";
+        if (listed < a.findings.size()) {
+            out << "<p class=\"note cut\">Only the first " << listed << " of " << a.findings.size()
+                << " findings are listed: <code>tapwatcher-report FILE --summary</code> prints "
+                   "them all.</p>\n";
+        }
     }
     if (!a.echoes.empty()) {
         out << "<p class=\"note\">An echo is not a fault of the keyboard. When a modifier is "
@@ -171,16 +188,44 @@ std::string RenderHtml(const std::vector<Row>& rows, const Analysis& a, const st
 
     // Pictures.
     out << "<section id=\"timeline\">\n<h2>Key timeline</h2>\n<div class=\"picture\">"
-        << Inline(RenderTimelineSvg(rows, a, source)) << "</div>\n</section>\n"
+        << Inline(RenderTimelineSvg(rows, a, source, limits.timeline_key_events))
+        << "</div>\n</section>\n"
         << "<section id=\"grid\">\n<h2>Taken combinations</h2>\n<div class=\"picture\">"
         << Inline(RenderGridSvg(rows, a, source)) << "</div>\n</section>\n";
 
     // Rows.
     std::vector<std::pair<std::string, std::string>> notes = RowNotes(rows, a);
-    out << "<section id=\"rows\">\n<h2>Rows</h2>\n<table class=\"rows\">\n<thead><tr><th>Line</th>"
+    std::vector<bool> shown(rows.size(), false);
+    std::fill_n(shown.begin(), std::min(rows.size(), limits.rows), true);
+    for (std::size_t n = 0; n < listed; ++n) {
+        shown[a.findings[n].row] = true;
+        if (a.findings[n].other)
+            shown[*a.findings[n].other] = true;
+    }
+    for (std::size_t row : a.wraps)
+        shown[row] = true;
+    out << "<section id=\"rows\">\n<h2>Rows</h2>\n";
+    if (rows.size() > limits.rows) {
+        out << "<p class=\"note cut\">The file has " << rows.size() << " rows: the table holds "
+            << "the first " << limits.rows << " and the rows the findings above link to. "
+            << "<code>tapwatcher-report FILE</code> lists every key event.</p>\n";
+    }
+    out << "<table class=\"rows\">\n<thead><tr><th>Line</th>"
         << "<th>SysTime</th><th>VK</th><th>Key</th><th>U/D</th><th>Shift</th><th>Ctrl</th>"
         << "<th>Alt</th><th>Note</th></tr></thead>\n<tbody>\n";
     for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (!shown[i]) {
+            std::size_t first = i;
+            while (i + 1 < rows.size() && !shown[i + 1])
+                ++i;
+            out << "<tr class=\"gap\"><td colspan=\"9\">"
+                << (i == first ? "1 row not shown, line " + std::to_string(rows[i].line)
+                               : std::to_string(i - first + 1) + " rows not shown, lines " +
+                                     std::to_string(rows[first].line) + " to " +
+                                     std::to_string(rows[i].line))
+                << "</td></tr>\n";
+            continue;
+        }
         const Row& row = rows[i];
         bool quiet = row.kind == RowKind::Quiet;
         const char* ud = row.kind == RowKind::Press     ? "D"

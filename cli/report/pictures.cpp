@@ -11,9 +11,14 @@
 //  - A lane per key code; a bar's colour says held (released before its burst ended) or
 //    stuck (still down at a quiet mark or the end of the file, drawn to its late release or
 //    to the end). Auto-repeat presses (the key pressed again while down) are short dark
-//    ticks standing on the top edge of their bar, one path per bar. Echoes, chatter and releases
-//    without a press are marks on the key's lane; quiet marks and ticks that go backwards are lines
-//    across all lanes.
+//    ticks standing on the top edge of their bar, one path per bar. Echoes, chatter and
+//    releases without a press are marks on the key's lane; quiet marks and ticks that go
+//    backwards are lines across all lanes.
+//  - A long file's timeline is drawn for its first rows only: whole bursts up to
+//    kTimelineKeyEvents key events (a burst that goes on for another fifth of that is cut at
+//    the limit), with a line under the title naming the lines drawn. Drawing every event of a
+//    file of 100,000 rows made an SVG of 7 MB, 11,000 px wide, whose bars were all 3 px
+//    slivers; the counts and findings always cover every row.
 #include "pictures.h"
 
 #include "render.h"
@@ -21,6 +26,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -209,13 +215,14 @@ class TimeScale {
         width_ = x - kBreakPx;
     }
 
-    // The x of a time, from the left of the plot.
+    // The x of a time, from the left of the plot: in the first segment that ends at or
+    // after it (found by halving: a file of hours has thousands of segments).
     double X(std::int64_t ms) const {
-        for (const Segment& s : segments_) {
-            if (ms <= s.to)
-                return s.x + static_cast<double>(std::max(ms, s.from) - s.from) * px_per_ms_;
-        }
-        return width_;
+        auto s = std::lower_bound(segments_.begin(), segments_.end(), ms,
+                                  [](const Segment& seg, std::int64_t t) { return seg.to < t; });
+        if (s == segments_.end())
+            return width_;
+        return s->x + static_cast<double>(std::max(ms, s->from) - s->from) * px_per_ms_;
     }
 
     double Width() const { return width_; }
@@ -307,25 +314,52 @@ std::string LaneMark(double x, double y, const char* colour, const std::string& 
 
 } // namespace
 
+// The rows the timeline draws: whole bursts up to MAX_KEY_EVENTS key events.
+std::size_t TimelineRows(const std::vector<Row>& rows, std::size_t max_key_events) {
+    auto is_key = [&](std::size_t i) {
+        return rows[i].kind == RowKind::Press || rows[i].kind == RowKind::Release;
+    };
+    std::size_t events = 0;
+    std::size_t i = 0;
+    for (; i < rows.size() && events < max_key_events; ++i)
+        events += is_key(i);
+    // The burst of the last one drawn is drawn to its quiet mark, unless it goes on for
+    // more than another fifth of the limit: then the picture stops at that key event.
+    std::size_t more = 0;
+    for (std::size_t j = i; j < rows.size(); ++j) {
+        if (rows[j].kind == RowKind::Quiet)
+            return j + 1;
+        if (is_key(j) && ++more > max_key_events / 5)
+            return i;
+    }
+    return rows.size();
+}
+
 // The timeline of key events as an SVG document.
 std::string RenderTimelineSvg(const std::vector<Row>& rows, const Analysis& a,
-                              const std::string& source) {
+                              const std::string& source, std::size_t max_key_events) {
     constexpr int kLeft = 120;
     constexpr int kRight = 40;
-    constexpr int kTop = 70;
     constexpr int kLane = 30;
+    const std::size_t drawn = TimelineRows(rows, max_key_events);
+    const bool cut = drawn < rows.size();
+    const int kTop = cut ? 88 : 70; // room for the note on what is drawn
 
     // Time since the first row, a step back counted as none.
     std::vector<std::int64_t> elapsed(rows.size(), 0);
     for (std::size_t i = 1; i < rows.size(); ++i)
         elapsed[i] = elapsed[i - 1] + std::max(0, TickDiff(rows[i - 1].tick, rows[i].tick));
-    TimeScale scale(elapsed);
+    TimeScale scale(std::vector<std::int64_t>(
+        elapsed.begin(), elapsed.begin() + static_cast<std::ptrdiff_t>(drawn)));
     auto x_of = [&](std::size_t row) { return kLeft + scale.X(elapsed[row]); };
 
     std::set<unsigned> keys;
-    for (const Row& row : rows) {
-        if (row.kind == RowKind::Press || row.kind == RowKind::Release)
-            keys.insert(row.vk);
+    std::size_t drawn_events = 0;
+    for (std::size_t i = 0; i < drawn; ++i) {
+        if (rows[i].kind == RowKind::Press || rows[i].kind == RowKind::Release) {
+            keys.insert(rows[i].vk);
+            ++drawn_events;
+        }
     }
     std::vector<unsigned> lanes(keys.begin(), keys.end());
     auto lane_y = [&](unsigned vk) {
@@ -345,6 +379,15 @@ std::string RenderTimelineSvg(const std::vector<Row>& rows, const Analysis& a,
                 "font-weight=\"bold\"")
         << Text(kLeft, 46, 13, source + ", " + TicksText(rows),
                 "fill=\"" + std::string(kSoftInk) + "\"");
+    if (cut) {
+        out << Text(kLeft, 66, 13,
+                    "Drawn: lines " + std::to_string(rows.front().line) + " to " +
+                        std::to_string(rows[drawn - 1].line) + " only, " +
+                        std::to_string(drawn_events) + " of " +
+                        Plural(a.key_events, "key event", "key events") +
+                        "; counts and findings cover every row",
+                    "class=\"cut\" font-weight=\"bold\"");
+    }
 
     // Lanes with their key names.
     for (std::size_t n = 0; n < lanes.size(); ++n) {
@@ -359,7 +402,7 @@ std::string RenderTimelineSvg(const std::vector<Row>& rows, const Analysis& a,
         out << Text(kLeft + 8, kTop + 20, 12, "no key events");
 
     // Quiet marks and ticks that go backwards, across every lane.
-    for (std::size_t i = 0; i < rows.size(); ++i) {
+    for (std::size_t i = 0; i < drawn; ++i) {
         if (rows[i].kind != RowKind::Quiet)
             continue;
         out << "<line class=\"quiet\" x1=\"" << x_of(i) << "\" y1=\"" << kTop - 6 << "\" x2=\""
@@ -368,7 +411,7 @@ std::string RenderTimelineSvg(const std::vector<Row>& rows, const Analysis& a,
             << rows[i].line << "</title></line>\n";
     }
     for (const Finding& f : a.findings) {
-        if (f.kind != FindingKind::TickBackwards)
+        if (f.kind != FindingKind::TickBackwards || f.row >= drawn)
             continue;
         out << "<line class=\"back\" x1=\"" << x_of(f.row) << "\" y1=\"" << kTop - 6 << "\" x2=\""
             << x_of(f.row) << "\" y2=\"" << plot_bottom << "\" stroke=\"" << kFault
@@ -380,23 +423,27 @@ std::string RenderTimelineSvg(const std::vector<Row>& rows, const Analysis& a,
 
     // A bar per press, to its release or, for a key never released, to the end; its
     // combination inside it, or beside it when it is too short and the lane has room.
-    std::vector<double> next_start(a.holds.size(), 1e9);
-    for (std::size_t h = 0; h < a.holds.size(); ++h) {
-        for (std::size_t k = h + 1; k < a.holds.size(); ++k) {
-            if (rows[a.holds[k].press].vk == rows[a.holds[h].press].vk) {
-                next_start[h] = x_of(a.holds[k].press);
-                break;
-            }
-        }
+    // Holds come in the order of their presses, so those drawn are the first ones.
+    std::size_t holds = 0;
+    while (holds < a.holds.size() && a.holds[holds].press < drawn)
+        ++holds;
+    std::vector<double> next_start(holds, 1e9); // where the key's next bar starts
+    std::map<unsigned, double> later;           // key code -> its bar after the one at hand
+    for (std::size_t h = holds; h-- > 0;) {
+        unsigned vk = rows[a.holds[h].press].vk;
+        if (auto next = later.find(vk); next != later.end())
+            next_start[h] = next->second;
+        later[vk] = x_of(a.holds[h].press);
     }
     std::vector<bool> echoed(rows.size(), false);
     for (const Echo& echo : a.echoes)
         echoed[echo.passed] = true;
-    for (std::size_t h = 0; h < a.holds.size(); ++h) {
+    for (std::size_t h = 0; h < holds; ++h) {
         const Hold& hold = a.holds[h];
         const Row& press = rows[hold.press];
+        const bool released = hold.release && *hold.release < drawn;
         double x1 = x_of(hold.press);
-        double x2 = hold.release ? x_of(*hold.release) : end_x;
+        double x2 = released ? x_of(*hold.release) : end_x;
         double w = std::max(3.0, x2 - x1);
         std::string what = ComboName(press.vk, press.mods) + ": " +
                            (hold.release ? (hold.ms ? "held " + std::to_string(*hold.ms) + " ms"
@@ -410,8 +457,11 @@ std::string RenderTimelineSvg(const std::vector<Row>& rows, const Analysis& a,
             << "</title></rect>\n";
         if (!hold.repeats.empty()) {
             out << "<path class=\"repeat\" d=\"";
-            for (std::size_t r : hold.repeats)
+            for (std::size_t r : hold.repeats) {
+                if (r >= drawn)
+                    break;
                 out << "M" << x_of(r) << "," << lane_y(press.vk) - 12 << "v9";
+            }
             out << "\" stroke=\"" << kRepeat << "\" stroke-width=\"2\"><title>"
                 << XmlEscaped(ComboName(press.vk, press.mods) + ": " +
                               Plural(hold.repeats.size(), "auto-repeat", "auto-repeats") +
@@ -431,12 +481,14 @@ std::string RenderTimelineSvg(const std::vector<Row>& rows, const Analysis& a,
         double gap = hold.release && echoed[*hold.release] ? 12 : 4; // room for an echo mark
         if (w > label_w)
             out << Text(x1 + 4, lane_y(press.vk) + 4, 11, label, "fill=\"#ffffff\"");
-        else if (hold.release && x1 + w + gap + label_w < std::min(next_start[h], end_x + 30))
+        else if (released && x1 + w + gap + label_w < std::min(next_start[h], end_x + 30))
             out << Text(x1 + w + gap, lane_y(press.vk) + 4, 11, label);
     }
 
     // Echoes, chatter and releases without a press, as marks on their lanes.
     for (const Finding& f : a.findings) {
+        if (f.row >= drawn)
+            break; // in row order
         const Row& row = rows[f.row];
         std::string tooltip = "line " + std::to_string(row.line) + ": " + FindingText(rows, a, f);
         if (f.kind == FindingKind::Echo) {

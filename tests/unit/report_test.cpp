@@ -569,6 +569,58 @@ TEST(Pictures, AutoRepeatPressesAreMarkedOnTheTimelineAndInThePage) {
         EXPECT_EQ(Count(c.out, c.needle), c.count) << c.needle;
 }
 
+TEST(Pictures, ALongFilesTimelineDrawsItsFirstBurstsAndSaysSo) {
+    // Three bursts of four key events: lines 2-6, 7-11 (quiet marks at 6 and 11), 12-15.
+    std::vector<Row> rows = ParseDataFile(DataFile(
+        {Line("100", "41", "D"), Line("150", "41", "U"), Line("200", "42", "D"),
+         Line("250", "42", "U"), Line("3300"), Line("3400", "43", "D"), Line("3450", "43", "U"),
+         Line("3500", "44", "D"), Line("3550", "44", "U"), Line("6600"), Line("6700", "45", "D"),
+         Line("6750", "45", "U"), Line("6800", "46", "D"), Line("6850", "46", "U")}));
+    const struct {
+        std::size_t max_key_events, rows;
+    } cases[] = {
+        {100, 14}, // all of it
+        {4, 5},    // the first burst, to its quiet mark
+        {5, 6},    // the second burst goes on past a fifth more: cut at the fifth event
+        {10, 14},  // the last burst ends within a fifth more: drawn whole
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TimelineRows(rows, c.max_key_events), c.rows) << c.max_key_events;
+
+    Analysis a = Analyse(rows);
+    std::string svg = RenderTimelineSvg(rows, a, "t.txt", 4);
+    EXPECT_EQ(Count(svg, "<rect class=\"held\""), 2u);
+    EXPECT_EQ(Count(svg, "<line class=\"quiet\""), 1u);
+    EXPECT_EQ(Count(svg, "Drawn: lines 2 to 6 only, 4 of 12 key events"), 1u);
+    EXPECT_EQ(Count(RenderTimelineSvg(rows, a, "t.txt"), "Drawn:"), 0u);
+}
+
+TEST(Page, ALongFilesTableHoldsItsFirstRowsAndThoseItsFindingsLinkTo) {
+    // Chatter at lines 6 (B) and 10 (C).
+    std::vector<Row> rows = ParseDataFile(
+        DataFile({Line("100", "41", "D"), Line("150", "41", "U"), Line("200", "42", "D"),
+                  Line("250", "42", "U"), Line("255", "42", "D"), Line("300", "42", "U"),
+                  Line("400", "43", "D"), Line("450", "43", "U"), Line("460", "43", "D"),
+                  Line("500", "43", "U")}));
+    Analysis a = Analyse(rows);
+    ASSERT_EQ(a.findings.size(), 2u);
+    PageLimits limits;
+    limits.rows = 2;
+    limits.findings = 1;
+    const std::string page = RenderHtml(rows, a, "p.txt", limits);
+    std::string table;
+    for (std::size_t at = page.find("<tr id=\"line-"); at != std::string::npos;
+         at = page.find("<tr id=\"line-", at + 1))
+        table += page.substr(at + 13, page.find('"', at + 13) - at - 13) + " ";
+    EXPECT_EQ(table, "2 3 5 6 "); // the first two, and the chatter's two rows
+    for (const char* text : {">1 row not shown, line 4<", ">5 rows not shown, lines 7 to 11<",
+                             "The file has 10 rows: the table holds the first 2",
+                             "Only the first 1 of 2 findings are listed"})
+        EXPECT_EQ(Count(page, text), 1u) << text;
+    EXPECT_EQ(Count(page, "<a href=\"#line-10\">"), 0u);
+    EXPECT_EQ(Count(RenderHtml(rows, a, "p.txt"), "not shown"), 0u);
+}
+
 TEST(Render, FindingsNameTheKeysOfTheirRowsInTheRightNumber) {
     std::vector<Row> rows = ParseDataFile(DataFile({
         Line("100", "72", "D", "S", "", "A"),
