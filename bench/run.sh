@@ -22,7 +22,7 @@ cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAPWATCHER_BENCH=ON \
     cat "$build.configure.log" >&2
     exit 1
 }
-programs="throughput latency startup memory soak save runner transcript"
+programs="throughput latency startup memory soak save runner transcript report"
 targets=""
 for p in $programs; do
     [ -f "$src/bench/${p}_bench.cpp" ] && targets="$targets bench_$p"
@@ -125,3 +125,23 @@ rows10=$(val "$out/throughput.json" "^BM_WholePath/5000000/.*$med" rows)
     echo "| growth: $(fmt "$rr" 1)x the rows ($(thousands "$rows1") -> $(thousands "$rows10")) | <= 11x time and memory | - |" \
         "time $(fmt "$tr" 2)x, memory $(fmt "$mr" 2)x | $(verdict "$tr <= 1.1 * $rr && $mr <= 1.1 * $rr") |"
 } | tee "$out/table.md"
+
+# tapwatcher-report on generated data files: no target, the figures for
+# docs/performance.md (wall ms of the whole command, what it wrote).
+if [ -f "$out/report.json" ]; then
+    {
+        echo
+        echo "| rows | --summary | text report | --timeline (SVG) | --html (page) |"
+        echo "|---|---|---|---|---|"
+        for rows in 10000 100000 1000000; do
+            cell() {
+                t=$(val "$out/report.json" "^BM_Report/rows:$rows/output:$1/.*$med" real_time)
+                mb=$(val "$out/report.json" "^BM_Report/rows:$rows/output:$1/.*$med" out_MB)
+                printf "%s ms" "$(fmt "$t" 0)"
+                [ -n "$mb" ] && printf ", %s MB" "$(fmt "$mb" 2)"
+                return 0
+            }
+            echo "| $(thousands "$rows") | $(cell 0) | $(cell 1) | $(cell 2) | $(cell 3) |"
+        done
+    } | tee -a "$out/table.md"
+fi

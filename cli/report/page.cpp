@@ -48,6 +48,7 @@ tr.quiet td { color: #444; }
 tr.repeat td { color: #0d2c54; font-style: italic; }
 tr.gap td { background: #f6f7f9; color: #333; font-style: italic; text-align: center; }
 tr:target td { background: #fff2a8; }
+table.rows tr { scroll-margin-top: 2.5em; }
 .cut { font-weight: bold; }
 a { color: #0b57d0; }
 )";
