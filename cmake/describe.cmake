@@ -12,6 +12,12 @@
 #             after it; with no such tag, PROJECT_VERSION+N.gHASH, N the commit count.
 #             A Debian version either way, rising from commit to commit.
 # Elsewhere (an unpacked source archive): PROJECT_VERSION, revision "unknown".
+#
+# With -DRC_TEMPLATE=... -DRC_OUTPUT=... (the Windows build) it also configures that
+# resource script, again only when its text changes: @TAPWATCHER_RC_NUMBERS@ the four
+# 16-bit numbers of FILEVERSION (X,Y,Z and the commits after the tag, 0 on it; above
+# 65535 held at 65535, no leading zeros), @TAPWATCHER_RC_TEXT@ the text --version prints after the
+# program's name, "VERSION (source revision REVISION)", quoted for a resource string.
 set(version "${PROJECT_VERSION}")
 set(revision "unknown")
 
@@ -70,3 +76,40 @@ write_if_changed(tapwatcher_version.h
   "// tapwatcher_version.h - made by cmake/describe.cmake at build time.\n#pragma once\n#define TAPWATCHER_VERSION \"${version}\"\n#define TAPWATCHER_REVISION \"${revision}\"\n")
 write_if_changed(tapwatcher_version.cmake
   "# Made by cmake/describe.cmake at build time.\nset(TAPWATCHER_BUILD_VERSION \"${version}\")\nset(TAPWATCHER_BUILD_REVISION \"${revision}\")\n")
+
+if(RC_TEMPLATE AND RC_OUTPUT)
+  set(numbers 0 0 0 0)
+  if(version MATCHES "^([0-9.]+)(\\+([0-9]+)\\.g)?")
+    string(REPLACE "." ";" parts "${CMAKE_MATCH_1}")
+    if(CMAKE_MATCH_3)
+      set(commits "${CMAKE_MATCH_3}")
+    else()
+      set(commits 0)
+    endif()
+    set(numbers "")
+    foreach(index RANGE 2)
+      list(LENGTH parts count)
+      set(part 0)
+      if(index LESS count)
+        list(GET parts ${index} part)
+      endif()
+      list(APPEND numbers "${part}")
+    endforeach()
+    list(APPEND numbers "${commits}")
+  endif()
+  set(held "")
+  foreach(part IN LISTS numbers)
+    if(part STREQUAL "")
+      set(part 0)
+    elseif(part GREATER 65535)
+      set(part 65535)
+    endif()
+    math(EXPR part "${part}") # "010" as 10: windres would read it as octal
+    list(APPEND held "${part}")
+  endforeach()
+  string(REPLACE ";" "," TAPWATCHER_RC_NUMBERS "${held}")
+  set(TAPWATCHER_RC_TEXT "${version} (source revision ${revision})")
+  string(REPLACE "\"" "\"\"" TAPWATCHER_RC_TEXT "${TAPWATCHER_RC_TEXT}")
+  # configure_file leaves the output alone when its text is unchanged.
+  configure_file("${RC_TEMPLATE}" "${RC_OUTPUT}" @ONLY)
+endif()

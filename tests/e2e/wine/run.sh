@@ -2,7 +2,8 @@
 # run.sh - builds tapwatcher.exe with MinGW-w64, packs the Windows zip and runs
 # the tool from the unpacked zip end to end under Wine: the driver
 # (tests/e2e/wine/driver.cpp), put beside the zip's Wtapwatcher.exe, starts it,
-# types Ctrl+A at it, ends it and checks its data file. Exit status 0 on a pass.
+# types Ctrl+A at it, ends it and checks its data file. Before that it checks the
+# zip's contents and the executable's version resource. Exit status 0 on a pass.
 #
 # Installs nothing. Needs g++-mingw-w64-x86-64, wine64, xvfb (xvfb-run), cmake
 # (with cpack) and unzip. Every step is bounded by `timeout`, so a hung Wine fails
@@ -22,6 +23,7 @@ WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
 missing=()
 command -v cmake >/dev/null || missing+=(cmake)
 command -v x86_64-w64-mingw32-g++ >/dev/null || missing+=(g++-mingw-w64-x86-64)
+command -v x86_64-w64-mingw32-windres >/dev/null || missing+=(binutils-mingw-w64-x86-64)
 [ -x "$WINE" ] || missing+=("wine64 ($WINE)")
 [ -x "$WINESERVER" ] || missing+=("wineserver ($WINESERVER)")
 command -v xvfb-run >/dev/null || missing+=(xvfb)
@@ -71,6 +73,17 @@ for name in tapwatcher tapwatcherL Wtapwatcher WtapwatcherL; do
     fi
 done
 [ -s "$UNPACKED/README.txt" ] || { echo "run.sh: the zip has no README.txt" >&2; exit 1; }
+# Its version resource says what --version says in the other programs: the version
+# and source revision this build described (as windres reads the resource back).
+described() { sed -n "s/^set($1 \"\(.*\)\")\$/\1/p" "$BUILD/generated/tapwatcher_version.cmake"; }
+text="$(described TAPWATCHER_BUILD_VERSION) (source revision $(described TAPWATCHER_BUILD_REVISION))"
+resources=$(timeout 60 x86_64-w64-mingw32-windres -i "$UNPACKED/tapwatcher.exe" -O rc)
+for key in FileVersion ProductVersion; do
+    if ! grep -qF "VALUE \"$key\", \"$text\"" <<<"$resources"; then
+        echo "run.sh: tapwatcher.exe's $key is not \"$text\"" >&2
+        exit 1
+    fi
+done
 cp "$BUILD/tapwatcher-e2e.exe" "$UNPACKED/tapwatcher-e2e.exe"
 
 echo "== running under Wine ($("$WINE" --version 2>/dev/null || echo unknown)), prefix $PREFIX"
