@@ -18,7 +18,9 @@
 //    once cannot both win) is the running instance. A second instance sees
 //    it as the window FindWindowW finds, asks it to come to the front (a
 //    _TAPWATCHER_RAISE client message; it maps and raises its window but
-//    does not take the focus) and exits 0;
+//    does not take the focus) and exits 0. An owner is believed only when it
+//    is still there 100 ms later: one that just ended keeps the selection
+//    until the server has read the end of its connection;
 //  - a display that cannot be opened, or one without the XTEST extension,
 //    exits 3; a display that goes away while the tool runs shuts the tool
 //    down (so a save-on-exit name still writes its file) and exits 1;
@@ -153,16 +155,23 @@ void OnIOErrorExit(Display*, void*) {
 // ---------------------------------------------------------------------------
 
 // Takes the display's instance selection for `ours`; returns the window of
-// the instance that already holds it, or None.
+// the instance that already holds it, or None. An instance that has just ended
+// still owns the selection until the server reads the end of its connection,
+// which a busy server may not have done yet: an owner is believed only when it
+// is still there after a short while (100 ms, paid only by a second instance).
 ::Window ClaimInstance(Display* dpy, ::Window ours) {
     Atom sel = XInternAtom(dpy, "_TAPWATCHER_INSTANCE", False);
-    XGrabServer(dpy);
-    ::Window owner = XGetSelectionOwner(dpy, sel);
-    if (owner == kNoWindow)
-        XSetSelectionOwner(dpy, sel, ours, CurrentTime);
-    XUngrabServer(dpy);
-    XSync(dpy, False);
-    return owner;
+    for (int look = 1;; ++look) {
+        XGrabServer(dpy);
+        ::Window owner = XGetSelectionOwner(dpy, sel);
+        if (owner == kNoWindow)
+            XSetSelectionOwner(dpy, sel, ours, CurrentTime);
+        XUngrabServer(dpy);
+        XSync(dpy, False);
+        if (owner == kNoWindow || look == 5)
+            return owner;
+        usleep(25000);
+    }
 }
 
 // Asks the instance owning `other` to come to the front.
