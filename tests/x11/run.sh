@@ -47,11 +47,12 @@ wait_for() {
         "$1" "$2"
 }
 
-# start_xvfb: a display of our own; sets DISPLAY and xvfb_pid.
+# start_xvfb: a display of our own; sets DISPLAY and xvfb_pid. -noreset: the server
+# keeps its state (Num Lock, the keymap) when its last client leaves, between two steps.
 start_xvfb() {
     local fifo=$work/displayfd.$RANDOM
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" 2>"$work/xvfb.log" &
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" 2>"$work/xvfb.log" &
     xvfb_pid=$!
     pids+=("$xvfb_pid")
     local n

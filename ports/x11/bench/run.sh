@@ -22,7 +22,9 @@ cmake --build "$build" -j2 --target tapwatcher-x11 bench_x11 >"$build.build.log"
 
 fifo=$(mktemp -u /tmp/x11-bench-fd.XXXXXX)
 mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" 2>/dev/null &
+# -noreset: between two benchmarks no client is connected, and a server that resets
+# then refuses the next one for a moment.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" 2>/dev/null &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null; rm -f "$fifo"' EXIT
 display=$(timeout 10 head -n1 "$fifo")
