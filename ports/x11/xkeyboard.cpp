@@ -13,6 +13,13 @@
 //    the error handler files it by request serial; any BadAccess among them
 //    ungrabs the rest and the claim fails (1409). Ungrabbing a pair that
 //    another client holds does not touch its grab.
+//  - the first claim grabs every combination at once, with one round trip
+//    for all of them (errors are filed by serial): the tool claims all 2048
+//    one after another at start, and a round trip each was half the sweep's
+//    time. A combination is then claimed from what is already held, or
+//    refused from what the server said then; whatever the tool has not
+//    claimed when it next waits is given back (Settle), so nothing is held
+//    for long that the tool did not ask for.
 //  - grabs are asynchronous in both modes, with owner_events off: the
 //    events come to this client alone, relative to the root window.
 //  - a key sent on (keybd_event that no hot key takes) first ends any
@@ -98,7 +105,7 @@ KeyboardFacts ReadKeyboardFacts(Display* dpy) {
 XKeyboard::XKeyboard(Display* dpy)
     : dpy_(dpy), root_(DefaultRootWindow(dpy)),
       keymap_(std::make_unique<Keymap>(ReadKeyboardFacts(dpy))), held_(8 * 256),
-      claimed_(8 * 256, false) {
+      claimed_(8 * 256, false), pending_at_(8 * 256, false), refused_(8 * 256, false) {
     Bool supported = False;
     XkbSetDetectableAutoRepeat(dpy_, True, &supported);
     detectable_repeat_ = supported == True;
@@ -128,23 +135,64 @@ XKeyboard::~XKeyboard() {
     ReleaseAll();
 }
 
-// GrabAll: grabs every pair, then one round trip tells whether the server
-// refused any; a refusal gives the rest back.
-bool XKeyboard::GrabAll(const std::vector<Grab>& grabs) {
-    if (grabs.empty() || DisplayLost())
-        return true;
-    unsigned long first = NextRequest(dpy_);
+// GrabMany: grabs every pair of every set, then one round trip tells which
+// sets the server refused a pair of; a refused set gives the rest back.
+// The result holds true for each set held.
+std::vector<bool> XKeyboard::GrabMany(const std::vector<const std::vector<Grab>*>& sets) {
+    std::vector<bool> held(sets.size(), true);
+    if (DisplayLost())
+        return held;
+    std::vector<unsigned long> first(sets.size() + 1);
     g_grab_refusals.clear();
-    for (const Grab& g : grabs)
-        XGrabKey(dpy_, g.keycode, g.state, root_, False, GrabModeAsync, GrabModeAsync);
+    for (size_t n = 0; n < sets.size(); ++n) {
+        first[n] = NextRequest(dpy_);
+        for (const Grab& g : *sets[n])
+            XGrabKey(dpy_, g.keycode, g.state, root_, False, GrabModeAsync, GrabModeAsync);
+    }
+    first[sets.size()] = NextRequest(dpy_);
     XSync(dpy_, False);
-    bool refused = false;
-    for (unsigned long serial : g_grab_refusals)
-        refused = refused || serial >= first;
+    for (unsigned long serial : g_grab_refusals) {
+        // The set whose requests hold this serial.
+        auto at = std::upper_bound(first.begin(), first.end(), serial);
+        if (at != first.begin() && at != first.end())
+            held[(size_t)(at - first.begin()) - 1] = false;
+    }
     g_grab_refusals.clear();
-    if (refused)
-        UngrabAll(grabs);
-    return !refused;
+    for (size_t n = 0; n < sets.size(); ++n)
+        if (!held[n])
+            UngrabAll(*sets[n]);
+    return held;
+}
+
+bool XKeyboard::GrabAll(const std::vector<Grab>& grabs) {
+    if (grabs.empty())
+        return true;
+    return GrabMany({&grabs})[0];
+}
+
+// Reserve: every combination not held yet, grabbed at once (see the top).
+void XKeyboard::Reserve() {
+    std::vector<size_t> which;
+    std::vector<const std::vector<Grab>*> sets;
+    for (size_t i = 0; i < held_.size(); ++i) {
+        if (claimed_[i] || !held_[i].empty())
+            continue;
+        const std::vector<Grab>& grabs = keymap_->GrabsOf((uint8_t)(i % 256), (unsigned)(i / 256));
+        if (grabs.empty())
+            continue;
+        which.push_back(i);
+        sets.push_back(&grabs);
+    }
+    std::vector<bool> held = GrabMany(sets);
+    for (size_t n = 0; n < which.size(); ++n) {
+        size_t i = which[n];
+        if (held[n]) {
+            held_[i] = *sets[n];
+            SetPending(i, true); // let go of at the next Settle unless claimed
+        } else {
+            refused_[i] = true;
+        }
+    }
 }
 
 void XKeyboard::UngrabAll(const std::vector<Grab>& grabs) {
@@ -158,6 +206,14 @@ bool XKeyboard::Claim(UINT vk, UINT set) {
     if (vk > 0xFF) // no key gives it: nobody can hold it, and it never fires
         return true;
     size_t i = (set & 7) * 256 + vk;
+    if (!reserved_) {
+        reserved_ = true;
+        Reserve();
+    }
+    if (refused_[i]) { // the server refused it a moment ago
+        refused_[i] = false;
+        return false;
+    }
     const std::vector<Grab>& grabs = keymap_->GrabsOf((uint8_t)vk, set);
     // Given back a moment ago and not yet let go of (a pass-through): only
     // what was really ungrabbed is grabbed again.
@@ -197,23 +253,32 @@ void XKeyboard::Unclaim(UINT vk, UINT set) {
 }
 
 void XKeyboard::SetPending(size_t i, bool pending) {
-    auto at = std::find(pending_.begin(), pending_.end(), i);
-    if (pending && at == pending_.end())
+    if (pending_at_[i] == pending)
+        return;
+    pending_at_[i] = pending;
+    if (pending) {
         pending_.push_back(i);
-    else if (!pending && at != pending_.end())
-        pending_.erase(at);
+    } else {
+        auto at = std::find(pending_.begin(), pending_.end(), i);
+        *at = pending_.back();
+        pending_.pop_back();
+    }
 }
 
 void XKeyboard::Settle() {
     for (size_t i : pending_) {
         UngrabAll(held_[i]);
         held_[i].clear();
+        pending_at_[i] = false;
     }
     pending_.clear();
+    std::fill(refused_.begin(), refused_.end(), false);
 }
 
 void XKeyboard::ReleaseAll() {
     pending_.clear();
+    std::fill(pending_at_.begin(), pending_at_.end(), false);
+    std::fill(refused_.begin(), refused_.end(), false);
     for (size_t i = 0; i < held_.size(); ++i) {
         UngrabAll(held_[i]);
         held_[i].clear();
@@ -319,14 +384,20 @@ bool XKeyboard::Remap(int& lost) {
         return false;
     Settle();
     keymap_ = std::make_unique<Keymap>(facts);
+    std::vector<size_t> which;
+    std::vector<const std::vector<Grab>*> sets;
     for (size_t i = 0; i < held_.size(); ++i) {
         if (!claimed_[i])
             continue;
         UngrabAll(held_[i]);
         held_[i].clear();
-        const std::vector<Grab>& grabs = keymap_->GrabsOf((uint8_t)(i % 256), (unsigned)(i / 256));
-        if (GrabAll(grabs))
-            held_[i] = grabs;
+        which.push_back(i);
+        sets.push_back(&keymap_->GrabsOf((uint8_t)(i % 256), (unsigned)(i / 256)));
+    }
+    std::vector<bool> held = GrabMany(sets);
+    for (size_t n = 0; n < which.size(); ++n) {
+        if (held[n])
+            held_[which[n]] = *sets[n];
         else
             ++lost;
     }

@@ -66,7 +66,9 @@ class XKeyboard : public sim::KeyboardHost {
     std::string Describe() const;
 
   private:
+    std::vector<bool> GrabMany(const std::vector<const std::vector<Grab>*>& sets);
     bool GrabAll(const std::vector<Grab>& grabs);
+    void Reserve();
     void UngrabAll(const std::vector<Grab>& grabs);
     void ReadState();
     void SetPending(size_t i, bool pending);
@@ -77,7 +79,10 @@ class XKeyboard : public sim::KeyboardHost {
     // The grabs held for each claimed combination, index set * 256 + vk.
     std::vector<std::vector<Grab>> held_;
     std::vector<bool> claimed_;
-    std::vector<size_t> pending_; // given back, grabs not yet let go of
+    std::vector<size_t> pending_;  // given back or never claimed, grabs not yet let go of
+    std::vector<bool> pending_at_; // whether each combination is in pending_
+    std::vector<bool> refused_;    // refused by the server when all were grabbed at once
+    bool reserved_ = false;        // all grabbed at once (on the first claim)
     size_t claimed_count_ = 0;
     uint8_t pressed_vk_[256] = {}; // the virtual key each key code went down as
     bool state_valid_ = false;
