@@ -13,7 +13,7 @@
 //    the error handler files it by request serial; any BadAccess among them
 //    ungrabs the rest and the claim fails (1409). Ungrabbing a pair that
 //    another client holds does not touch its grab.
-//  - the first claim grabs every combination at once, with one round trip
+//  - a claim while the tool holds nothing grabs every combination at once, with one round trip
 //    for all of them (errors are filed by serial): the tool claims all 2048
 //    one after another at start, and a round trip each was half the sweep's
 //    time. A combination is then claimed from what is already held, or
@@ -206,7 +206,7 @@ bool XKeyboard::Claim(UINT vk, UINT set) {
     if (vk > 0xFF) // no key gives it: nobody can hold it, and it never fires
         return true;
     size_t i = (set & 7) * 256 + vk;
-    if (!reserved_) {
+    if (!reserved_ && claimed_count_ == 0) { // a sweep begins
         reserved_ = true;
         Reserve();
     }
@@ -273,6 +273,7 @@ void XKeyboard::Settle() {
     }
     pending_.clear();
     std::fill(refused_.begin(), refused_.end(), false);
+    reserved_ = false;
 }
 
 void XKeyboard::ReleaseAll() {

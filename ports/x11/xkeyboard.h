@@ -82,7 +82,7 @@ class XKeyboard : public sim::KeyboardHost {
     std::vector<size_t> pending_;  // given back or never claimed, grabs not yet let go of
     std::vector<bool> pending_at_; // whether each combination is in pending_
     std::vector<bool> refused_;    // refused by the server when all were grabbed at once
-    bool reserved_ = false;        // all grabbed at once (on the first claim)
+    bool reserved_ = false;        // all grabbed at once since the last Settle
     size_t claimed_count_ = 0;
     uint8_t pressed_vk_[256] = {}; // the virtual key each key code went down as
     bool state_valid_ = false;
