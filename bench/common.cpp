@@ -5,8 +5,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <malloc.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -176,6 +179,40 @@ double Percentile(std::vector<double>& samples, double p) {
     k = std::clamp<size_t>(k, 1, samples.size()) - 1;
     std::nth_element(samples.begin(), samples.begin() + (ptrdiff_t)k, samples.end());
     return samples[k];
+}
+
+std::string PairScenario(uint64_t pairs) {
+    std::string text = "# generated: press/release pairs\nwait 10\n";
+    text.reserve(pairs * 32);
+    for (uint64_t pair = 0; pair < pairs; ++pair) {
+        char key = (char)PairDriver::KeyOf(2 * pair);
+        text += "press ";
+        text += key;
+        text += "\nwait 1\nrelease ";
+        text += key;
+        text += (pair + 1) % 256 == 0 ? "\nwait 3500\n" : "\nwait 1\n";
+    }
+    return text;
+}
+
+int RunProgram(const std::vector<std::string>& argv, int out_fd, double& cpu) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = out_fd >= 0 ? out_fd : ::open("/dev/null", O_WRONLY);
+        dup2(fd, 1);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage ru = {};
+    wait4(pid, &status, 0, &ru);
+    cpu = (double)ru.ru_utime.tv_sec + (double)ru.ru_utime.tv_usec / 1e6 +
+          (double)ru.ru_stime.tv_sec + (double)ru.ru_stime.tv_usec / 1e6;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace bench

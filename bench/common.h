@@ -38,6 +38,11 @@ size_t ResidentBytes();
 // that follows starts from what is really in use.
 void TrimHeap();
 
+// Runs the program ARGV (ARGV[0] is its path) with its standard output on
+// OUT_FD (-1: /dev/null) and waits for it: its exit status (-1 when it did
+// not exit), and in CPU the CPU seconds it used (user and system).
+int RunProgram(const std::vector<std::string>& argv, int out_fd, double& cpu);
+
 // The built-in profile (the shell holds the hardware buttons) over `root`.
 sim::Profile DeviceProfile(const std::string& root);
 
@@ -73,6 +78,10 @@ class PairDriver : public sim::Driver {
     bool started_ = false;
     bool ended_ = false;
 };
+
+// The same input as PairDriver, as scenario text: the keys cycle through
+// letters and digits, 1 ms apart, with a pause of 3500 ms after every 256 pairs.
+std::string PairScenario(uint64_t pairs);
 
 // A transcript of what reached the rest of the system and the message boxes,
 // one line per event, tick first, written to a file through a stdio buffer

@@ -19,22 +19,6 @@ namespace {
 
 using namespace bench;
 
-// The same input as PairDriver, as scenario text: the keys cycle through
-// letters and digits, 1 ms apart, with a pause of 3500 ms after every 256 pairs.
-std::string PairScenario(uint64_t pairs) {
-    std::string text = "# generated: press/release pairs\nwait 10\n";
-    text.reserve(pairs * 32);
-    for (uint64_t pair = 0; pair < pairs; ++pair) {
-        char key = (char)PairDriver::KeyOf(2 * pair);
-        text += "press ";
-        text += key;
-        text += "\nwait 1\nrelease ";
-        text += key;
-        text += (pair + 1) % 256 == 0 ? "\nwait 3500\n" : "\nwait 1\n";
-    }
-    return text;
-}
-
 // A stream that drops what it is given: flushing it costs nothing.
 struct NullBuf : std::streambuf {
     int overflow(int c) override { return c; }

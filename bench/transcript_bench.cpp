@@ -23,39 +23,6 @@ using namespace bench;
 #define TAPWATCHER_SIM_PATH "tapwatcher-sim"
 #endif
 
-// The scenario: press/release pairs of letters and digits, 1 ms apart, a
-// pause of 3500 ms after every 256 pairs.
-std::string PairScenario(uint64_t pairs) {
-    std::string text = "wait 10\n";
-    for (uint64_t pair = 0; pair < pairs; ++pair) {
-        char key = (char)PairDriver::KeyOf(2 * pair);
-        text += "press ";
-        text += key;
-        text += "\nwait 1\nrelease ";
-        text += key;
-        text += (pair + 1) % 256 == 0 ? "\nwait 3500\n" : "\nwait 1\n";
-    }
-    return text;
-}
-
-// Runs the command with its standard output on `out_fd`; its exit status,
-// and in `cpu` the CPU seconds it used (user and system).
-int RunSim(const std::string& sim, const std::string& scenario, const std::string& root, int out_fd,
-           double& cpu) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out_fd, 1);
-        execl(sim.c_str(), sim.c_str(), "--root", root.c_str(), scenario.c_str(), (char*)nullptr);
-        _exit(127);
-    }
-    int status = 0;
-    struct rusage ru = {};
-    wait4(pid, &status, 0, &ru);
-    cpu = (double)ru.ru_utime.tv_sec + (double)ru.ru_utime.tv_usec / 1e6 +
-          (double)ru.ru_stime.tv_sec + (double)ru.ru_stime.tv_usec / 1e6;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // range(0): pairs; range(1): 1 into a pipe, 0 into a regular file.
 void BM_TranscriptPipeVsFile(benchmark::State& state) {
     const char* env = std::getenv("TAPWATCHER_SIM");
@@ -85,13 +52,13 @@ void BM_TranscriptPipeVsFile(benchmark::State& state) {
                 _exit(0);
             }
             ::close(p[0]);
-            status = RunSim(sim, scenario, root, p[1], cpu);
+            status = RunProgram({sim, "--root", root, scenario}, p[1], cpu);
             ::close(p[1]);
             waitpid(reader, nullptr, 0);
         } else {
             std::string out = tmp.path + "/transcript.txt";
             int fd = ::open(out.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-            status = RunSim(sim, scenario, root, fd, cpu);
+            status = RunProgram({sim, "--root", root, scenario}, fd, cpu);
             ::close(fd);
             std::ifstream f(out, std::ios::binary | std::ios::ate);
             bytes = (uint64_t)f.tellg();
