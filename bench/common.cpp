@@ -51,8 +51,8 @@ double ThreadCpuSeconds() {
     return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 
-sim::Profile DeviceProfile(const std::string& root) {
-    sim::Profile p = sim::BuiltinProfile();
+device::Profile DeviceProfile(const std::string& root) {
+    device::Profile p = device::BuiltinProfile();
     p.root = root;
     return p;
 }
@@ -70,7 +70,7 @@ PairDriver::PairDriver(uint64_t pairs, uint32_t gap_ms, uint32_t burst, uint32_t
                        uint32_t lead_ms)
     : events_(2 * pairs), gap_(gap_ms), burst_(burst), pause_(pause_ms), lead_(lead_ms) {}
 
-sim::Driver::Next PairDriver::Poll(sim::Device& dev, uint64_t timer_due, uint64_t& at) {
+device::Driver::Next PairDriver::Poll(device::Device& dev, uint64_t timer_due, uint64_t& at) {
     if (!started_) {
         next_at_ = dev.Now() + lead_;
         started_ = true;
@@ -87,7 +87,7 @@ sim::Driver::Next PairDriver::Poll(sim::Device& dev, uint64_t timer_due, uint64_
     return Next::Step;
 }
 
-void PairDriver::Step(sim::Device& dev) {
+void PairDriver::Step(device::Device& dev) {
     uint64_t n = done_++;
     uint8_t vk = KeyOf(n);
     if (n % 2 == 0) {
@@ -101,13 +101,13 @@ void PairDriver::Step(sim::Device& dev) {
     next_at_ += (burst_ && (pair + 1) % burst_ == 0) ? pause_ : gap_;
 }
 
-Transcript::Transcript(sim::Device& dev, const std::string& path) : dev_(dev) {
+Transcript::Transcript(device::Device& dev, const std::string& path) : dev_(dev) {
     out_ = std::fopen(path.c_str(), "w");
     if (!out_) {
         std::perror(path.c_str());
         std::abort();
     }
-    dev.on_system_key = [this](const sim::SystemKey& k) {
+    dev.on_system_key = [this](const device::SystemKey& k) {
         // "TICK key VK down|up[ Shift][ Ctrl][ Alt][ synthesised]", formatted by
         // hand: this line is written for every key that reaches the system.
         char line[96];
@@ -144,9 +144,9 @@ Transcript::Transcript(sim::Device& dev, const std::string& path) : dev_(dev) {
         fwrite_unlocked(line, 1, n, out_);
         ++lines_;
     };
-    dev.on_message_box = [this](const sim::MessageBoxRecord& m) {
+    dev.on_message_box = [this](const device::MessageBoxRecord& m) {
         std::fprintf(out_, "%llu message box \"%s\": %s\n", (unsigned long long)m.time,
-                     sim::Narrow(m.caption).c_str(), sim::Narrow(m.text).c_str());
+                     device::Narrow(m.caption).c_str(), device::Narrow(m.text).c_str());
         ++lines_;
     };
 }
@@ -157,14 +157,14 @@ Transcript::~Transcript() {
     std::fclose(out_);
 }
 
-sim::ListView* ToolList(sim::Device& dev) {
-    for (sim::Window* w : dev.Windows())
-        if (w->kind == sim::WindowKind::ListView && w->listview && w->pid == dev.CurrentPid())
+device::ListView* ToolList(device::Device& dev) {
+    for (device::Window* w : dev.Windows())
+        if (w->kind == device::WindowKind::ListView && w->listview && w->pid == dev.CurrentPid())
             return w->listview.get();
     return nullptr;
 }
 
-uint64_t TextBytes(const sim::ListView& lv) {
+uint64_t TextBytes(const device::ListView& lv) {
     uint64_t bytes = 0;
     for (int r = 0; r < lv.Count(); ++r)
         for (int c = 0; c < 6; ++c)

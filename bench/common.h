@@ -3,7 +3,7 @@
 // clocks, resident memory, temporary folders and percentiles.
 #pragma once
 
-#include "cli/sim/launch.h"
+#include "cli/runner/launch.h"
 #include "device/device.h"
 #include "device/listview.h"
 
@@ -44,7 +44,7 @@ void TrimHeap();
 int RunProgram(const std::vector<std::string>& argv, int out_fd, double& cpu);
 
 // The built-in profile (the shell holds the hardware buttons) over `root`.
-sim::Profile DeviceProfile(const std::string& root);
+device::Profile DeviceProfile(const std::string& root);
 
 // Feeds the device `pairs` press/release pairs of ordinary keys, generated on
 // the fly: one step at a time, no list of steps, no per-step allocation.
@@ -52,13 +52,13 @@ sim::Profile DeviceProfile(const std::string& root);
 // and every `burst` pairs a pause longer than the tool's quiet period ends the
 // burst (the tool logs a quiet mark). Input starts after `lead_ms`, once the
 // tool's start-up sweep has run.
-class PairDriver : public sim::Driver {
+class PairDriver : public device::Driver {
   public:
     explicit PairDriver(uint64_t pairs, uint32_t gap_ms = 1, uint32_t burst = 256,
                         uint32_t pause_ms = 3500, uint32_t lead_ms = 10);
 
-    Next Poll(sim::Device& dev, uint64_t timer_due, uint64_t& at) override;
-    void Step(sim::Device& dev) override;
+    Next Poll(device::Device& dev, uint64_t timer_due, uint64_t& at) override;
+    void Step(device::Device& dev) override;
 
     uint64_t Events() const { return done_; }
     // The key of event n (a press for even n, its release for the next odd n).
@@ -66,7 +66,7 @@ class PairDriver : public sim::Driver {
 
   protected:
     // Called once, when the last event has been handled and the tool waits.
-    virtual void OnEnd(sim::Device& dev) {}
+    virtual void OnEnd(device::Device& dev) {}
     // Called just before a release goes to the keyboard.
     virtual void BeforeRelease(uint8_t vk) {}
 
@@ -88,21 +88,21 @@ std::string PairScenario(uint64_t pairs);
 // (a file is fully buffered; a terminal would be flushed line by line).
 class Transcript {
   public:
-    Transcript(sim::Device& dev, const std::string& path);
+    Transcript(device::Device& dev, const std::string& path);
     ~Transcript();
     uint64_t Lines() const { return lines_; }
 
   private:
     FILE* out_;
     uint64_t lines_ = 0;
-    sim::Device& dev_;
+    device::Device& dev_;
 };
 
 // The tool's report list view on the device, or NULL.
-sim::ListView* ToolList(sim::Device& dev);
+device::ListView* ToolList(device::Device& dev);
 
 // UTF-16 bytes of every cell of the list view (the rows' text, no terminators).
-uint64_t TextBytes(const sim::ListView& lv);
+uint64_t TextBytes(const device::ListView& lv);
 
 // The p-th percentile (0..100) of the samples, which it sorts.
 double Percentile(std::vector<double>& samples, double p);

@@ -13,10 +13,10 @@ using namespace bench;
 // synthesised release of the same key when it reaches the system.
 class StampDriver : public PairDriver {
   public:
-    StampDriver(sim::Device& dev, uint64_t pairs) : PairDriver(pairs) {
+    StampDriver(device::Device& dev, uint64_t pairs) : PairDriver(pairs) {
         samples_down.reserve(pairs);
         samples_up.reserve(pairs);
-        dev.on_system_key = [this](const sim::SystemKey& k) {
+        dev.on_system_key = [this](const device::SystemKey& k) {
             if (!waiting_ || !k.synthesized || k.vk != vk_)
                 return;
             double ns = std::chrono::duration<double, std::nano>(Clock::now() - released_).count();
@@ -49,11 +49,11 @@ void BM_ReleaseToSystem(benchmark::State& state) {
     size_t n = 0;
     for (auto _ : state) {
         TempDir tmp;
-        sim::Device dev(DeviceProfile(tmp.path));
+        device::Device dev(DeviceProfile(tmp.path));
         dev.record_system_keys = false;
         StampDriver driver(dev, pairs);
         Clock::time_point start = Clock::now();
-        host::RunTool(dev, &driver);
+        runner::RunTool(dev, &driver);
         state.SetIterationTime(Seconds(start, Clock::now()));
         dev.on_system_key = nullptr;
         n = driver.samples_up.size();

@@ -19,9 +19,9 @@ class MeasureDriver : public PairDriver {
     size_t storage_bytes = 0;
 
   protected:
-    void OnEnd(sim::Device& dev) override {
+    void OnEnd(device::Device& dev) override {
         resident = ResidentBytes();
-        const sim::ListView& lv = *ToolList(dev);
+        const device::ListView& lv = *ToolList(dev);
         rows = lv.Count();
         text_bytes = TextBytes(lv);
         storage_bytes = lv.MemoryBytes();
@@ -38,7 +38,7 @@ void LogMemory(benchmark::State& state, bool record_system_keys, bool journal = 
     size_t growth = 0;
     for (auto _ : state) {
         TempDir tmp;
-        sim::Device dev(DeviceProfile(tmp.path));
+        device::Device dev(DeviceProfile(tmp.path));
         dev.record_system_keys = record_system_keys;
         dev.journal_on = journal;
         Transcript transcript(dev, tmp.path + "/transcript.txt");
@@ -46,7 +46,7 @@ void LogMemory(benchmark::State& state, bool record_system_keys, bool journal = 
         TrimHeap();
         size_t before = ResidentBytes();
         Clock::time_point start = Clock::now();
-        host::RunTool(dev, &driver);
+        runner::RunTool(dev, &driver);
         state.SetIterationTime(Seconds(start, Clock::now()));
         rows = driver.rows;
         growth = driver.resident > before ? driver.resident - before : 0;

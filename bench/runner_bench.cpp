@@ -4,9 +4,9 @@
 // writes it (through its buffer, as into anything but a terminal).
 #include "bench/common.h"
 
-#include "cli/sim/run.h"
-#include "cli/sim/scenario.h"
-#include "cli/sim/transcript.h"
+#include "cli/runner/scenario_run.h"
+#include "cli/runner/scenario.h"
+#include "cli/runner/transcript.h"
 
 #include <benchmark/benchmark.h>
 
@@ -36,7 +36,7 @@ void BM_RunnerWholePath(benchmark::State& state) {
     for (auto _ : state) {
         TempDir tmp;
         runner::Job job;
-        job.profile = sim::BuiltinProfile();
+        job.profile = device::BuiltinProfile();
         job.profile.root = tmp.path + "/device";
         job.profile_name = "built-in";
         std::string error;

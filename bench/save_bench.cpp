@@ -25,7 +25,7 @@ class CloseDriver : public PairDriver {
     int rows = 0;
 
   protected:
-    void OnEnd(sim::Device& dev) override {
+    void OnEnd(device::Device& dev) override {
         rows = ToolList(dev)->Count();
         closing = Clock::now();
     }
@@ -60,9 +60,9 @@ void BM_SaveLog(benchmark::State& state) {
     int rows = 0;
     for (auto _ : state) {
         TempDir tmp;
-        sim::Profile profile = DeviceProfile(tmp.path);
+        device::Profile profile = DeviceProfile(tmp.path);
         profile.exe = u"\\Program Files\\Wtapwatcher.exe";
-        sim::Device dev(profile);
+        device::Device dev(profile);
         dev.record_system_keys = false;
         if (!dev.Files().MakeFolder(u"\\Program Files")) {
             state.SkipWithError("cannot make the executable's folder");
@@ -75,7 +75,7 @@ void BM_SaveLog(benchmark::State& state) {
             written = host;
         };
         CloseDriver driver(pairs);
-        host::RunTool(dev, &driver);
+        runner::RunTool(dev, &driver);
         dev.on_file_written = nullptr;
         if (written.empty()) {
             state.SkipWithError("the tool saved no data file");

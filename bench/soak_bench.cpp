@@ -31,16 +31,16 @@ struct Sample {
 
 // Presses and releases keys A to Z in turn, one event per millisecond; half
 // way it taps "Clear"; it samples the heap at ten points of each half.
-class SoakDriver : public sim::Driver {
+class SoakDriver : public device::Driver {
   public:
     explicit SoakDriver(uint64_t events) : events_(events & ~uint64_t{1}) {}
 
-    Next Poll(sim::Device&, uint64_t, uint64_t& at) override {
+    Next Poll(device::Device&, uint64_t, uint64_t& at) override {
         at = now_;
         return done_ ? Next::End : Next::Step;
     }
 
-    void Step(sim::Device& dev) override {
+    void Step(device::Device& dev) override {
         ++now_;
         const uint64_t half = events_ / 2, every = std::max<uint64_t>(half / 10, 2);
         if (!baseline_) {
@@ -78,8 +78,8 @@ class SoakDriver : public sim::Driver {
     Sample start{}, before_clear{}, after_clear{}, end{};
 
   private:
-    Sample Take(sim::Device& dev) {
-        sim::ListView* lv = ToolList(dev);
+    Sample Take(device::Device& dev) {
+        device::ListView* lv = ToolList(dev);
         return {sent_, lv ? lv->Count() : -1, HeapInUse()};
     }
 
@@ -99,13 +99,13 @@ void BM_Soak(benchmark::State& state) {
         SoakDriver driver(events);
         Clock::time_point t0 = Clock::now();
         {
-            sim::Profile p = DeviceProfile(tmp.path);
+            device::Profile p = DeviceProfile(tmp.path);
             p.exe = u"\\Program Files\\Wtapwatcher.exe";
             p.taken.clear(); // nothing taken: one row per key event
-            sim::Device dev(p);
+            device::Device dev(p);
             dev.journal_on = false;
             dev.record_system_keys = false;
-            host::RunTool(dev, &driver);
+            runner::RunTool(dev, &driver);
         }
         state.SetIterationTime(Seconds(t0, Clock::now()));
         size_t heap_after = HeapInUse();

@@ -15,8 +15,8 @@ namespace {
 using namespace bench;
 
 // The built-in profile's 48 combinations and 52 more of F5 to F11, 100 in all.
-sim::Profile HundredTaken(const std::string& root) {
-    sim::Profile p = DeviceProfile(root);
+device::Profile HundredTaken(const std::string& root) {
+    device::Profile p = DeviceProfile(root);
     for (uint8_t vk = 0x74; p.taken.size() < 100; ++vk)
         for (uint8_t m = 0; m < 8 && p.taken.size() < 100; ++m)
             p.taken.push_back({vk, m});
@@ -25,16 +25,16 @@ sim::Profile HundredTaken(const std::string& root) {
 
 // Ready is the first time the loop waits with the sweep done (its timer gone);
 // then input ends and the tool is closed, untimed.
-class ReadyDriver : public sim::Driver {
+class ReadyDriver : public device::Driver {
   public:
     Clock::time_point ready;
     bool is_ready = false;
     int rows = 0;
 
-    Next Poll(sim::Device& dev, uint64_t timer_due, uint64_t& at) override {
+    Next Poll(device::Device& dev, uint64_t timer_due, uint64_t& at) override {
         if (!is_ready) {
             bool sweep_pending = false;
-            for (const sim::Timer& t : dev.Timers())
+            for (const device::Timer& t : dev.Timers())
                 sweep_pending = sweep_pending || t.id == TIMER_SWEEP;
             if (sweep_pending && timer_due != UINT64_MAX)
                 return Next::None;
@@ -45,18 +45,18 @@ class ReadyDriver : public sim::Driver {
         at = dev.Now();
         return Next::End;
     }
-    void Step(sim::Device&) override {}
+    void Step(device::Device&) override {}
 };
 
 void BM_StartupToReady(benchmark::State& state) {
     TempDir tmp;
-    sim::Profile profile = HundredTaken(tmp.path);
+    device::Profile profile = HundredTaken(tmp.path);
     int rows = 0;
     for (auto _ : state) {
-        sim::Device dev(profile);
+        device::Device dev(profile);
         ReadyDriver driver;
         Clock::time_point start = Clock::now();
-        host::RunTool(dev, &driver);
+        runner::RunTool(dev, &driver);
         state.SetIterationTime(Seconds(start, driver.ready));
         rows = driver.rows;
     }

@@ -24,7 +24,7 @@ class TimedDriver : public PairDriver {
     int rows = 0;
 
   protected:
-    void OnEnd(sim::Device& dev) override {
+    void OnEnd(device::Device& dev) override {
         end = Clock::now();
         end_cpu = ThreadCpuSeconds();
         rows = ToolList(dev)->Count();
@@ -40,13 +40,13 @@ void BM_WholePath(benchmark::State& state) {
     uint64_t lines = 0;
     for (auto _ : state) {
         TempDir tmp;
-        sim::Device dev(DeviceProfile(tmp.path));
+        device::Device dev(DeviceProfile(tmp.path));
         dev.record_system_keys = false; // a long run keeps them in the transcript only
         Transcript transcript(dev, tmp.path + "/transcript.txt");
         TimedDriver driver(pairs);
         double start_cpu = ThreadCpuSeconds();
         Clock::time_point start = Clock::now();
-        host::RunTool(dev, &driver);
+        runner::RunTool(dev, &driver);
         double s = Seconds(start, driver.end);
         state.SetIterationTime(s);
         seconds += s;
@@ -67,7 +67,7 @@ BENCHMARK(BM_WholePath)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-// The same input as a sim::Script step list (what tests and scenario files use):
+// The same input as a device::Script step list (what tests and scenario files use):
 // building the list and running it, to show what a list of steps costs per step.
 void BM_WholePathScript(benchmark::State& state) {
     const uint64_t pairs = (uint64_t)state.range(0);
@@ -76,13 +76,13 @@ void BM_WholePathScript(benchmark::State& state) {
     size_t script_bytes = 0;
     for (auto _ : state) {
         TempDir tmp;
-        sim::Device dev(DeviceProfile(tmp.path));
+        device::Device dev(DeviceProfile(tmp.path));
         dev.record_system_keys = false;
         Transcript transcript(dev, tmp.path + "/transcript.txt");
         TrimHeap();
         size_t before = ResidentBytes();
         Clock::time_point start = Clock::now();
-        auto script = std::make_unique<sim::Script>();
+        auto script = std::make_unique<device::Script>();
         script->Wait(10);
         for (uint64_t n = 0; n < 2 * pairs; ++n) {
             uint8_t vk = PairDriver::KeyOf(n);
@@ -95,7 +95,7 @@ void BM_WholePathScript(benchmark::State& state) {
         }
         Clock::time_point built = Clock::now();
         script_bytes = ResidentBytes() - before;
-        host::RunTool(dev, script.get());
+        runner::RunTool(dev, script.get());
         Clock::time_point end = Clock::now(); // includes the tool's shutdown
         rows = 0;
         double s = Seconds(start, end);
@@ -125,13 +125,13 @@ struct RowCopy {
 
 RowCopy CopyRows(uint64_t pairs) {
     TempDir tmp;
-    sim::Device dev(DeviceProfile(tmp.path));
+    device::Device dev(DeviceProfile(tmp.path));
     dev.record_system_keys = false;
     struct CopyDriver : PairDriver {
         using PairDriver::PairDriver;
         RowCopy* out;
-        void OnEnd(sim::Device& dev) override {
-            const sim::ListView& lv = *ToolList(dev);
+        void OnEnd(device::Device& dev) override {
+            const device::ListView& lv = *ToolList(dev);
             out->rows.reserve((size_t)lv.Count());
             for (int r = 0; r < lv.Count(); ++r) {
                 std::array<int64_t, 6> row;
@@ -150,7 +150,7 @@ RowCopy CopyRows(uint64_t pairs) {
     } driver(pairs);
     RowCopy copy;
     driver.out = &copy;
-    host::RunTool(dev, &driver);
+    runner::RunTool(dev, &driver);
     return copy;
 }
 
@@ -160,9 +160,9 @@ void BM_ListViewAppend(benchmark::State& state) {
     RowCopy copy = CopyRows((uint64_t)state.range(0));
     double seconds = 0, cpu = 0;
     for (auto _ : state) {
-        sim::Window w;
+        device::Window w;
         w.rect = {0, 0, 240, 268};
-        auto lv = std::make_unique<sim::ListView>(96);
+        auto lv = std::make_unique<device::ListView>(96);
         for (int c = 0; c < 6; ++c) {
             LVCOLUMNW col{};
             col.mask = LVCF_SUBITEM;

@@ -74,7 +74,7 @@ install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tapwatcher
 
 # tapwatcher-x11, where it was built, is a package of its own: only it needs the X11
 # libraries. Its page and completion come, like the others', from its option table
-# (ports/x11/options.h) and its page (docs/man/tapwatcher-x11.1.in).
+# (cli/x11/options.h) and its page (docs/man/tapwatcher-x11.1.in).
 set(TAPWATCHER_COMPONENTS tapwatcher)
 if(TARGET tapwatcher-x11)
   tapwatcher_install_program(tapwatcher-x11 x11)

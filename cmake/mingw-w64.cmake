@@ -1,7 +1,7 @@
 # mingw-w64.cmake - cross-compiling for 64-bit Windows with MinGW-w64
 # (Debian's g++-mingw-w64-x86-64): C++ compiler, windres for resources.
 #
-#   cmake -S ports/win32 -B build-win32 -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake"
+#   cmake -S platform/win32 -B build-win32 -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake"
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

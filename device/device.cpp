@@ -55,7 +55,7 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace sim {
+namespace device {
 
 Device* Device::current_ = nullptr;
 static std::vector<Device*> g_devices;
@@ -1067,4 +1067,4 @@ HWND Device::FindMenuBar(HWND h) {
     return found;
 }
 
-} // namespace sim
+} // namespace device

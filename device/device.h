@@ -31,7 +31,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace sim {
+namespace device {
 
 class ListView;
 class MenuBar;
@@ -557,4 +557,4 @@ inline HWND HandleFromSlot(size_t slot) {
 std::string Narrow(std::u16string_view s); // device text to UTF-8 for printing
 std::u16string Widen(std::string_view s);  // ASCII/UTF-8 to device text
 
-} // namespace sim
+} // namespace device

@@ -57,7 +57,7 @@
 #define ERROR_GEN_FAILURE 31L
 #endif
 
-namespace sim {
+namespace device {
 
 namespace {
 
@@ -520,7 +520,7 @@ int64_t FileSystem::DiskFree() const {
     return impl_->free;
 }
 
-} // namespace sim
+} // namespace device
 
 // CreateFileW: opens or creates a device file; sets the last error only when
 // it fails, or to ERROR_ALREADY_EXISTS when it opened an existing file with
@@ -528,13 +528,14 @@ int64_t FileSystem::DiskFree() const {
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
-    sim::Device& dev = sim::Device::Current();
-    sim::JournalCall call(dev, "CreateFileW", nullptr, dwDesiredAccess, dwShareMode,
-                          dwCreationDisposition, dwFlagsAndAttributes, [&](sim::JournalArgs& o) {
-                              o.Text(lpFileName).Hex(dwDesiredAccess).Hex(dwShareMode);
-                              o.Ptr(lpSecurityAttributes).Int(dwCreationDisposition);
-                              o.Hex(dwFlagsAndAttributes).Ptr(hTemplateFile);
-                          });
+    device::Device& dev = device::Device::Current();
+    device::JournalCall call(dev, "CreateFileW", nullptr, dwDesiredAccess, dwShareMode,
+                             dwCreationDisposition, dwFlagsAndAttributes,
+                             [&](device::JournalArgs& o) {
+                                 o.Text(lpFileName).Hex(dwDesiredAccess).Hex(dwShareMode);
+                                 o.Ptr(lpSecurityAttributes).Int(dwCreationDisposition);
+                                 o.Hex(dwFlagsAndAttributes).Ptr(hTemplateFile);
+                             });
     DWORD err = 0;
     HANDLE h = dev.Files().Create(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
                                   dwFlagsAndAttributes, err);
@@ -546,13 +547,13 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 // WriteFile: writes all bytes or none; the last error is set only on failure.
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
-    sim::Device& dev = sim::Device::Current();
-    sim::JournalCall call(dev, "WriteFile", nullptr, nNumberOfBytesToWrite, 0, 0, 0,
-                          [&](sim::JournalArgs& o) {
-                              o.Ptr(hFile).Bytes(lpBuffer, nNumberOfBytesToWrite);
-                              o.Int(nNumberOfBytesToWrite).Out(lpNumberOfBytesWritten);
-                              o.Ptr(lpOverlapped);
-                          });
+    device::Device& dev = device::Device::Current();
+    device::JournalCall call(dev, "WriteFile", nullptr, nNumberOfBytesToWrite, 0, 0, 0,
+                             [&](device::JournalArgs& o) {
+                                 o.Ptr(hFile).Bytes(lpBuffer, nNumberOfBytesToWrite);
+                                 o.Int(nNumberOfBytesToWrite).Out(lpNumberOfBytesWritten);
+                                 o.Ptr(lpOverlapped);
+                             });
     DWORD err = 0;
     BOOL ok =
         dev.Files().Write(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, err);
@@ -564,9 +565,9 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
 // CloseHandle: closes a file handle; an unknown handle fails with
 // ERROR_INVALID_HANDLE.
 BOOL CloseHandle(HANDLE hObject) {
-    sim::Device& dev = sim::Device::Current();
-    sim::JournalCall call(dev, "CloseHandle", nullptr, (int64_t)(intptr_t)hObject, 0, 0, 0,
-                          [&](sim::JournalArgs& o) { o.Ptr(hObject); });
+    device::Device& dev = device::Device::Current();
+    device::JournalCall call(dev, "CloseHandle", nullptr, (int64_t)(intptr_t)hObject, 0, 0, 0,
+                             [&](device::JournalArgs& o) { o.Ptr(hObject); });
     DWORD err = 0;
     BOOL ok = dev.Files().Close(hObject, err);
     if (!ok)

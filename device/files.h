@@ -10,7 +10,7 @@
 
 // Win32 error codes the file system gives that platform.h does not name.
 
-namespace sim {
+namespace device {
 
 class Device;
 
@@ -47,4 +47,4 @@ class FileSystem {
     Impl* impl_;
 };
 
-} // namespace sim
+} // namespace device

@@ -6,7 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-namespace sim {
+namespace device {
 
 std::string JournalEntry::ToString() const {
     std::string s = what + "(" + args + ")";
@@ -235,4 +235,4 @@ JournalArgs& JournalArgs::Raw(const std::string& s) {
     return *this;
 }
 
-} // namespace sim
+} // namespace device

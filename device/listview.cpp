@@ -43,7 +43,7 @@
 #include <cstring>
 #include <memory>
 
-namespace sim {
+namespace device {
 
 namespace {
 
@@ -395,4 +395,4 @@ size_t ListView::MemoryBytes() const {
     return bytes;
 }
 
-} // namespace sim
+} // namespace device

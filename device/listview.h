@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace sim {
+namespace device {
 
 struct Window;
 
@@ -53,4 +53,4 @@ class ListView {
     ListView& operator=(const ListView&) = delete;
 };
 
-} // namespace sim
+} // namespace device

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace device {
 
 class MenuBar {
   public:
@@ -20,4 +20,4 @@ class MenuBar {
     UINT resource_id = 0;
 };
 
-} // namespace sim
+} // namespace device

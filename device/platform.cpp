@@ -19,9 +19,9 @@
 
 #include <algorithm>
 
-using sim::Device;
-using sim::JournalArgs;
-using sim::JournalCall;
+using device::Device;
+using device::JournalArgs;
+using device::JournalCall;
 
 static Device& D() {
     return Device::Current();
@@ -169,8 +169,8 @@ LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     JournalCall call(d, "SendMessageW", hWnd, Msg, (int64_t)wParam, (int64_t)lParam, 0,
                      [&](JournalArgs& o) {
                          o.Wnd(hWnd).Msg(Msg).Int((int64_t)wParam);
-                         const sim::Window* w = d.Find(hWnd);
-                         bool list = w && w->kind == sim::WindowKind::ListView && lParam != 0;
+                         const device::Window* w = d.Find(hWnd);
+                         bool list = w && w->kind == device::WindowKind::ListView && lParam != 0;
                          if (list && Msg == LVM_INSERTCOLUMNW)
                              ListColumn(o, (const LVCOLUMNW*)lParam);
                          else if (list && (Msg == LVM_INSERTITEMW || Msg == LVM_SETITEMW))

@@ -22,7 +22,7 @@
 
 #include <algorithm>
 
-namespace sim {
+namespace device {
 
 // The little-endian WORD at `at` of `b`.
 static uint16_t Le16(std::span<const uint8_t> b, size_t at) {
@@ -86,4 +86,4 @@ std::u16string LoadResString(ModuleResources res, uint16_t id) {
     return text;
 }
 
-} // namespace sim
+} // namespace device

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace device {
 
 enum : uint16_t {
     RT_MENU_ID = 4,
@@ -47,4 +47,4 @@ std::optional<std::span<const uint8_t>> FindResourceData(ModuleResources res, ui
 // String `id` of the string table, as LoadString finds it; u"" when absent.
 std::u16string LoadResString(ModuleResources res, uint16_t id);
 
-} // namespace sim
+} // namespace device

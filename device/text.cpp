@@ -1,6 +1,6 @@
 // text.cpp - the device's text routines for UTF-16 device text: wsprintfW,
 // wcsrchr, wcscmp, wcslen, wcstombs, and the host-side conversions
-// sim::Narrow / sim::Widen. Each routine writes its journal entry (arguments
+// device::Narrow / device::Widen. Each routine writes its journal entry (arguments
 // and result) when a device's journal is on; they also run without a device.
 //
 // What it does not model (gap inventory):
@@ -189,8 +189,8 @@ bool ParseConversion(const WCHAR*& p, Conversion& sp) {
 // `shown` writes the result; neither it nor `render` runs while it is off.
 template <class Shown, class Render>
 void Journal(const char* what, int64_t result, Shown&& shown, Render&& render) {
-    if (sim::Device* d = sim::Device::Journaling()) {
-        sim::JournalCall call(*d, what, nullptr, 0, 0, 0, 0, render);
+    if (device::Device* d = device::Device::Journaling()) {
+        device::JournalCall call(*d, what, nullptr, 0, 0, 0, 0, render);
         call.ReturnShown(result, shown());
     }
 }
@@ -211,7 +211,7 @@ void JournalLastOf(const WCHAR* str, WCHAR ch, const WCHAR* found) {
     Journal(
         "wcsrchr", found ? found - str : -1,
         [&] { return found ? "+" + std::to_string(found - str) : std::string("NULL"); },
-        [&](sim::JournalArgs& o) { o.Text(str).Char(ch); });
+        [&](device::JournalArgs& o) { o.Text(str).Char(ch); });
 }
 
 } // namespace
@@ -287,10 +287,10 @@ int wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...) {
     Journal(
         "wsprintfW", out.len,
         [&] {
-            sim::JournalArgs shown(*sim::Device::Journaling());
+            device::JournalArgs shown(*device::Device::Journaling());
             return shown.Int(out.len).Text(lpOut).text;
         },
-        [&](sim::JournalArgs& o) { o.Out(lpOut).Text(lpFmt); });
+        [&](device::JournalArgs& o) { o.Out(lpOut).Text(lpFmt); });
     return out.len;
 }
 
@@ -318,7 +318,7 @@ int wcscmp(const WCHAR* a, const WCHAR* b) {
     int r = (int)*p - (int)*q;
     Journal(
         "wcscmp", r, [&] { return std::to_string(r); },
-        [&](sim::JournalArgs& o) { o.Text(a).Text(b); });
+        [&](device::JournalArgs& o) { o.Text(a).Text(b); });
     return r;
 }
 
@@ -330,14 +330,14 @@ size_t wcslen(const WCHAR* str) {
     size_t n = (size_t)(p - str);
     Journal(
         "wcslen", (int64_t)n, [&] { return std::to_string(n); },
-        [&](sim::JournalArgs& o) { o.Text(str); });
+        [&](device::JournalArgs& o) { o.Text(str); });
     return n;
 }
 
 // Converts device text to the narrow (ASCII) code page: at most `n` bytes,
 // NUL-terminated only when it fits; (size_t)-1 on an unconvertible unit.
 static size_t ToNarrow(char* dest, const WCHAR* src, size_t n) {
-    sim::Device* dev = sim::Device::Running();
+    device::Device* dev = device::Device::Running();
     bool double_byte = dev && dev->faults.double_byte_narrow;
     size_t out = 0; // bytes written (or counted)
     for (size_t i = 0;; ++i) {
@@ -372,11 +372,11 @@ size_t wcstombs(char* dest, const WCHAR* src, size_t n) {
     size_t r = ToNarrow(dest, src, n);
     Journal(
         "wcstombs", (int64_t)r, [&] { return std::to_string((int64_t)r); },
-        [&](sim::JournalArgs& o) { o.Out(dest).Text(src).Int((int64_t)n); });
+        [&](device::JournalArgs& o) { o.Out(dest).Text(src).Int((int64_t)n); });
     return r;
 }
 
-namespace sim {
+namespace device {
 
 // Device text (UTF-16) to UTF-8 for printing; a lone surrogate becomes U+FFFD.
 std::string Narrow(std::u16string_view s) {
@@ -463,4 +463,4 @@ std::u16string Widen(std::string_view s) {
     return r;
 }
 
-} // namespace sim
+} // namespace device

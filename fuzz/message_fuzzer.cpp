@@ -21,7 +21,7 @@
 #include "fuzz/tool_checks.h"
 
 #include "tool/tapwatcher.h"
-#include "cli/sim/launch.h"
+#include "cli/runner/launch.h"
 #include "device/device.h"
 #include "device/files.h"
 
@@ -166,12 +166,12 @@ std::vector<Action> Decode(Reader& in) {
 
 // Feeds the decoded steps to the device. Waits move the driver's own clock;
 // every other step runs once the tool has handled everything before it.
-class FuzzDriver : public sim::Driver {
+class FuzzDriver : public device::Driver {
   public:
     FuzzDriver(std::vector<Action> steps, fuzzcheck::LogChecker& log)
         : steps_(std::move(steps)), log_(log) {}
 
-    Next Poll(sim::Device& dev, uint64_t, uint64_t& at) override {
+    Next Poll(device::Device& dev, uint64_t, uint64_t& at) override {
         if (!started_) {
             cursor_ = dev.Now();
             started_ = true;
@@ -182,7 +182,7 @@ class FuzzDriver : public sim::Driver {
         return next_ < steps_.size() ? Next::Step : Next::End;
     }
 
-    void Step(sim::Device& dev) override {
+    void Step(device::Device& dev) override {
         const Action& s = steps_[next_++];
         HWND main = dev.MainWindow();
         switch (s.kind) {
@@ -247,7 +247,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reader in{data, size};
     uint8_t cfg = in.U8();
 
-    sim::Profile profile = sim::BuiltinProfile();
+    device::Profile profile = device::BuiltinProfile();
     profile.root = fuzzcheck::ScratchRoot();
     profile.exe = kExeNames[cfg & 3];
     if (!(cfg & 4))
@@ -259,7 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     profile.start_tick = kStartTicks[(cfg >> 5) & 3];
     const bool save_on_exit = (cfg & 2) != 0;
 
-    sim::Device dev(profile);
+    device::Device dev(profile);
     dev.journal_on = true;
     dev.record_system_keys = false;
     dev.Files().MakeFolder(u"\\Program Files");
@@ -281,8 +281,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzDriver driver(Decode(in), log);
     int code = -1;
     try {
-        code = host::RunTool(dev, &driver);
-    } catch (const sim::Stalled& e) {
+        code = runner::RunTool(dev, &driver);
+    } catch (const device::Stalled& e) {
         fuzzcheck::Fail("the device stalled: %s", e.what());
     }
 
@@ -290,7 +290,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzzcheck::Fail("exit code %d, expected 0", code);
     if (!dev.message_boxes.empty())
         fuzzcheck::Fail("a message box was shown: %s",
-                        sim::Narrow(dev.message_boxes[0].text).c_str());
+                        device::Narrow(dev.message_boxes[0].text).c_str());
     if (save_on_exit && files_written != 1)
         fuzzcheck::Fail("save-on-exit name wrote the data file %d times", files_written);
     if (!save_on_exit && files_written != 0)

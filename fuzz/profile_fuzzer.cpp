@@ -10,9 +10,9 @@
 //    the shell closes it at once.
 #include "fuzz/tool_checks.h"
 
-#include "cli/sim/launch.h"
-#include "cli/sim/keys.h"
-#include "cli/sim/profile.h"
+#include "cli/runner/launch.h"
+#include "cli/common/keys.h"
+#include "cli/runner/profile.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -26,30 +26,30 @@ using fuzzcheck::Fail;
 namespace {
 
 // A profile file that sets every value of `p`.
-std::string Write(const sim::Profile& p) {
+std::string Write(const device::Profile& p) {
     std::string s;
-    s += "platform = " + (p.platform_query_fails ? std::string("none") : sim::Narrow(p.platform)) +
-         "\n";
+    s += "platform = " +
+         (p.platform_query_fails ? std::string("none") : device::Narrow(p.platform)) + "\n";
     s += "dpi = " + std::to_string(p.dpi) + "\n";
     s += "screen = " + std::to_string(p.screen_w) + "x" + std::to_string(p.screen_h) + "\n";
     s += "taskbar = " + std::to_string(p.taskbar) + "\n";
     s += "menubar = " + (p.menubar < 0 ? std::string("none") : std::to_string(p.menubar)) + "\n";
     s += std::string("commctrl = ") + (p.commctrl ? "yes" : "no") + "\n";
     s += "start-tick = " + std::to_string(p.start_tick) + "\n";
-    s += "exe = " + sim::Narrow(p.exe) + "\n";
-    for (const sim::TakenCombo& t : p.taken) {
+    s += "exe = " + device::Narrow(p.exe) + "\n";
+    for (const device::TakenCombo& t : p.taken) {
         std::string mods = runner::ModsName(t.mods);
         s += "taken = " + (t.mods ? mods + "+" : std::string()) + runner::KeyName(t.vk) + "\n";
     }
     s += std::string("running-instance = ") + (p.running_instance ? "yes" : "no") + "\n";
     for (const std::u16string& r : p.read_only)
-        s += "read-only = " + sim::Narrow(r) + "\n";
+        s += "read-only = " + device::Narrow(r) + "\n";
     s += "disk-free = " +
          (p.disk_free < 0 ? std::string("unlimited") : std::to_string(p.disk_free)) + "\n";
     return s;
 }
 
-bool Same(const sim::Profile& a, const sim::Profile& b) {
+bool Same(const device::Profile& a, const device::Profile& b) {
     if (a.taken.size() != b.taken.size())
         return false;
     for (size_t i = 0; i < a.taken.size(); ++i)
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text((const char*)data, size);
-    sim::Profile profile;
+    device::Profile profile;
     profile.root = fuzzcheck::ScratchRoot();
     std::string error;
     if (!runner::ParseProfile(text, "fuzz.profile", profile, error)) {
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (fuzzcheck::WritableBack(text)) {
         std::string written = Write(profile);
-        sim::Profile again;
+        device::Profile again;
         again.root = fuzzcheck::ScratchRoot();
         if (!runner::ParseProfile(written, "again.profile", again, error))
             Fail("the profile written back is rejected: %s\n%s", error.c_str(), written.c_str());
@@ -104,11 +104,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The shell closes the tool before its sweep runs; a save-on-exit name
     // finds no room for its data file.
     profile.disk_free = 0;
-    sim::Device dev(profile);
+    device::Device dev(profile);
     int code = -1;
     try {
-        code = host::RunTool(dev, nullptr);
-    } catch (const sim::Stalled& e) {
+        code = runner::RunTool(dev, nullptr);
+    } catch (const device::Stalled& e) {
         Fail("the device stalled: %s", e.what());
     }
     if (code != 0)

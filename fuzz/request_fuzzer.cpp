@@ -1,5 +1,5 @@
 // request_fuzzer.cpp - what tapwatcher-sim --serve reads from a request
-// (cli/sim/serve_request.h) on arbitrary input; HTTP itself is cpp-httplib's.
+// (cli/serve/serve_request.h) on arbitrary input; HTTP itself is cpp-httplib's.
 //
 // The first byte picks what the rest is (its value modulo 3, so the seeds start
 // with a digit):
@@ -17,7 +17,7 @@
 //     authority that reads back to the same address and port.
 #include "fuzz/tool_checks.h"
 
-#include "cli/sim/serve_request.h"
+#include "cli/serve/serve_request.h"
 
 #include <nlohmann/json.hpp>
 

@@ -11,8 +11,8 @@
 //    device with exit status 0 (the tool's), never a stall.
 #include "fuzz/tool_checks.h"
 
-#include "cli/sim/keys.h"
-#include "cli/sim/run.h"
+#include "cli/common/keys.h"
+#include "cli/runner/scenario_run.h"
 
 #include <cstdint>
 #include <string>
@@ -41,7 +41,7 @@ std::string Canonical(const runner::ScenarioLine& l) {
         return s;
     }
     case runner::ScenarioLine::Button:
-        return "button " + sim::Narrow(l.caption);
+        return "button " + device::Narrow(l.caption);
     case runner::ScenarioLine::Close:
         return "close";
     case runner::ScenarioLine::Show:

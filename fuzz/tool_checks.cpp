@@ -29,7 +29,7 @@ namespace {
 const char kHeader[] = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r\n";
 
 std::string Text(std::u16string_view s) {
-    return sim::Narrow(s);
+    return device::Narrow(s);
 }
 
 // The value of a tick text, when it is exactly what "%d" prints for a 32-bit
@@ -77,14 +77,14 @@ bool ParseVk(std::u16string_view s, uint32_t& value) {
 
 } // namespace
 
-sim::ListView* ToolListView(sim::Device& dev) {
-    for (sim::Window* w : dev.Windows())
-        if (w->kind == sim::WindowKind::ListView && w->pid == dev.CurrentPid() && w->listview)
+device::ListView* ToolListView(device::Device& dev) {
+    for (device::Window* w : dev.Windows())
+        if (w->kind == device::WindowKind::ListView && w->pid == dev.CurrentPid() && w->listview)
             return w->listview.get();
     return nullptr;
 }
 
-std::string RowLine(const sim::ListView& lv, int row) {
+std::string RowLine(const device::ListView& lv, int row) {
     std::string line;
     for (int c = 0; c < 6; ++c) {
         line += Text(lv.Cell(row, c));
@@ -93,7 +93,7 @@ std::string RowLine(const sim::ListView& lv, int row) {
     return line;
 }
 
-void LogChecker::CheckRow(const sim::ListView& lv, int row, uint64_t now) {
+void LogChecker::CheckRow(const device::ListView& lv, int row, uint64_t now) {
     bool set[6];
     std::u16string_view cell[6];
     for (int c = 0; c < 6; ++c)
@@ -140,8 +140,8 @@ void LogChecker::CheckRow(const sim::ListView& lv, int row, uint64_t now) {
     }
 }
 
-void LogChecker::Check(sim::Device& dev) {
-    sim::ListView* lv = ToolListView(dev);
+void LogChecker::Check(device::Device& dev) {
+    device::ListView* lv = ToolListView(dev);
     if (!lv)
         return;
     if (lv->ColumnCount() != 6)
@@ -151,8 +151,8 @@ void LogChecker::Check(sim::Device& dev) {
     rows_checked_ += (uint64_t)lv->Count();
 }
 
-void LogChecker::CheckSavedFile(sim::Device& dev, const std::string& host_path) {
-    sim::ListView* lv = ToolListView(dev);
+void LogChecker::CheckSavedFile(device::Device& dev, const std::string& host_path) {
+    device::ListView* lv = ToolListView(dev);
     if (!lv)
         Fail("the data file was written with no list view alive");
     Check(dev);
@@ -172,9 +172,9 @@ void LogChecker::CheckSavedFile(sim::Device& dev, const std::string& host_path) 
         Fail("the data file has %zu bytes after the last row", rest.size());
 }
 
-void CheckHotKeyCalls(const sim::Device& dev) {
+void CheckHotKeyCalls(const device::Device& dev) {
     HWND main = nullptr;
-    for (const sim::JournalEntry& e : dev.journal)
+    for (const device::JournalEntry& e : dev.journal)
         if (e.what == "CreateWindowExW" && e.d == 0) {
             main = e.hwnd;
             break;
@@ -182,7 +182,7 @@ void CheckHotKeyCalls(const sim::Device& dev) {
     if (!main)
         return; // no main window was made: nothing was registered
     std::set<int64_t> held;
-    for (const sim::JournalEntry& e : dev.journal) {
+    for (const device::JournalEntry& e : dev.journal) {
         if (e.what == "PostQuitMessage") {
             if (!held.empty())
                 Fail("%zu hot keys still held when the quit message was posted (first id %lld)",
@@ -214,7 +214,7 @@ bool WritableBack(std::string_view text) {
     for (size_t i = 0; i < text.size(); ++i)
         if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))
             return false;
-    return sim::Narrow(sim::Widen(text)) == text;
+    return device::Narrow(device::Widen(text)) == text;
 }
 
 size_t CountLines(std::string_view text) {

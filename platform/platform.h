@@ -1,14 +1,14 @@
 // platform.h - the one header the tool includes.
 //
 // On a Windows target it pulls in the system headers, plus the few Windows CE
-// calls that desktop Windows lacks (ports/win32/). Everywhere else it declares
+// calls that desktop Windows lacks (platform/win32/). Everywhere else it declares
 // the simulated device's implementation of the same names, types and constants,
 // with the values they have on Windows CE.
 #pragma once
 
 #if defined(_WIN32)
 
-#include "../ports/win32/wince.h"
+#include "win32/wince.h"
 
 #else // the simulated Windows CE device
 

@@ -10,7 +10,7 @@
 // A program with a table of its own is one more line in kCommands.
 #include "cli/report/options.h"
 #include "cli/sim/options.h"
-#include "ports/x11/options.h" // header-only: needs no X11 to make the page
+#include "cli/x11/options.h" // header-only: needs no X11 to make the page
 
 #include <cctype>
 #include <cstdio>

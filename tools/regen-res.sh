@@ -1,7 +1,7 @@
 #!/bin/sh
 # tools/regen-res.sh - remakes tool/tapwatcher.res, the compiled resource script
 # the simulated device embeds, with MinGW's windres as the Windows build runs it
-# (ports/win32/CMakeLists.txt: the same defines). Run it after editing
+# (platform/win32/CMakeLists.txt: the same defines). Run it after editing
 # tool/tapwatcher.rc or tool/resource.h, and commit the result.
 #
 #   tools/regen-res.sh [OUTPUT]      (default: tool/tapwatcher.res)

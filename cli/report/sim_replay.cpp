@@ -1,7 +1,7 @@
 // sim_replay.cpp - running a replay on the simulated device (tapwatcher-sim's runner).
 #include "sim_replay.h"
 
-#include "cli/sim/run.h"
+#include "cli/runner/scenario_run.h"
 
 namespace report {
 

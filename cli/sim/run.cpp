@@ -1,12 +1,12 @@
 // run.cpp - the runner's command line and its scenario run.
 #include "cli/sim/run.h"
 
-#include "cli/sim/serve.h"
+#include "cli/serve/serve.h"
 
 #include "cli/sim/options.h"
-#include "cli/sim/parse_util.h"
-#include "cli/sim/profile.h"
-#include "cli/sim/terminal.h"
+#include "cli/runner/parse_util.h"
+#include "cli/runner/profile.h"
+#include "cli/terminal/terminal.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -223,7 +223,7 @@ bool LoadJob(const Options& options, bool stdin_is_terminal, Job& job, bool& int
         job.profile_name = options.device;
     }
     if (!options.exe.empty())
-        job.profile.exe = sim::Widen(options.exe);
+        job.profile.exe = device::Widen(options.exe);
     job.profile.root = options.root;
 
     if (options.scenario.empty() && stdin_is_terminal) {
@@ -322,58 +322,6 @@ int Main(int argc, char** argv) {
         std::cerr << kProgram << ": " << e.what() << std::endl;
         return 70;
     }
-}
-
-bool RunScenarioText(const std::string& profile_text, const std::string& scenario_text,
-                     const std::string& exe, ScenarioRun& run, std::string& error) {
-    run = ScenarioRun{};
-    Job job;
-    if (profile_text.empty()) {
-        job.profile = BuiltinDeviceProfile();
-        job.profile_name = "built-in";
-    } else {
-        if (!ParseProfile(profile_text, "<profile>", job.profile, error, &job.taken_owners))
-            return false;
-        job.profile_name = "<profile>";
-    }
-    if (!exe.empty()) {
-        if (!IsDevicePath(exe)) {
-            error = "exe: expected a full device path, got \"" + exe + "\"";
-            return false;
-        }
-        job.profile.exe = sim::Widen(exe);
-    }
-    if (!job.scenario.Parse(scenario_text, "<scenario>", error))
-        return false;
-
-    char tmpl[] = "/tmp/tapwatcher-sim-XXXXXX";
-    if (!mkdtemp(tmpl)) {
-        error = std::string("cannot make a temporary device root: ") + std::strerror(errno);
-        return false;
-    }
-    job.profile.root = tmpl;
-    std::ostringstream transcript, errors;
-    Transcript t(&transcript);
-    RunResult result;
-    run.status = RunJob(job, t, errors, &result);
-    t.Flush();
-    run.transcript = transcript.str();
-    run.reached_end_of_input = result.reached_end_of_input;
-    run.end_rows = std::move(result.end_rows);
-    std::ifstream f(result.data_file_host_path, std::ios::binary);
-    if (!result.data_file_host_path.empty() && f) {
-        run.data_file_written = true;
-        run.data_file.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    }
-    std::error_code ec;
-    std::filesystem::remove_all(tmpl, ec);
-    if (run.status == kExitBadInput || run.status == kExitStalled) {
-        error = errors.str();
-        while (!error.empty() && error.back() == '\n')
-            error.pop_back();
-        return false;
-    }
-    return true;
 }
 
 } // namespace runner

@@ -3,8 +3,8 @@
 // writes the transcript.
 #pragma once
 
-#include "cli/sim/job.h"
-#include "cli/sim/scenario_run.h"
+#include "cli/runner/job.h"
+#include "cli/runner/scenario_run.h"
 
 #include <array>
 #include <iostream>
@@ -50,20 +50,5 @@ int Run(const Options& options, std::ostream& transcript, std::ostream& errors =
 
 // The command: argument handling, --help, --version, then Run.
 int Main(int argc, char** argv);
-
-// Runs a scenario text on a device profile text (empty: the built-in
-// profile) under `exe` (empty: the profile's), on a fresh temporary device
-// root that is removed afterwards. For round trips of other tools: the data
-// file the tool wrote and the rows it showed when the input ended.
-struct ScenarioRun {
-    int status = 0;
-    bool data_file_written = false;
-    std::string data_file; // its bytes
-    bool reached_end_of_input = false;
-    std::vector<std::array<std::string, 6>> end_rows;
-    std::string transcript;
-};
-bool RunScenarioText(const std::string& profile_text, const std::string& scenario_text,
-                     const std::string& exe, ScenarioRun& run, std::string& error);
 
 } // namespace runner

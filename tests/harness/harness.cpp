@@ -24,29 +24,29 @@ TempDir::~TempDir() {
         std::filesystem::remove_all(path, ec);
 }
 
-sim::Profile QuietProfile(const std::string& root) {
-    sim::Profile p = sim::BuiltinProfile();
+device::Profile QuietProfile(const std::string& root) {
+    device::Profile p = device::BuiltinProfile();
     p.taken.clear();
     p.root = root;
     return p;
 }
 
-sim::Window* ToolList(sim::Device& dev) {
-    for (sim::Window* w : dev.Windows())
-        if (w->kind == sim::WindowKind::ListView && w->pid == dev.CurrentPid())
+device::Window* ToolList(device::Device& dev) {
+    for (device::Window* w : dev.Windows())
+        if (w->kind == device::WindowKind::ListView && w->pid == dev.CurrentPid())
             return w;
     return nullptr;
 }
 
-std::vector<Row> Rows(sim::Device& dev) {
+std::vector<Row> Rows(device::Device& dev) {
     std::vector<Row> rows;
-    sim::Window* w = ToolList(dev);
+    device::Window* w = ToolList(dev);
     if (!w || !w->listview)
         return rows;
     for (int r = 0; r < w->listview->Count(); ++r) {
         Row row;
         for (int c = 0; c < 6; ++c)
-            row[c] = sim::Narrow(w->listview->Cell(r, c));
+            row[c] = device::Narrow(w->listview->Cell(r, c));
         rows.push_back(row);
     }
     return rows;
@@ -59,9 +59,9 @@ std::string RowText(const Row& r) {
     return s;
 }
 
-std::vector<sim::JournalEntry> Calls(const sim::Device& dev, const std::string& what) {
-    std::vector<sim::JournalEntry> out;
-    for (const sim::JournalEntry& e : dev.journal)
+std::vector<device::JournalEntry> Calls(const device::Device& dev, const std::string& what) {
+    std::vector<device::JournalEntry> out;
+    for (const device::JournalEntry& e : dev.journal)
         if (e.what == what)
             out.push_back(e);
     return out;
@@ -78,9 +78,9 @@ std::string ReadFile(const std::string& path) {
 
 namespace testing_support {
 
-std::vector<sim::JournalEntry> Filter(const sim::Device& dev, const std::vector<std::string>& names,
-                                      size_t from, size_t to) {
-    std::vector<sim::JournalEntry> out;
+std::vector<device::JournalEntry>
+Filter(const device::Device& dev, const std::vector<std::string>& names, size_t from, size_t to) {
+    std::vector<device::JournalEntry> out;
     for (size_t i = from; i < dev.journal.size() && i < to; ++i)
         for (const std::string& n : names)
             if (dev.journal[i].what == n) {
@@ -97,7 +97,7 @@ static std::string Show(const Expected& e) {
     return s + ")";
 }
 
-static bool Matches(const sim::JournalEntry& g, const Expected& e) {
+static bool Matches(const device::JournalEntry& g, const Expected& e) {
     if (g.what != e.what)
         return false;
     const int64_t got[4] = {g.a, g.b, g.c, g.d};
@@ -107,7 +107,7 @@ static bool Matches(const sim::JournalEntry& g, const Expected& e) {
     return true;
 }
 
-::testing::AssertionResult SameSequence(const std::vector<sim::JournalEntry>& got,
+::testing::AssertionResult SameSequence(const std::vector<device::JournalEntry>& got,
                                         const std::vector<Expected>& want) {
     size_t n = std::max(got.size(), want.size());
     for (size_t i = 0; i < n; ++i) {
@@ -131,7 +131,7 @@ static void ReplaceAll(std::string& s, const std::string& from, const std::strin
         s.replace(at, from.size(), to);
 }
 
-std::vector<std::string> JournalLines(const sim::Device& dev, size_t from, size_t to) {
+std::vector<std::string> JournalLines(const device::Device& dev, size_t from, size_t to) {
     char proc[32];
     snprintf(proc, sizeof proc, "%#" PRIxPTR, (uintptr_t)&WndProc);
     std::vector<std::string> out;
@@ -170,11 +170,11 @@ std::vector<std::string> JournalLines(const sim::Device& dev, size_t from, size_
 
 namespace testing_support {
 
-Tool::Tool(const std::function<void(sim::Profile&)>& tweak) {
+Tool::Tool(const std::function<void(device::Profile&)>& tweak) {
     profile = QuietProfile(tmp.path);
     if (tweak)
         tweak(profile);
-    dev = std::make_unique<sim::Device>(profile);
+    dev = std::make_unique<device::Device>(profile);
     dev->journal_on = true;
     // The executable runs from its folder, so that folder exists.
     size_t slash = profile.exe.rfind(u'\\');
@@ -183,24 +183,25 @@ Tool::Tool(const std::function<void(sim::Profile&)>& tweak) {
 }
 
 int Tool::Run() {
-    code = host::RunTool(*dev, &script);
+    code = runner::RunTool(*dev, &script);
     return code;
 }
 
 std::string Tool::Host(const std::string& device_path) const {
-    return dev ? const_cast<sim::Device&>(*dev).Files().HostPath(sim::Widen(device_path)) : "";
+    return dev ? const_cast<device::Device&>(*dev).Files().HostPath(device::Widen(device_path))
+               : "";
 }
 
-HWND MainFromJournal(const sim::Device& dev) {
-    for (const sim::JournalEntry& e : dev.journal)
+HWND MainFromJournal(const device::Device& dev) {
+    for (const device::JournalEntry& e : dev.journal)
         if (e.what == "CreateWindowExW" && e.d == 0)
             return e.hwnd;
     return nullptr;
 }
 
-std::vector<int> HeldIds(const sim::Device& dev, HWND owner) {
+std::vector<int> HeldIds(const device::Device& dev, HWND owner) {
     std::set<int> held;
-    for (const sim::JournalEntry& e : dev.journal) {
+    for (const device::JournalEntry& e : dev.journal) {
         if (e.hwnd != owner || !e.result)
             continue;
         if (e.what == "RegisterHotKey")

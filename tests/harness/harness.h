@@ -2,7 +2,7 @@
 #pragma once
 
 #include "tool/tapwatcher.h"
-#include "cli/sim/launch.h"
+#include "cli/runner/launch.h"
 #include "device/device.h"
 #include "device/listview.h"
 #include "tests/harness/script.h"
@@ -28,16 +28,16 @@ struct TempDir {
 
 // A profile with nothing taken by the shell (the built-in one holds the
 // hardware buttons) and a temporary device root.
-sim::Profile QuietProfile(const std::string& root);
+device::Profile QuietProfile(const std::string& root);
 
 // The tool's list view on the device (NULL when there is none).
-sim::Window* ToolList(sim::Device& dev);
+device::Window* ToolList(device::Device& dev);
 // Its rows, cells as UTF-8 text.
-std::vector<Row> Rows(sim::Device& dev);
+std::vector<Row> Rows(device::Device& dev);
 std::string RowText(const Row& r); // "tick|41|D||C|" form for messages
 
 // The journal entries with this name, in order.
-std::vector<sim::JournalEntry> Calls(const sim::Device& dev, const std::string& what);
+std::vector<device::JournalEntry> Calls(const device::Device& dev, const std::string& what);
 
 // Reads a host file whole ("" when missing).
 std::string ReadFile(const std::string& path);
@@ -58,18 +58,19 @@ struct Expected {
 
 // The journal entries whose names appear in `names`, in order, from entry
 // `from` up to (not including) entry `to`.
-std::vector<sim::JournalEntry> Filter(const sim::Device& dev, const std::vector<std::string>& names,
-                                      size_t from = 0, size_t to = SIZE_MAX);
+std::vector<device::JournalEntry> Filter(const device::Device& dev,
+                                         const std::vector<std::string>& names, size_t from = 0,
+                                         size_t to = SIZE_MAX);
 
 // Compares a call sequence with the expected one, Wine-style: on a mismatch
 // the message names the first divergence and lists both sequences.
-::testing::AssertionResult SameSequence(const std::vector<sim::JournalEntry>& got,
+::testing::AssertionResult SameSequence(const std::vector<device::JournalEntry>& got,
                                         const std::vector<Expected>& want);
 
 // The journal from entry `from` up to (not including) `to`, one line per
 // entry with every argument, the tool's windows named main, list and bar and
 // its window procedure WndProc: "SetFocus(list) -> NULL".
-std::vector<std::string> JournalLines(const sim::Device& dev, size_t from = 0,
+std::vector<std::string> JournalLines(const device::Device& dev, size_t from = 0,
                                       size_t to = SIZE_MAX);
 // Compares two such line sequences whole, printing both from the first
 // difference on.
@@ -84,12 +85,12 @@ namespace testing_support {
 // says so), the journal on, and a script to drive the tool.
 struct Tool {
     TempDir tmp;
-    sim::Profile profile;
-    std::unique_ptr<sim::Device> dev;
-    sim::Script script;
+    device::Profile profile;
+    std::unique_ptr<device::Device> dev;
+    device::Script script;
     int code = -1;
 
-    explicit Tool(const std::function<void(sim::Profile&)>& tweak = {});
+    explicit Tool(const std::function<void(device::Profile&)>& tweak = {});
     // Runs the tool's WinMain from start to exit with the script.
     int Run();
     // Host path of a device path under this device's root.
@@ -98,8 +99,8 @@ struct Tool {
 
 // The combinations the tool's main window still held when it quit: every
 // successful registration by `owner` not matched by a successful release.
-std::vector<int> HeldIds(const sim::Device& dev, HWND owner);
+std::vector<int> HeldIds(const device::Device& dev, HWND owner);
 // The tool's main window, as the journal saw it created.
-HWND MainFromJournal(const sim::Device& dev);
+HWND MainFromJournal(const device::Device& dev);
 
 } // namespace testing_support

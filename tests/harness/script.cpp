@@ -3,7 +3,7 @@
 // handled everything before it.
 #include "tests/harness/script.h"
 
-namespace sim {
+namespace device {
 
 Script& Script::Add(ScriptStep step) {
     steps_.push_back(std::move(step));
@@ -103,4 +103,4 @@ void Script::Step(Device& dev) {
     }
 }
 
-} // namespace sim
+} // namespace device

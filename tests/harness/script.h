@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace device {
 
 struct ScriptStep {
     enum Kind { Wait, Press, Release, Button, Close, Show, Check } kind = Wait;
@@ -49,4 +49,4 @@ class Script : public Driver {
     bool started_ = false;
 };
 
-} // namespace sim
+} // namespace device

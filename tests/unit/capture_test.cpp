@@ -8,7 +8,7 @@ using namespace testing_support;
 
 namespace {
 
-size_t HeldBy(const sim::Device& d, HWND owner) {
+size_t HeldBy(const device::Device& d, HWND owner) {
     return d.HotKeysOf(owner);
 }
 
@@ -28,13 +28,13 @@ TEST(Capture, SweepOnAFreeDevice) {
     size_t held = 0, rows_at_3000 = 99;
     std::vector<Row> rows_at_3001, rows_later;
     int top = -1;
-    t.script.Wait(2).Check([&](sim::Device& d) {
+    t.script.Wait(2).Check([&](device::Device& d) {
         held = HeldBy(d, d.MainWindow());
         top = ToolList(d)->listview->TopIndex();
     });
-    t.script.Wait(2998).Check([&](sim::Device& d) { rows_at_3000 = Rows(d).size(); });
-    t.script.Wait(1).Check([&](sim::Device& d) { rows_at_3001 = Rows(d); });
-    t.script.Wait(60000).Check([&](sim::Device& d) { rows_later = Rows(d); });
+    t.script.Wait(2998).Check([&](device::Device& d) { rows_at_3000 = Rows(d).size(); });
+    t.script.Wait(1).Check([&](device::Device& d) { rows_at_3001 = Rows(d); });
+    t.script.Wait(60000).Check([&](device::Device& d) { rows_later = Rows(d); });
     ASSERT_EQ(t.Run(), 0);
     EXPECT_EQ(held, 2048u);
     EXPECT_EQ(top, 0);
@@ -52,11 +52,13 @@ TEST(Capture, SweepOnAFreeDevice) {
 // Taken combinations become "F" rows ordered by key code, then modifier
 // set; modifier cells of absent modifiers are never set.
 TEST(Capture, TakenCombinationRows) {
-    Tool t([](sim::Profile& p) { p.taken = {{0x41, MOD_SHIFT}, {0x0D, 5}, {0x41, MOD_CONTROL}}; });
+    Tool t([](device::Profile& p) {
+        p.taken = {{0x41, MOD_SHIFT}, {0x0D, 5}, {0x41, MOD_CONTROL}};
+    });
     std::vector<Row> rows;
     bool ctrl_cell_set = true;
     size_t held = 0;
-    t.script.Wait(2).Check([&](sim::Device& d) {
+    t.script.Wait(2).Check([&](device::Device& d) {
         rows = Rows(d);
         ToolList(d)->listview->Cell(0, COL_CTRL, &ctrl_cell_set);
         held = HeldBy(d, d.MainWindow());
@@ -70,12 +72,12 @@ TEST(Capture, TakenCombinationRows) {
 // On a device where each registration takes time, every "F" row carries the
 // tick of its own failed registration: 0.5 ms a call, from 1 ms.
 TEST(Capture, TakenRowTicksRiseWithTheSweep) {
-    Tool t([](sim::Profile& p) {
+    Tool t([](device::Profile& p) {
         p.taken = {{0x00, 0}, {0x80, 0}, {0xFF, 7}};
         p.register_cost_us = 500;
     });
     std::vector<Row> rows;
-    t.script.Wait(5000).Check([&](sim::Device& d) { rows = Rows(d); });
+    t.script.Wait(5000).Check([&](device::Device& d) { rows = Rows(d); });
     ASSERT_EQ(t.Run(), 0);
     // Calls 1, 1025 and 2048 end at 1.5, 513.5 and 1025 ms; the quiet mark
     // follows the sweep's end by 3000 ms.
@@ -85,14 +87,14 @@ TEST(Capture, TakenRowTicksRiseWithTheSweep) {
 
 // After the sweep the view shows the last taken row.
 TEST(Capture, SweepScrollsToLastTakenRow) {
-    Tool t([](sim::Profile& p) {
+    Tool t([](device::Profile& p) {
         for (uint8_t vk = 0xB0; vk < 0xC8; ++vk)
             for (uint8_t m = 0; m < 8; ++m)
                 p.taken.push_back({vk, m});
     });
     int top = -1, count = 0, page = 0;
-    t.script.Wait(2).Check([&](sim::Device& d) {
-        sim::Window* w = ToolList(d);
+    t.script.Wait(2).Check([&](device::Device& d) {
+        device::Window* w = ToolList(d);
         top = w->listview->TopIndex();
         count = w->listview->Count();
         page = w->listview->RowsPerPage(w->rect.bottom - w->rect.top);
@@ -106,16 +108,16 @@ TEST(Capture, SweepScrollsToLastTakenRow) {
 // Bursts: the quiet mark follows the last event of a burst by 3000 ms; a
 // later event starts a new burst; "Clear" mid-burst keeps the pending mark.
 TEST(Capture, BurstsAndQuietMarks) {
-    Tool t([](sim::Profile& p) { p.start_tick = 0xFFFFFFFFu - 4000; }); // wraps mid-run
+    Tool t([](device::Profile& p) { p.start_tick = 0xFFFFFFFFu - 4000; }); // wraps mid-run
     std::vector<Row> first, second;
     const uint8_t kB = 0x42;
     t.script.Wait(5000).Press(kB).Wait(1000).Release(kB).Wait(1000).Press(kB);
-    t.script.Wait(2999).Check([&](sim::Device& d) { first = Rows(d); });
-    t.script.Wait(1).Check([&](sim::Device& d) { first = Rows(d); });
+    t.script.Wait(2999).Check([&](device::Device& d) { first = Rows(d); });
+    t.script.Wait(1).Check([&](device::Device& d) { first = Rows(d); });
     t.script.Wait(10000).Release(kB).Wait(500).Button(u"Clear").Wait(2500).Check(
-        [&](sim::Device& d) { second = Rows(d); });
+        [&](device::Device& d) { second = Rows(d); });
     t.script.Wait(60000).Check(
-        [&](sim::Device& d) { EXPECT_EQ(Rows(d).size(), 1u) << "a long idle adds nothing"; });
+        [&](device::Device& d) { EXPECT_EQ(Rows(d).size(), 1u) << "a long idle adds nothing"; });
     ASSERT_EQ(t.Run(), 0);
     // The tick wraps 4001 ms after start: the sweep's own mark at 3001 ms
     // prints -1000; keys at 5000, 6000 and 7000 ms; the burst's mark at
@@ -146,9 +148,9 @@ TEST(Capture, RoadOfCtrlA) {
     Tool t;
     std::vector<Row> rows;
     bool held_again = false;
-    t.script.Wait(500).Type({kCtrl, kA}).Wait(3000).Check([&](sim::Device& d) {
+    t.script.Wait(500).Type({kCtrl, kA}).Wait(3000).Check([&](device::Device& d) {
         rows = Rows(d);
-        for (const sim::HotKey& k : d.HotKeys())
+        for (const device::HotKey& k : d.HotKeys())
             held_again = held_again || (k.owner == d.MainWindow() && k.id == 577 &&
                                         k.mods == (MOD_CONTROL | MOD_KEYUP) && k.vk == 0x41);
     });
@@ -176,7 +178,7 @@ TEST(Capture, FailedReRegistration) {
         return id == 0x41 && ++registrations > 1;
     };
     t.script.Wait(5).Press(kA).Release(kA).Press(kA).Release(kA).Check(
-        [&](sim::Device& d) { rows = Rows(d); });
+        [&](device::Device& d) { rows = Rows(d); });
     ASSERT_EQ(t.Run(), 0);
     EXPECT_EQ(rows.size(), 2u);
     // The second press went straight to the system.

@@ -15,19 +15,19 @@ const std::string kHeader = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r\n";
 const char16_t* kSaveExe = u"\\Program Files\\Wtapwatcher.exe";
 const char* kDataFile = "\\Program Files\\tapwatcherdata.txt";
 
-std::vector<std::string> Boxes(const sim::Device& d) {
+std::vector<std::string> Boxes(const device::Device& d) {
     std::vector<std::string> out;
-    for (const sim::MessageBoxRecord& m : d.message_boxes)
-        out.push_back(sim::Narrow(m.text));
+    for (const device::MessageBoxRecord& m : d.message_boxes)
+        out.push_back(device::Narrow(m.text));
     return out;
 }
 
 // Identifiers the main window held when its shutdown posted the quit
 // message: the tool's own releases, before the device frees what is left.
-std::vector<int64_t> HeldAtQuit(const sim::Device& d) {
+std::vector<int64_t> HeldAtQuit(const device::Device& d) {
     HWND main = MainFromJournal(d);
     std::set<int64_t> held;
-    for (const sim::JournalEntry& e : d.journal) {
+    for (const device::JournalEntry& e : d.journal) {
         if (e.what == "PostQuitMessage")
             return {held.begin(), held.end()};
         if (e.hwnd != main || !e.result)
@@ -60,7 +60,7 @@ std::vector<std::string> Lines(const std::string& file) {
 // With no list view the log is empty everywhere: a save-on-exit name writes
 // the header alone and says nothing, and capture and shutdown go on.
 TEST(Faults, NoListViewSavesAnEmptyLog) {
-    Tool t([](sim::Profile& p) {
+    Tool t([](device::Profile& p) {
         p.commctrl = false;
         p.exe = kSaveExe;
     });
@@ -75,7 +75,7 @@ TEST(Faults, NoListViewSavesAnEmptyLog) {
 // message carries the platform's code (path not found), and the shutdown
 // still ends with every hot key given back and exit code 0.
 TEST(Faults, DataFileFolderMissing) {
-    Tool t([](sim::Profile& p) { p.exe = u"\\Gone\\Wtapwatcher.exe"; });
+    Tool t([](device::Profile& p) { p.exe = u"\\Gone\\Wtapwatcher.exe"; });
     std::filesystem::remove_all(t.tmp.path + "/Gone");
     t.script.Wait(5).Press(kA).Release(kA);
     ASSERT_EQ(t.Run(), 0);
@@ -88,12 +88,12 @@ TEST(Faults, DataFileFolderMissing) {
 // A row write that fails does not stop the rows after it: the file holds
 // every other line, and one message is shown, after the last row's write.
 TEST(Faults, FailedRowWriteKeepsTheRest) {
-    Tool t([](sim::Profile& p) { p.exe = kSaveExe; });
+    Tool t([](device::Profile& p) { p.exe = kSaveExe; });
     int result = -1;
     size_t mark = 0, end = 0;
     std::vector<Row> rows;
     std::vector<std::string> boxes, lines;
-    t.script.Wait(5).Type({0x42}).Type({0x43}).Check([&](sim::Device& d) {
+    t.script.Wait(5).Type({0x42}).Type({0x43}).Check([&](device::Device& d) {
         rows = Rows(d);
         d.faults.fail_write = [](int nth) { return nth == 3; }; // the second row
         mark = d.journal.size();
@@ -131,19 +131,19 @@ TEST(Faults, RegistrationsRefused) {
         Tool t;
         t.dev->faults.refuse_register = [](HWND, int id, UINT, UINT) { return id == 0x141; };
         std::vector<Row> rows;
-        t.script.Wait(2).Check([&](sim::Device& d) { rows = Rows(d); });
+        t.script.Wait(2).Check([&](device::Device& d) { rows = Rows(d); });
         ASSERT_EQ(t.Run(), 0);
         ASSERT_EQ(rows.size(), 1u);
         EXPECT_EQ(RowText(rows[0]), "1|41|F|||A");
     }
     {
-        Tool t([](sim::Profile& p) {
+        Tool t([](device::Profile& p) {
             for (int vk = 0; vk < 256; ++vk)
                 for (uint8_t m = 0; m < 8; ++m)
                     p.taken.push_back({(uint8_t)vk, m});
         });
         std::vector<Row> rows;
-        t.script.Wait(2).Type({kCtrl, kA}).Wait(3000).Check([&](sim::Device& d) {
+        t.script.Wait(2).Type({kCtrl, kA}).Wait(3000).Check([&](device::Device& d) {
             rows = Rows(d);
         });
         ASSERT_EQ(t.Run(), 0);
@@ -172,18 +172,18 @@ TEST(Faults, RegistrationsRefused) {
 // row is logged, the tool's unregister and re-register both fail, and the
 // shell keeps its combination.
 TEST(Faults, ReleasePostedForAShellCombination) {
-    Tool t([](sim::Profile& p) { p.taken = {{0xC1, 0}}; });
+    Tool t([](device::Profile& p) { p.taken = {{0xC1, 0}}; });
     size_t mark = 0, end = 0;
     std::vector<Row> rows;
-    t.script.Wait(5).Check([&](sim::Device& d) {
+    t.script.Wait(5).Check([&](device::Device& d) {
         mark = d.journal.size();
         PostMessageW(d.MainWindow(), WM_HOTKEY, 0xC1, MAKELPARAM(MOD_KEYUP, 0xC1));
     });
-    t.script.Check([&](sim::Device& d) {
+    t.script.Check([&](device::Device& d) {
         end = d.journal.size();
         rows = Rows(d);
         bool shell_holds = false;
-        for (const sim::HotKey& k : d.HotKeys())
+        for (const device::HotKey& k : d.HotKeys())
             shell_holds =
                 shell_holds || (k.vk == 0xC1 && (k.mods & 7) == 0 && k.owner != d.MainWindow());
         EXPECT_TRUE(shell_holds);
@@ -194,7 +194,7 @@ TEST(Faults, ReleasePostedForAShellCombination) {
     auto calls = Filter(*t.dev, {"UnregisterHotKey", "RegisterHotKey"}, mark, end);
     EXPECT_TRUE(SameSequence(
         calls, {{"UnregisterHotKey", {0xC1}}, {"RegisterHotKey", {0xC1, MOD_KEYUP, 0xC1}}}));
-    for (const sim::JournalEntry& c : calls)
+    for (const device::JournalEntry& c : calls)
         EXPECT_EQ(c.result, FALSE) << c.ToString();
     // The shell's hot key took the synthesised press; its release, which
     // that hot key does not ask for, reached the system.
@@ -210,9 +210,9 @@ TEST(Faults, QuietTimerMessageWithoutItsTimer) {
     Tool t;
     std::vector<Row> rows;
     size_t end = 0;
-    t.script.Check([&](sim::Device& d) { PostMessageW(d.MainWindow(), WM_TIMER, 1, 0); });
-    t.script.Check([&](sim::Device& d) { end = d.journal.size(); });
-    t.script.Wait(1).Check([&](sim::Device& d) { rows = Rows(d); });
+    t.script.Check([&](device::Device& d) { PostMessageW(d.MainWindow(), WM_TIMER, 1, 0); });
+    t.script.Check([&](device::Device& d) { end = d.journal.size(); });
+    t.script.Wait(1).Check([&](device::Device& d) { rows = Rows(d); });
     ASSERT_EQ(t.Run(), 0);
     auto kills = Filter(*t.dev, {"KillTimer"}, 0, end);
     EXPECT_TRUE(SameSequence(kills, {{"KillTimer", {1}}}));
@@ -227,7 +227,7 @@ TEST(Faults, QuietTimerMessageWithoutItsTimer) {
 TEST(Faults, ClientRectFailsOnResize) {
     Tool t;
     RECT rc{-1, -1, -1, -1};
-    t.script.Wait(5).Check([&](sim::Device& d) {
+    t.script.Wait(5).Check([&](device::Device& d) {
         d.faults.client_rect_fails = true;
         SendMessageW(d.MainWindow(), WM_SIZE, 0, MAKELPARAM(240, 294));
         rc = ToolList(d)->rect;
@@ -243,9 +243,9 @@ TEST(Faults, ClientRectFailsOnResize) {
 // No module name at shutdown under a save-on-exit name: no file is opened,
 // nothing is shown, and the rest of the shutdown runs in order.
 TEST(Faults, NoModuleNameAtShutdown) {
-    Tool t([](sim::Profile& p) { p.exe = kSaveExe; });
+    Tool t([](device::Profile& p) { p.exe = kSaveExe; });
     t.script.Wait(5).Press(kA).Release(kA).Check(
-        [&](sim::Device& d) { d.faults.no_module_name = true; });
+        [&](device::Device& d) { d.faults.no_module_name = true; });
     ASSERT_EQ(t.Run(), 0);
     EXPECT_TRUE(Calls(*t.dev, "CreateFileW").empty());
     EXPECT_TRUE(t.dev->message_boxes.empty());
@@ -268,11 +268,11 @@ TEST(Faults, CellsTheNarrowCodePageCannotHold) {
         {true, u"\u00E9t\u00E9", 5},
     };
     for (const Case& c : cases) {
-        Tool t([](sim::Profile& p) { p.exe = kSaveExe; });
+        Tool t([](device::Profile& p) { p.exe = kSaveExe; });
         t.dev->faults.double_byte_narrow = c.double_byte;
         std::vector<std::string> lines;
         std::string converted(200, '\0');
-        t.script.Wait(5).Check([&](sim::Device& d) {
+        t.script.Wait(5).Check([&](device::Device& d) {
             HWND list = ToolList(d)->handle;
             LVITEMW item{};
             item.mask = LVIF_TEXT;

@@ -70,25 +70,25 @@ struct Sample {
 };
 
 // One row as the data file holds it.
-std::string Line(const sim::ListView& lv, int row) {
+std::string Line(const device::ListView& lv, int row) {
     std::string s;
     for (int c = 0; c < 6; ++c)
-        s += sim::Narrow(lv.Cell(row, c)) + (c < 5 ? "\t" : "\r\n");
+        s += device::Narrow(lv.Cell(row, c)) + (c < 5 ? "\t" : "\r\n");
     return s;
 }
 
 // Presses and releases keys A to Z in turn, one event per millisecond; half
 // way it taps "Clear"; it samples memory at ten points of each half.
-class SoakDriver : public sim::Driver {
+class SoakDriver : public device::Driver {
   public:
     explicit SoakDriver(uint64_t events) : events_(events & ~uint64_t{1}) {}
 
-    Next Poll(sim::Device&, uint64_t, uint64_t& at) override {
+    Next Poll(device::Device&, uint64_t, uint64_t& at) override {
         at = now_;
         return done_ ? Next::End : Next::Step;
     }
 
-    void Step(sim::Device& dev) override {
+    void Step(device::Device& dev) override {
         ++now_;
         const uint64_t half = events_ / 2, every = std::max<uint64_t>(half / 10, 2);
         if (!baseline_) {
@@ -125,8 +125,8 @@ class SoakDriver : public sim::Driver {
     std::vector<Sample> samples;
 
   private:
-    void Take(sim::Device& dev, const char* phase) {
-        sim::Window* w = ToolList(dev);
+    void Take(device::Device& dev, const char* phase) {
+        device::Window* w = ToolList(dev);
         samples.push_back({phase, sent_, w ? w->listview->Count() : -1, HeapInUse(), Resident(),
                            w ? w->listview->MemoryBytes() : 0});
     }
@@ -148,12 +148,12 @@ TEST(Soak, ClearAndTheEndGiveMemoryBackAndTheFileHoldsTheRows) {
     std::string file_error = "the data file was not written";
     std::vector<Sample> samples;
     {
-        Tool t([](sim::Profile& p) { p.exe = u"\\Program Files\\Wtapwatcher.exe"; });
+        Tool t([](device::Profile& p) { p.exe = u"\\Program Files\\Wtapwatcher.exe"; });
         t.dev->journal_on = false;
         t.dev->record_system_keys = false;
         // At exit, while the list view still lives: the file against the rows.
         t.dev->on_file_written = [&](const std::string& path) {
-            sim::Window* w = ToolList(*t.dev);
+            device::Window* w = ToolList(*t.dev);
             if (!w) {
                 file_error = "no list view when the file was written";
                 return;
@@ -175,7 +175,7 @@ TEST(Soak, ClearAndTheEndGiveMemoryBackAndTheFileHoldsTheRows) {
                 file_error = "lines after the last row";
         };
         SoakDriver driver(events);
-        ASSERT_EQ(host::RunTool(*t.dev, &driver), 0);
+        ASSERT_EQ(runner::RunTool(*t.dev, &driver), 0);
         samples = driver.samples;
     }
     const size_t heap_after = HeapInUse();

@@ -37,12 +37,12 @@ class DeviceFiles : public ::testing::Test {
         fs::remove_all(top_);
     }
     // Boots the device; call once per test, after setting up host files.
-    sim::Device& Boot(std::vector<std::u16string> read_only = {}, int64_t disk_free = -1) {
-        sim::Profile p;
+    device::Device& Boot(std::vector<std::u16string> read_only = {}, int64_t disk_free = -1) {
+        device::Profile p;
         p.root = root_;
         p.read_only = std::move(read_only);
         p.disk_free = disk_free;
-        dev_ = std::make_unique<sim::Device>(p);
+        dev_ = std::make_unique<device::Device>(p);
         dev_->on_file_written = [this](const std::string& path) { announced_.push_back(path); };
         return *dev_;
     }
@@ -76,12 +76,12 @@ class DeviceFiles : public ::testing::Test {
     }
 
     std::string top_, root_, data_; // data_: the data file's host path
-    std::unique_ptr<sim::Device> dev_;
+    std::unique_ptr<device::Device> dev_;
     std::vector<std::string> announced_;
 };
 
 TEST_F(DeviceFiles, CreateAlwaysReplacesAndSuccessLeavesLastError) {
-    sim::Device& dev = Boot();
+    device::Device& dev = Boot();
     // A new file: every call succeeds and the last error stays as it was.
     dev.last_error = kPoison;
     HANDLE h = Open(kData);
@@ -116,7 +116,7 @@ TEST_F(DeviceFiles, CreateAlwaysReplacesAndSuccessLeavesLastError) {
 
 TEST_F(DeviceFiles, ReadOnlyFileIsRefusedAndKept) {
     Put(data_, "keep me");
-    sim::Device& dev = Boot({u"\\program files\\TAPWATCHERDATA.TXT", u"\\new.txt"});
+    device::Device& dev = Boot({u"\\program files\\TAPWATCHERDATA.TXT", u"\\new.txt"});
 
     EXPECT_EQ(OpenError(kData), (DWORD)ERROR_ACCESS_DENIED);
     EXPECT_EQ(OpenError(kData, OPEN_EXISTING), (DWORD)ERROR_ACCESS_DENIED);
@@ -158,7 +158,7 @@ TEST_F(DeviceFiles, BadPathsNeverReachTheHost) {
 }
 
 TEST_F(DeviceFiles, FullDiskWritesNothingAndTruncationFreesSpace) {
-    sim::Device& dev = Boot({}, 40);
+    device::Device& dev = Boot({}, 40);
     const std::string header = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r\n"; // 31 bytes
     HANDLE h = Open(kData);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -182,7 +182,7 @@ TEST_F(DeviceFiles, FullDiskWritesNothingAndTruncationFreesSpace) {
 }
 
 TEST_F(DeviceFiles, InjectedWriteFailureHitsOnlyThatWrite) {
-    sim::Device& dev = Boot();
+    device::Device& dev = Boot();
     dev.faults.fail_write = [](int nth) { return nth == 1; };
     HANDLE h = Open(kData);
     dev.last_error = kPoison;
@@ -194,7 +194,7 @@ TEST_F(DeviceFiles, InjectedWriteFailureHitsOnlyThatWrite) {
 }
 
 TEST_F(DeviceFiles, SharingAndHandles) {
-    sim::Device& dev = Boot();
+    device::Device& dev = Boot();
     Put(data_, "first");
     HANDLE a = Open(kData, OPEN_EXISTING);
     ASSERT_NE(a, INVALID_HANDLE_VALUE);
@@ -220,7 +220,7 @@ TEST_F(DeviceFiles, SharingAndHandles) {
 
 TEST_F(DeviceFiles, Dispositions) {
     Put(data_, "abcdef");
-    sim::Device& dev = Boot();
+    device::Device& dev = Boot();
     EXPECT_EQ(OpenError(kData, CREATE_NEW), (DWORD)ERROR_FILE_EXISTS);
     EXPECT_EQ(OpenError(u"\\Program Files\\none.txt", OPEN_EXISTING), (DWORD)ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(fs::exists(Host("Program Files/none.txt")));
@@ -237,7 +237,7 @@ TEST_F(DeviceFiles, Dispositions) {
 }
 
 TEST_F(DeviceFiles, FoldersAndJournal) {
-    sim::Device& dev = Boot();
+    device::Device& dev = Boot();
     EXPECT_TRUE(dev.Files().MakeFolder(u"\\Windows\\Start Menu"));
     EXPECT_TRUE(fs::is_directory(Host("Windows/Start Menu")));
     EXPECT_EQ(dev.Files().HostPath(u"\\PROGRAM FILES\\x.exe"), Host("Program Files/x.exe"));

@@ -13,7 +13,7 @@ namespace {
 
 // A host whose other programs hold `others`; it records what the device
 // claims and sends on.
-struct FakeHost : sim::KeyboardHost {
+struct FakeHost : device::KeyboardHost {
     std::set<std::pair<UINT, UINT>> others, claimed;
     uint8_t mods = 0;
     std::vector<std::string> passed; // "41D", "41U"
@@ -34,7 +34,7 @@ struct FakeHost : sim::KeyboardHost {
     }
 };
 
-struct FakeClock : sim::ClockSource {
+struct FakeClock : device::ClockSource {
     uint64_t ms = 0;
     uint64_t ElapsedMs() override { return ms; }
 };
@@ -50,7 +50,7 @@ TEST(KeyboardHost, SweepListsRefusalsAndExitGivesAllBack) {
     t.dev->SetKeyboardHost(&host);
     std::vector<Row> rows;
     size_t held = 0;
-    t.script.Wait(10).Check([&](sim::Device& d) {
+    t.script.Wait(10).Check([&](device::Device& d) {
         rows = Rows(d);
         held = host.claimed.size();
     });
@@ -70,13 +70,13 @@ TEST(KeyboardHost, HostKeysMakeRowsAndOnlyUntakenKeysGoOn) {
     FakeHost host;
     t.dev->SetKeyboardHost(&host);
     std::vector<Row> rows;
-    t.script.Wait(10).Check([&](sim::Device& d) {
+    t.script.Wait(10).Check([&](device::Device& d) {
         host.mods = MOD_CONTROL;
         d.HostKeyEvent(VK_CONTROL, true, MOD_CONTROL);
     });
-    t.script.Check([&](sim::Device& d) { d.HostKeyEvent('T', true, MOD_CONTROL); });
-    t.script.Check([&](sim::Device& d) { d.HostKeyEvent('T', false, MOD_CONTROL); });
-    t.script.Check([&](sim::Device& d) { rows = Rows(d); });
+    t.script.Check([&](device::Device& d) { d.HostKeyEvent('T', true, MOD_CONTROL); });
+    t.script.Check([&](device::Device& d) { d.HostKeyEvent('T', false, MOD_CONTROL); });
+    t.script.Check([&](device::Device& d) { rows = Rows(d); });
     ASSERT_EQ(t.Run(), 0);
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(RowText(rows[0]), "10|11|D||C|");
@@ -91,16 +91,16 @@ TEST(KeyboardHost, HostKeysMakeRowsAndOnlyUntakenKeysGoOn) {
 // A clock source is the device's time: GetTickCount reads it at each call and
 // wraps as a 32-bit count does.
 TEST(KeyboardHost, ClockSourceIsTheDevicesTime) {
-    Tool t([](sim::Profile& p) { p.start_tick = 0xFFFFFFF0u; });
+    Tool t([](device::Profile& p) { p.start_tick = 0xFFFFFFF0u; });
     FakeClock clock;
     clock.ms = 40;
     t.dev->SetClockSource(&clock);
     DWORD tick = 0;
-    t.script.Check([&](sim::Device& d) {
+    t.script.Check([&](device::Device& d) {
         tick = GetTickCount();
         clock.ms = 75;
     });
-    t.script.Wait(1).Check([&](sim::Device& d) { EXPECT_EQ(GetTickCount(), 75u - 16u); });
+    t.script.Wait(1).Check([&](device::Device& d) { EXPECT_EQ(GetTickCount(), 75u - 16u); });
     ASSERT_EQ(t.Run(), 0);
     EXPECT_EQ(tick, 40u - 16u) << "the count wraps as a 32-bit count does";
 }

@@ -49,9 +49,9 @@ std::vector<std::string> Concat(const std::vector<std::vector<std::string>>& par
 }
 
 // Keys that reached the rest of the system, as "41D C synth" strings.
-std::vector<std::string> SystemKeys(const sim::Device& dev) {
+std::vector<std::string> SystemKeys(const device::Device& dev) {
     std::vector<std::string> out;
-    for (const sim::SystemKey& k : dev.system_keys) {
+    for (const device::SystemKey& k : dev.system_keys) {
         char buf[64];
         snprintf(buf, sizeof buf, "%02X%c%s%s%s%s", k.vk, k.down ? 'D' : 'U',
                  (k.mods & MOD_SHIFT) ? " S" : "", (k.mods & MOD_CONTROL) ? " C" : "",
@@ -70,12 +70,12 @@ TEST(KeyEvents, CtrlAPressReleaseAndPassThrough) {
     size_t before_release = 0, after_release = 0;
     std::vector<Row> rows;
     std::vector<std::string> keys_after_press;
-    t.script.Wait(100).Press(kCtrl).Press(kA).Check([&](sim::Device& d) {
+    t.script.Wait(100).Press(kCtrl).Press(kA).Check([&](device::Device& d) {
         keys_after_press = SystemKeys(d);
         before_release = d.journal.size();
     });
-    t.script.Release(kA).Check([&](sim::Device& d) { after_release = d.journal.size(); });
-    t.script.Release(kCtrl).Check([&](sim::Device& d) { rows = Rows(d); });
+    t.script.Release(kA).Check([&](device::Device& d) { after_release = d.journal.size(); });
+    t.script.Release(kCtrl).Check([&](device::Device& d) { rows = Rows(d); });
     ASSERT_EQ(t.Run(), 0);
 
     ASSERT_EQ(rows.size(), 4u);
@@ -109,12 +109,12 @@ TEST(KeyEvents, CtrlAPressReleaseAndPassThrough) {
 
 // Capture-only logs everything and never gives a combination up.
 TEST(KeyEvents, CaptureOnlyLogsButPassesNothing) {
-    Tool t([](sim::Profile& p) { p.exe = u"\\Program Files\\tapwatcherL.exe"; });
+    Tool t([](device::Profile& p) { p.exe = u"\\Program Files\\tapwatcherL.exe"; });
     size_t mark = 0;
     std::vector<Row> rows;
-    t.script.Wait(10).Check([&](sim::Device& d) { mark = d.journal.size(); });
+    t.script.Wait(10).Check([&](device::Device& d) { mark = d.journal.size(); });
     t.script.Press(kCtrl).Press(kA).Release(kA).Release(kCtrl).Check(
-        [&](sim::Device& d) { rows = Rows(d); });
+        [&](device::Device& d) { rows = Rows(d); });
     ASSERT_EQ(t.Run(), 0);
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(RowText(rows[2]), "10|41|U||C|");
@@ -131,8 +131,8 @@ TEST(KeyEvents, ModifierKeysAreNotPassedOn) {
         Tool t;
         size_t mark = 0;
         std::vector<Row> rows;
-        t.script.Wait(5).Check([&](sim::Device& d) { mark = d.journal.size(); });
-        t.script.Press(vk).Release(vk).Check([&](sim::Device& d) { rows = Rows(d); });
+        t.script.Wait(5).Check([&](device::Device& d) { mark = d.journal.size(); });
+        t.script.Press(vk).Release(vk).Check([&](device::Device& d) { rows = Rows(d); });
         ASSERT_EQ(t.Run(), 0);
         ASSERT_EQ(rows.size(), 2u) << "key " << int(vk);
         EXPECT_EQ(rows[1][2], "U");
@@ -146,8 +146,8 @@ TEST(KeyEvents, IdentifierAndModifierReleaseOrder) {
     {
         Tool t;
         size_t mark = 0, end = 0;
-        t.script.Wait(5).Press(kA).Check([&](sim::Device& d) { mark = d.journal.size(); });
-        t.script.Release(kA).Check([&](sim::Device& d) { end = d.journal.size(); });
+        t.script.Wait(5).Press(kA).Check([&](device::Device& d) { mark = d.journal.size(); });
+        t.script.Release(kA).Check([&](device::Device& d) { end = d.journal.size(); });
         ASSERT_EQ(t.Run(), 0);
         auto seq = Filter(*t.dev, {"UnregisterHotKey", "keybd_event", "RegisterHotKey"}, mark, end);
         EXPECT_TRUE(SameSequence(seq, {{"UnregisterHotKey", {0x41}},
@@ -159,8 +159,8 @@ TEST(KeyEvents, IdentifierAndModifierReleaseOrder) {
         Tool t;
         size_t mark = 0, end = 0;
         t.script.Wait(5).Press(kAlt).Press(kCtrl).Press(kShift).Press(0x42).Check(
-            [&](sim::Device& d) { mark = d.journal.size(); });
-        t.script.Release(0x42).Check([&](sim::Device& d) { end = d.journal.size(); });
+            [&](device::Device& d) { mark = d.journal.size(); });
+        t.script.Release(0x42).Check([&](device::Device& d) { end = d.journal.size(); });
         ASSERT_EQ(t.Run(), 0);
         auto seq = Filter(*t.dev, {"UnregisterHotKey", "keybd_event", "RegisterHotKey"}, mark, end);
         const int id = 0x42 + 256 * 7;
@@ -176,12 +176,12 @@ TEST(KeyEvents, IdentifierAndModifierReleaseOrder) {
 
 // Cell texts: two-digit codes, longer codes, and ticks past 2^31.
 TEST(KeyEvents, CellTexts) {
-    Tool t([](sim::Profile& p) { p.start_tick = 0x80000000u - 50; });
+    Tool t([](device::Profile& p) { p.start_tick = 0x80000000u - 50; });
     std::vector<Row> rows;
-    t.script.Wait(50).Press(VK_RETURN).Check([&](sim::Device& d) {
+    t.script.Wait(50).Press(VK_RETURN).Check([&](device::Device& d) {
         PostMessageW(d.MainWindow(), WM_HOTKEY, 0, MAKELPARAM(MOD_KEYUP, 0x1A5));
     });
-    t.script.Check([&](sim::Device& d) { rows = Rows(d); });
+    t.script.Check([&](device::Device& d) { rows = Rows(d); });
     ASSERT_EQ(t.Run(), 0);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(RowText(rows[0]), "-2147483648|0D|D|||");
@@ -195,16 +195,16 @@ TEST(KeyEvents, HostileHotKeyMessagesAreLoggedNotPassed) {
     size_t mark = 0;
     std::vector<Row> rows;
     std::vector<int> out_of_range;
-    t.script.Wait(5).Check([&](sim::Device& d) {
+    t.script.Wait(5).Check([&](device::Device& d) {
         mark = d.journal.size();
         HWND main = d.MainWindow();
         PostMessageW(main, WM_HOTKEY, 0, MAKELPARAM(MOD_KEYUP | MOD_WIN, 0x41));
         PostMessageW(main, WM_HOTKEY, 0, MAKELPARAM(MOD_KEYUP | MOD_CONTROL, 0x141));
         PostMessageW(main, WM_HOTKEY, 0, MAKELPARAM(0xFFFF, 0xFFFF));
     });
-    t.script.Check([&](sim::Device& d) {
+    t.script.Check([&](device::Device& d) {
         rows = Rows(d);
-        for (const sim::HotKey& k : d.HotKeys())
+        for (const device::HotKey& k : d.HotKeys())
             if (k.owner == d.MainWindow() && (k.id < 0 || k.id >= 2048))
                 out_of_range.push_back(k.id);
     });
@@ -226,8 +226,8 @@ TEST(KeyEvents, HostileHotKeyMessagesAreLoggedNotPassed) {
 // when the user lets go. Ctrl released before A: the pass-through's own A
 // comes back as new rows unless synthesised keys skip the hot keys.
 TEST(KeyEvents, HotKeyQueueAndSynthesisedKeys) {
-    using Q = sim::Profile::HotKeyQueue;
-    using S = sim::Profile::SynthesisedKeys;
+    using Q = device::Profile::HotKeyQueue;
+    using S = device::Profile::SynthesisedKeys;
     const std::vector<std::string> held = {"100|11|D||C|", "100|12|D||C|A", "100|42|D||C|A",
                                            "100|42|U||C|A"};
     const std::vector<std::string> early = {"100|11|D||C|", "100|41|D||C|", "100|11|U||C|",
@@ -249,9 +249,9 @@ TEST(KeyEvents, HotKeyQueueAndSynthesisedKeys) {
         {Q::Back, S::System, plus(held, {"600|12|U||C|A", "600|11|U||C|"}), early},
     };
     for (const Case& c : cases) {
-        std::string name = std::string("hotkey-queue ") + sim::HotKeyQueueName(c.queue) +
-                           ", synthesised-keys " + sim::SynthesisedKeysName(c.synth);
-        auto tweak = [&](sim::Profile& p) {
+        std::string name = std::string("hotkey-queue ") + device::HotKeyQueueName(c.queue) +
+                           ", synthesised-keys " + device::SynthesisedKeysName(c.synth);
+        auto tweak = [&](device::Profile& p) {
             p.hotkey_queue = c.queue;
             p.synthesised_keys = c.synth;
         };
@@ -259,7 +259,7 @@ TEST(KeyEvents, HotKeyQueueAndSynthesisedKeys) {
         {
             Tool t(tweak);
             t.script.Wait(100).Press(kCtrl).Press(kAlt).Press(0x42).Release(0x42);
-            t.script.Wait(500).Release(kAlt).Release(kCtrl).Check([&](sim::Device& d) {
+            t.script.Wait(500).Release(kAlt).Release(kCtrl).Check([&](device::Device& d) {
                 for (const Row& r : Rows(d))
                     got.push_back(RowText(r));
             });
@@ -270,7 +270,7 @@ TEST(KeyEvents, HotKeyQueueAndSynthesisedKeys) {
         {
             Tool t(tweak);
             t.script.Wait(100).Press(kCtrl).Press(kA).Release(kCtrl).Release(kA).Check(
-                [&](sim::Device& d) {
+                [&](device::Device& d) {
                     for (const Row& r : Rows(d))
                         got.push_back(RowText(r));
                 });

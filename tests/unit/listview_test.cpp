@@ -8,8 +8,8 @@
 
 namespace {
 
-using sim::ListView;
-using sim::Window;
+using device::ListView;
+using device::Window;
 
 // A list view in a window of the given height, 240 wide.
 struct Control {

@@ -8,10 +8,10 @@ namespace {
 
 const std::string kHeader = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r\n";
 
-std::vector<std::string> Boxes(const sim::Device& d) {
+std::vector<std::string> Boxes(const device::Device& d) {
     std::vector<std::string> out;
-    for (const sim::MessageBoxRecord& m : d.message_boxes)
-        out.push_back(sim::Narrow(m.caption) + ": " + sim::Narrow(m.text));
+    for (const device::MessageBoxRecord& m : d.message_boxes)
+        out.push_back(device::Narrow(m.caption) + ": " + device::Narrow(m.text));
     return out;
 }
 
@@ -28,9 +28,9 @@ const char16_t* kSaveExe = u"\\Program Files\\Wtapwatcher.exe";
 
 // An empty log is the 31-byte header alone, and the save succeeds.
 TEST(LogFile, EmptyLogIsTheHeader) {
-    Tool t([](sim::Profile& p) { p.exe = kSaveExe; });
+    Tool t([](device::Profile& p) { p.exe = kSaveExe; });
     int result = -1;
-    t.script.Check([&](sim::Device&) { result = SaveLogFile(); }); // at 0 ms, before the sweep
+    t.script.Check([&](device::Device&) { result = SaveLogFile(); }); // at 0 ms, before the sweep
     ASSERT_EQ(t.Run(), 0);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(kHeader.size(), 31u);
@@ -41,7 +41,7 @@ TEST(LogFile, EmptyLogIsTheHeader) {
 // Each kind of row, byte for byte, with ticks past 2^31 printed signed; an
 // older, longer file is replaced whole; saving changes nothing on screen.
 TEST(LogFile, RowsByteForByte) {
-    Tool t([](sim::Profile& p) {
+    Tool t([](device::Profile& p) {
         p.exe = kSaveExe;
         p.start_tick = 0x80000000u - 1;
         p.taken = {{0x72, MOD_CONTROL | MOD_ALT}};
@@ -50,7 +50,7 @@ TEST(LogFile, RowsByteForByte) {
     WriteHostFile(path, std::string(10000, 'x'));
     std::vector<Row> before, after;
     int result = -1;
-    t.script.Wait(100).Type({kCtrl, kA}).Wait(3000).Check([&](sim::Device& d) {
+    t.script.Wait(100).Type({kCtrl, kA}).Wait(3000).Check([&](device::Device& d) {
         before = Rows(d);
         result = SaveLogFile();
         after = Rows(d);
@@ -77,11 +77,11 @@ TEST(LogFile, PlaceOfTheDataFile) {
         {u"\\Program Files\\Tools\\WtapwatcherL.exe", "\\Program Files\\Tools\\tapwatcherdata.txt"},
         {u"Wtapwatcher.exe", "\\tapwatcherdata.txt"}};
     for (const Case& c : cases) {
-        Tool t([&](sim::Profile& p) { p.exe = c.exe; });
+        Tool t([&](device::Profile& p) { p.exe = c.exe; });
         t.script.Wait(10);
         ASSERT_EQ(t.Run(), 0);
-        EXPECT_EQ(ReadFile(t.Host(c.file)), kHeader) << sim::Narrow(c.exe);
-        EXPECT_TRUE(t.dev->message_boxes.empty()) << sim::Narrow(c.exe);
+        EXPECT_EQ(ReadFile(t.Host(c.file)), kHeader) << device::Narrow(c.exe);
+        EXPECT_TRUE(t.dev->message_boxes.empty()) << device::Narrow(c.exe);
     }
 }
 
@@ -90,15 +90,15 @@ TEST(LogFile, PlaceOfTheDataFile) {
 TEST(LogFile, SavedAtShutdownInOrder) {
     for (const char16_t* exe :
          {u"\\Program Files\\Wtapwatcher.exe", u"\\Program Files\\WtapwatcherL.exe"}) {
-        Tool t([&](sim::Profile& p) { p.exe = exe; });
+        Tool t([&](device::Profile& p) { p.exe = exe; });
         HWND list = nullptr;
         t.script.Wait(10).Press(kA).Release(kA).Check(
-            [&](sim::Device& d) { list = ToolList(d)->handle; });
+            [&](device::Device& d) { list = ToolList(d)->handle; });
         t.script.Button(u"Exit");
         ASSERT_EQ(t.Run(), 0);
         size_t last_release = 0, create = 0, close = 0, list_gone = 0;
         for (size_t i = 0; i < t.dev->journal.size(); ++i) {
-            const sim::JournalEntry& e = t.dev->journal[i];
+            const device::JournalEntry& e = t.dev->journal[i];
             if (e.what == "UnregisterHotKey" && e.a == 2047)
                 last_release = i;
             if (e.what == "CreateFileW")
@@ -118,25 +118,25 @@ TEST(LogFile, SavedAtShutdownInOrder) {
     for (const char16_t* exe :
          {u"\\Program Files\\wtapwatcher.exe", u"\\Program Files\\Wtapwatcher.EXE",
           u"\\Program Files\\tapwatcherL.exe"}) {
-        Tool t([&](sim::Profile& p) { p.exe = exe; });
+        Tool t([&](device::Profile& p) { p.exe = exe; });
         t.script.Wait(10).Button(u"Exit");
         ASSERT_EQ(t.Run(), 0);
-        EXPECT_TRUE(Calls(*t.dev, "CreateFileW").empty()) << sim::Narrow(exe);
+        EXPECT_TRUE(Calls(*t.dev, "CreateFileW").empty()) << device::Narrow(exe);
     }
 }
 
 // A failed header write does not stop the rows; one message, result 0.
 TEST(LogFile, HeaderWriteFails) {
-    Tool t([](sim::Profile& p) { p.exe = kSaveExe; });
+    Tool t([](device::Profile& p) { p.exe = kSaveExe; });
     t.dev->faults.fail_write = [](int nth) { return nth == 1; };
     int result = -1;
     size_t mark = 0, end = 0;
-    t.script.Wait(10).Press(kA).Release(kA).Check([&](sim::Device& d) {
+    t.script.Wait(10).Press(kA).Release(kA).Check([&](device::Device& d) {
         mark = d.journal.size();
         result = SaveLogFile();
         end = d.journal.size();
     });
-    t.script.Check([&](sim::Device& d) { d.faults.fail_write = nullptr; });
+    t.script.Check([&](device::Device& d) { d.faults.fail_write = nullptr; });
     ASSERT_EQ(t.Run(), 0);
     EXPECT_EQ(result, 0);
     // The shutdown's own save (fault cleared) rewrote the file; the first
@@ -146,14 +146,14 @@ TEST(LogFile, HeaderWriteFails) {
     EXPECT_EQ(t.dev->message_boxes[0].owner, MainFromJournal(*t.dev));
     EXPECT_EQ(t.dev->message_boxes.size(), 1u);
     std::vector<int64_t> results;
-    for (const sim::JournalEntry& w : Filter(*t.dev, {"WriteFile"}, mark, end))
+    for (const device::JournalEntry& w : Filter(*t.dev, {"WriteFile"}, mark, end))
         results.push_back(w.result);
     EXPECT_EQ(results, (std::vector<int64_t>{FALSE, TRUE, TRUE})) << "header, then two rows";
 }
 
 // A full disk: every write that does not fit fails, the message shows once.
 TEST(LogFile, DiskFullShowsOneMessage) {
-    Tool t([](sim::Profile& p) {
+    Tool t([](device::Profile& p) {
         p.exe = kSaveExe;
         p.disk_free = 40; // the header fits, the rows do not
     });
@@ -165,14 +165,14 @@ TEST(LogFile, DiskFullShowsOneMessage) {
 
 // A read-only data file is left as it was; the message carries code 5.
 TEST(LogFile, ReadOnlyDataFile) {
-    Tool t([](sim::Profile& p) {
+    Tool t([](device::Profile& p) {
         p.exe = kSaveExe;
         p.read_only = {u"\\Program Files\\tapwatcherdata.txt"};
     });
     const std::string path = t.Host("\\Program Files\\tapwatcherdata.txt");
     WriteHostFile(path, "old bytes\r\n");
     int result = -1;
-    t.script.Wait(10).Check([&](sim::Device&) { result = SaveLogFile(); });
+    t.script.Wait(10).Check([&](device::Device&) { result = SaveLogFile(); });
     ASSERT_EQ(t.Run(), 0);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(Boxes(*t.dev), (std::vector<std::string>{"error: Can't open file.(5)",
@@ -186,9 +186,9 @@ TEST(LogFile, LongDirectoryAndNoModuleName) {
     // The directory keeps its trailing backslash: 1 + 240 + 1 + 18 = 260 units
     // with no room for the terminator; one unit less fits.
     std::u16string dir = u"\\" + std::u16string(240, u'd');
-    Tool t([&](sim::Profile& p) { p.exe = dir + u"\\Wtapwatcher.exe"; });
+    Tool t([&](device::Profile& p) { p.exe = dir + u"\\Wtapwatcher.exe"; });
     int result = -1;
-    t.script.Wait(10).Check([&](sim::Device&) { result = SaveLogFile(); });
+    t.script.Wait(10).Check([&](device::Device&) { result = SaveLogFile(); });
     ASSERT_EQ(t.Run(), 0);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(Boxes(*t.dev), (std::vector<std::string>{"error: Can't open file.(206)",
@@ -196,16 +196,16 @@ TEST(LogFile, LongDirectoryAndNoModuleName) {
     EXPECT_TRUE(Calls(*t.dev, "CreateFileW").empty());
 
     std::u16string fits = u"\\" + std::u16string(239, u'd');
-    Tool ok([&](sim::Profile& p) { p.exe = fits + u"\\Wtapwatcher.exe"; });
+    Tool ok([&](device::Profile& p) { p.exe = fits + u"\\Wtapwatcher.exe"; });
     ok.script.Wait(10);
     ASSERT_EQ(ok.Run(), 0);
     EXPECT_TRUE(ok.dev->message_boxes.empty());
-    EXPECT_EQ(ReadFile(ok.Host(sim::Narrow(fits) + "\\tapwatcherdata.txt")), kHeader);
+    EXPECT_EQ(ReadFile(ok.Host(device::Narrow(fits) + "\\tapwatcherdata.txt")), kHeader);
 
-    Tool none([](sim::Profile& p) { p.exe = kSaveExe; });
+    Tool none([](device::Profile& p) { p.exe = kSaveExe; });
     none.dev->faults.no_module_name = true;
     result = -1;
-    none.script.Wait(10).Check([&](sim::Device&) { result = SaveLogFile(); });
+    none.script.Wait(10).Check([&](device::Device&) { result = SaveLogFile(); });
     ASSERT_EQ(none.Run(), 0);
     EXPECT_EQ(result, 0);
     // The shutdown skips the save without a name; only the direct call speaks.

@@ -16,7 +16,7 @@
 
 #include <unistd.h>
 
-extern const sim::ModuleResources tapwatcher_resources;
+extern const device::ModuleResources tapwatcher_resources;
 
 namespace {
 
@@ -95,7 +95,7 @@ Bytes Copy(std::span<const uint8_t> data) {
 // Type, id and language of every record read from `file`.
 std::vector<std::tuple<int, int, int>> Keys(std::span<const uint8_t> file) {
     std::vector<std::tuple<int, int, int>> keys;
-    for (const sim::ResRecord& r : sim::ReadResources(file))
+    for (const device::ResRecord& r : device::ReadResources(file))
         keys.emplace_back(r.type, r.id, r.lang);
     return keys;
 }
@@ -106,13 +106,13 @@ std::vector<std::tuple<int, int, int>> Keys(std::span<const uint8_t> file) {
 
 TEST(ToolResources, MenuBarTemplateMenuAndStringBlockAllUnderJapanese) {
     std::vector<std::tuple<int, int, int>> want = {
-        {sim::RT_MENU_ID, 101, 1041},
-        {sim::RT_STRING_ID, 40003 / 16 + 1, 1041},
-        {sim::RT_RCDATA_ID, 101, 1041},
+        {device::RT_MENU_ID, 101, 1041},
+        {device::RT_STRING_ID, 40003 / 16 + 1, 1041},
+        {device::RT_RCDATA_ID, 101, 1041},
     };
     EXPECT_EQ(Keys(tapwatcher_resources), want) << "windres writes them in script order";
 
-    auto tmpl = sim::FindResourceData(tapwatcher_resources, sim::RT_RCDATA_ID, 101);
+    auto tmpl = device::FindResourceData(tapwatcher_resources, device::RT_RCDATA_ID, 101);
     ASSERT_TRUE(tmpl);
     const std::vector<uint16_t> expected = {
         101,    2,                                   // menu id, button count
@@ -129,7 +129,7 @@ TEST(ToolResources, StringsById) {
         {40002, u""},     {40015, u""},      {40016, u""}, {0, u""}, {0xFFFF, u""},
     };
     for (const auto& [id, text] : cases)
-        EXPECT_TRUE(sim::LoadResString(tapwatcher_resources, id) == text) << "string " << id;
+        EXPECT_TRUE(device::LoadResString(tapwatcher_resources, id) == text) << "string " << id;
 }
 
 // windres output of the script, with the Windows build's defines, must be the
@@ -169,9 +169,9 @@ TEST(ResReader, PrefersTheDeviceLanguageElseTheFirst) {
     for (const Case& c : cases) {
         Bytes file = Record(0, 0, 0, {}); // the empty record windres starts with
         for (size_t i = 0; i < c.langs.size(); i++)
-            file = file + Record(sim::RT_RCDATA_ID, 7, c.langs[i], {uint8_t(i)});
-        file = file + Record(sim::RT_RCDATA_ID, 8, 1041, {9}); // another id
-        auto found = sim::FindResourceData(file, sim::RT_RCDATA_ID, 7);
+            file = file + Record(device::RT_RCDATA_ID, 7, c.langs[i], {uint8_t(i)});
+        file = file + Record(device::RT_RCDATA_ID, 8, 1041, {9}); // another id
+        auto found = device::FindResourceData(file, device::RT_RCDATA_ID, 7);
         SCOPED_TRACE(testing::PrintToString(c.langs));
         ASSERT_EQ(found.has_value(), c.want >= 0);
         if (found) {
@@ -180,29 +180,29 @@ TEST(ResReader, PrefersTheDeviceLanguageElseTheFirst) {
         // Strings pick their block the same way.
         Bytes blocks;
         for (size_t i = 0; i < c.langs.size(); i++)
-            blocks = blocks + Record(sim::RT_STRING_ID, 1, c.langs[i],
+            blocks = blocks + Record(device::RT_STRING_ID, 1, c.langs[i],
                                      Block({u"", u"", std::u16string(1, char16_t(u'a' + i))}));
         std::u16string want = c.want < 0 ? u"" : std::u16string(1, char16_t(u'a' + c.want));
-        EXPECT_TRUE(sim::LoadResString(blocks, 2) == want);
+        EXPECT_TRUE(device::LoadResString(blocks, 2) == want);
     }
 }
 
 TEST(ResReader, SkipsNamedResourcesAndKeepsTheAlignment) {
     // Odd-sized data and a four-letter type name both need padding.
-    Bytes file = Record(0, 0, 0, {}) + Record(sim::RT_RCDATA_ID, 1, 1041, {1, 2, 3}) +
+    Bytes file = Record(0, 0, 0, {}) + Record(device::RT_RCDATA_ID, 1, 1041, {1, 2, 3}) +
                  Record(0, 2, 1041, {4, 5, 6, 7, 8}, u"BLOB") +
-                 Record(sim::RT_RCDATA_ID, 0, 1041, {4, 5}, u"", u"LOGO") +
-                 Record(sim::RT_MENU_ID, 3, 1033, {9});
-    std::vector<std::tuple<int, int, int>> want = {{sim::RT_RCDATA_ID, 1, 1041},
-                                                   {sim::RT_MENU_ID, 3, 1033}};
+                 Record(device::RT_RCDATA_ID, 0, 1041, {4, 5}, u"", u"LOGO") +
+                 Record(device::RT_MENU_ID, 3, 1033, {9});
+    std::vector<std::tuple<int, int, int>> want = {{device::RT_RCDATA_ID, 1, 1041},
+                                                   {device::RT_MENU_ID, 3, 1033}};
     EXPECT_EQ(Keys(file), want);
-    EXPECT_EQ(Copy(*sim::FindResourceData(file, sim::RT_RCDATA_ID, 1)), (Bytes{1, 2, 3}));
-    EXPECT_EQ(Copy(*sim::FindResourceData(file, sim::RT_MENU_ID, 3)), Bytes{9});
+    EXPECT_EQ(Copy(*device::FindResourceData(file, device::RT_RCDATA_ID, 1)), (Bytes{1, 2, 3}));
+    EXPECT_EQ(Copy(*device::FindResourceData(file, device::RT_MENU_ID, 3)), Bytes{9});
 }
 
 TEST(ResReader, StopsAtAMalformedRecordKeepingThoseBefore) {
-    const Bytes good = Record(sim::RT_RCDATA_ID, 1, 1041, {1, 2, 3, 4});
-    const Bytes next = Record(sim::RT_RCDATA_ID, 2, 1041, {5, 6, 7, 8});
+    const Bytes good = Record(device::RT_RCDATA_ID, 1, 1041, {1, 2, 3, 4});
+    const Bytes next = Record(device::RT_RCDATA_ID, 2, 1041, {5, 6, 7, 8});
     // Each case overwrites DWORDs of `next` (offset, value) and may cut it.
     struct Case {
         const char* name;
@@ -228,21 +228,21 @@ TEST(ResReader, StopsAtAMalformedRecordKeepingThoseBefore) {
                 bad[at + i] = uint8_t(value >> 8 * i);
         bad.resize(c.keep);
         Bytes file = good + bad;
-        std::vector<std::tuple<int, int, int>> want = {{sim::RT_RCDATA_ID, 1, 1041}};
+        std::vector<std::tuple<int, int, int>> want = {{device::RT_RCDATA_ID, 1, 1041}};
         EXPECT_EQ(Keys(file), want);
-        EXPECT_FALSE(sim::FindResourceData(file, sim::RT_RCDATA_ID, 2));
+        EXPECT_FALSE(device::FindResourceData(file, device::RT_RCDATA_ID, 2));
     }
-    EXPECT_TRUE(sim::ReadResources({}).empty());
-    EXPECT_TRUE(sim::LoadResString({}, 1).empty());
+    EXPECT_TRUE(device::ReadResources({}).empty());
+    EXPECT_TRUE(device::LoadResString({}, 1).empty());
 }
 
 TEST(ResReader, StringsFromTheirBlock) {
     // Block 1 holds ids 0-15, block 2 ids 16-31; a block may stop short of 16.
-    Bytes file = Record(sim::RT_STRING_ID, 1, 1041,
+    Bytes file = Record(device::RT_STRING_ID, 1, 1041,
                         Block({u"zero", u"", u"two", u"", u"", u"", u"", u"", u"", u"", u"", u"",
                                u"", u"", u"", u"fifteen"})) +
-                 Record(sim::RT_STRING_ID, 2, 1041, Block({u"sixteen", u"\u30AF\u30EA\u30A2"})) +
-                 Record(sim::RT_STRING_ID, 4, 1041, Bytes{5, 0, 'a', 0}); // length past the end
+                 Record(device::RT_STRING_ID, 2, 1041, Block({u"sixteen", u"\u30AF\u30EA\u30A2"})) +
+                 Record(device::RT_STRING_ID, 4, 1041, Bytes{5, 0, 'a', 0}); // length past the end
     const std::pair<uint16_t, std::u16string> cases[] = {
         {0, u"zero"},     {1, u""},         {2, u"two"},
         {15, u"fifteen"}, {16, u"sixteen"}, {17, u"\u30AF\u30EA\u30A2"},
@@ -251,7 +251,7 @@ TEST(ResReader, StringsFromTheirBlock) {
         {48, u""}, // block 4 is cut short
     };
     for (const auto& [id, text] : cases)
-        EXPECT_TRUE(sim::LoadResString(file, id) == text) << "string " << id;
+        EXPECT_TRUE(device::LoadResString(file, id) == text) << "string " << id;
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // Input files as other editors leave them: stray carriage returns, and
 // device paths counted in device characters rather than bytes.
-#include "cli/sim/profile.h"
-#include "cli/sim/scenario.h"
+#include "cli/runner/profile.h"
+#include "cli/runner/scenario.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ TEST(RunnerInput, StrayCarriageReturnsAreBlanks) {
     EXPECT_EQ(scenario.Ms(0), 10u);
     EXPECT_EQ(scenario.Caption(1), u"Exit");
 
-    sim::Profile p;
+    device::Profile p;
     ASSERT_TRUE(runner::ParseProfile("read-only = \\Program Files\\tapwatcherdata.txt\r\r\n", "p",
                                      p, error))
         << error;
@@ -26,7 +26,7 @@ TEST(RunnerInput, PathLimitCountsDeviceCharacters) {
     std::string name;
     for (int i = 0; i < 130; ++i)
         name += e_acute;
-    sim::Profile p;
+    device::Profile p;
     std::string error;
     // 15 + 130 + 4 = 149 device characters, 279 bytes.
     EXPECT_TRUE(runner::ParseProfile("exe = \\Program Files\\" + name + ".exe\n", "p", p, error))

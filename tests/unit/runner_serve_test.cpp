@@ -1,6 +1,6 @@
 // runner_serve_test.cpp - --serve's address, the checks every request passes and
 // the reading of a page's input batch: what is taken, what is refused.
-#include "cli/sim/serve.h"
+#include "cli/serve/serve.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // them: hostile input refused at once, scenarios streamed from a pipe, the
 // transcript flushed before the runner waits, owners of taken keys, host
 // faults, and a data file found at start.
-#include "cli/sim/input.h"
+#include "cli/runner/input.h"
 #include "cli/sim/run.h"
 #include "tests/harness/harness.h"
 

@@ -1,12 +1,12 @@
 // runner_test.cpp - tapwatcher-sim: key names, the scenario and profile
 // readers, the screen as drawn, bad input, and what a run reports.
 #include "tests/harness/harness.h"
-#include "cli/sim/keys.h"
+#include "cli/common/keys.h"
 #include "cli/sim/options.h"
-#include "cli/sim/profile.h"
+#include "cli/runner/profile.h"
 #include "cli/sim/run.h"
-#include "cli/sim/screen.h"
-#include "cli/sim/terminal.h"
+#include "cli/runner/screen.h"
+#include "cli/terminal/terminal.h"
 
 #include <gtest/gtest.h>
 
@@ -157,11 +157,11 @@ TEST(RunnerScenario, LineListJoinsRunsOfNumbers) {
 // --- profiles ------------------------------------------------------------------
 
 TEST(RunnerProfile, UnsetKeysKeepTheBuiltInValuesButTakenAndReadOnlyStartEmpty) {
-    sim::Profile p;
+    device::Profile p;
     p.root = "/keep/me";
     std::string error;
     ASSERT_TRUE(runner::ParseProfile("# nothing but a comment\n", "p", p, error)) << error;
-    sim::Profile b = sim::BuiltinProfile();
+    device::Profile b = device::BuiltinProfile();
     EXPECT_EQ(p.platform, b.platform);
     EXPECT_EQ(p.dpi, b.dpi);
     EXPECT_EQ(p.screen_w, b.screen_w);
@@ -173,8 +173,8 @@ TEST(RunnerProfile, UnsetKeysKeepTheBuiltInValuesButTakenAndReadOnlyStartEmpty) 
     EXPECT_FALSE(b.taken.empty());
     EXPECT_TRUE(p.read_only.empty());
     EXPECT_EQ(p.root, "/keep/me");
-    EXPECT_EQ(p.hotkey_queue, sim::Profile::HotKeyQueue::Top);
-    EXPECT_EQ(p.synthesised_keys, sim::Profile::SynthesisedKeys::HotKeys);
+    EXPECT_EQ(p.hotkey_queue, device::Profile::HotKeyQueue::Top);
+    EXPECT_EQ(p.synthesised_keys, device::Profile::SynthesisedKeys::HotKeys);
     EXPECT_EQ(p.register_cost_us, 0u);
 }
 
@@ -196,7 +196,7 @@ TEST(RunnerProfile, EverySettingTakesEffect) {
                        "hotkey-queue = Back\n"
                        "synthesised-keys = system\n"
                        "register-cost = 1500\n";
-    sim::Profile p;
+    device::Profile p;
     std::string error;
     ASSERT_TRUE(runner::ParseProfile(text, "p", p, error)) << error;
     EXPECT_EQ(p.platform, u"Windows CE");
@@ -219,8 +219,8 @@ TEST(RunnerProfile, EverySettingTakesEffect) {
     EXPECT_TRUE(p.running_instance);
     EXPECT_EQ(p.read_only, (std::vector<std::u16string>{u"\\a.txt", u"\\b\\c.txt"}));
     EXPECT_EQ(p.disk_free, 123);
-    EXPECT_EQ(p.hotkey_queue, sim::Profile::HotKeyQueue::Back);
-    EXPECT_EQ(p.synthesised_keys, sim::Profile::SynthesisedKeys::System);
+    EXPECT_EQ(p.hotkey_queue, device::Profile::HotKeyQueue::Back);
+    EXPECT_EQ(p.synthesised_keys, device::Profile::SynthesisedKeys::System);
     EXPECT_EQ(p.register_cost_us, 1500u);
 
     ASSERT_TRUE(runner::ParseProfile("platform = none\ndisk-free = unlimited\n", "p", p, error));
@@ -254,7 +254,7 @@ TEST(RunnerProfile, BadLinesNameTheirFileAndLine) {
         {"dpi =\n", "d.profile:1: dpi: missing value"},
     };
     for (const auto& [text, want] : cases) {
-        sim::Profile p;
+        device::Profile p;
         std::string error;
         EXPECT_FALSE(runner::ParseProfile(text, "d.profile", p, error)) << text;
         EXPECT_EQ(error.rfind(want, 0), 0u)
@@ -279,7 +279,7 @@ TEST(RunnerScreen, TextIsCutToTheColumnWithAnEllipsis) {
 
 // Runs the tool on a profile through a scenario, as the runner does, and
 // returns the screen at the end of input.
-runner::ScreenView ScreenAfter(const sim::Profile& profile, const std::string& scenario) {
+runner::ScreenView ScreenAfter(const device::Profile& profile, const std::string& scenario) {
     TempDir tmp;
     runner::Job job;
     job.profile = profile;
@@ -310,7 +310,7 @@ std::vector<std::string> ListLines(const runner::ScreenView& v, size_t header_at
 }
 
 TEST(RunnerScreen, NarrowPocketPcShowsTheLastPageWhereTheListScrolled) {
-    runner::ScreenView v = ScreenAfter(sim::BuiltinProfile(), TwentyKeys());
+    runner::ScreenView v = ScreenAfter(device::BuiltinProfile(), TwentyKeys());
     // 48 combinations of the shell, the sweep's quiet mark, 20 keys down and up.
     EXPECT_EQ(v.row_count, 48 + 1 + 40);
     EXPECT_EQ(v.rows_shown, 15); // (320 - 26 - 26 - 18) / 16
@@ -331,7 +331,7 @@ TEST(RunnerScreen, NarrowPocketPcShowsTheLastPageWhereTheListScrolled) {
 }
 
 TEST(RunnerScreen, HighDensityUsesWideColumnsAtTwelvePixelsACharacter) {
-    sim::Profile p = sim::BuiltinProfile();
+    device::Profile p = device::BuiltinProfile();
     p.screen_w = 480;
     p.screen_h = 640;
     p.dpi = 192;
@@ -350,7 +350,7 @@ TEST(RunnerScreen, HighDensityUsesWideColumnsAtTwelvePixelsACharacter) {
 }
 
 TEST(RunnerScreen, AMenuBarTheToolLeftNoRoomForHidesTheNewestRows) {
-    sim::Profile p = sim::BuiltinProfile();
+    device::Profile p = device::BuiltinProfile();
     p.platform = u"SmartPhone";
     runner::ScreenView v = ScreenAfter(p, TwentyKeys());
     // The list is 294 pixels high, 17 rows; the menu bar covers the last 26.
@@ -363,7 +363,7 @@ TEST(RunnerScreen, AMenuBarTheToolLeftNoRoomForHidesTheNewestRows) {
 }
 
 TEST(RunnerScreen, NoMenuBarAndNoListView) {
-    sim::Profile p = sim::BuiltinProfile();
+    device::Profile p = device::BuiltinProfile();
     p.platform = u"Windows CE";
     p.menubar = -1;
     runner::ScreenView v = ScreenAfter(p, "wait 10\n");
@@ -372,7 +372,7 @@ TEST(RunnerScreen, NoMenuBarAndNoListView) {
     EXPECT_EQ(v.summary.substr(v.summary.size() - 13), ", no menu bar");
     EXPECT_EQ(v.lines.back(), v.lines.front()); // the frame ends under the list
 
-    p = sim::BuiltinProfile();
+    p = device::BuiltinProfile();
     p.commctrl = false;
     v = ScreenAfter(p, "wait 10\n");
     EXPECT_TRUE(v.has_window);

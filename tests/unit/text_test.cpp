@@ -111,11 +111,11 @@ TEST(WideStrings, SearchCompareLength) {
 
 TEST(HostText, Utf8BothWays) {
     std::u16string dev = u"A\u00E9\u20AC\U0001F600";
-    EXPECT_EQ(sim::Narrow(dev), "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
-    EXPECT_EQ(sim::Widen(sim::Narrow(dev)), dev);
-    EXPECT_EQ(sim::Narrow(u"\xD800x"), "\xEF\xBF\xBDx");
-    EXPECT_EQ(sim::Widen(std::string("a\xFF") + "b\xC3"), u"a\uFFFDb\uFFFD");
-    EXPECT_EQ(sim::Widen("\xC0\xAF"), u"\uFFFD\uFFFD"); // overlong '/'
+    EXPECT_EQ(device::Narrow(dev), "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    EXPECT_EQ(device::Widen(device::Narrow(dev)), dev);
+    EXPECT_EQ(device::Narrow(u"\xD800x"), "\xEF\xBF\xBDx");
+    EXPECT_EQ(device::Widen(std::string("a\xFF") + "b\xC3"), u"a\uFFFDb\uFFFD");
+    EXPECT_EQ(device::Widen("\xC0\xAF"), u"\uFFFD\uFFFD"); // overlong '/'
 }
 
 } // namespace

@@ -8,16 +8,16 @@ using namespace testing_support;
 
 namespace {
 
-RECT ListRect(sim::Device& d) {
+RECT ListRect(device::Device& d) {
     RECT rc{-1, -1, -1, -1};
-    if (sim::Window* w = ToolList(d))
+    if (device::Window* w = ToolList(d))
         rc = w->rect;
     return rc;
 }
 
-std::vector<int> ColumnWidths(sim::Device& d) {
+std::vector<int> ColumnWidths(device::Device& d) {
     std::vector<int> out;
-    if (sim::Window* w = ToolList(d))
+    if (device::Window* w = ToolList(d))
         for (int i = 0; i < w->listview->ColumnCount(); ++i)
             out.push_back(w->listview->Column(i).width);
     return out;
@@ -29,19 +29,22 @@ std::vector<int> ColumnWidths(sim::Device& d) {
 TEST(MainWindow, LayoutFollowsPlatformAndMenuBar) {
     struct Case {
         const char* name;
-        std::function<void(sim::Profile&)> tweak;
+        std::function<void(device::Profile&)> tweak;
         RECT want;
         bool looks_up_menu_bar;
     } cases[] = {
         {"Pocket PC, 26-pixel menu bar", {}, {0, 0, 240, 268}, true},
-        {"not Pocket PC", [](sim::Profile& p) { p.platform = u"H/PC"; }, {0, 0, 240, 294}, false},
-        {"no menu bar", [](sim::Profile& p) { p.menubar = -1; }, {0, 0, 240, 294}, true},
-        {"taller menu bar", [](sim::Profile& p) { p.menubar = 40; }, {0, 0, 240, 254}, true},
+        {"not Pocket PC",
+         [](device::Profile& p) { p.platform = u"H/PC"; },
+         {0, 0, 240, 294},
+         false},
+        {"no menu bar", [](device::Profile& p) { p.menubar = -1; }, {0, 0, 240, 294}, true},
+        {"taller menu bar", [](device::Profile& p) { p.menubar = 40; }, {0, 0, 240, 254}, true},
     };
     for (const Case& c : cases) {
         Tool t(c.tweak);
         RECT got{};
-        t.script.Wait(1).Check([&](sim::Device& d) { got = ListRect(d); });
+        t.script.Wait(1).Check([&](device::Device& d) { got = ListRect(d); });
         ASSERT_EQ(t.Run(), 0) << c.name;
         EXPECT_EQ(got.left, c.want.left) << c.name;
         EXPECT_EQ(got.top, c.want.top) << c.name;
@@ -63,13 +66,13 @@ TEST(MainWindow, LayoutClassAndColumnWidths) {
         {192, 480, false, wide},  {96, 480, true, narrow}, {120, 480, true, wide},
     };
     for (const Case& c : cases) {
-        Tool t([&](sim::Profile& p) {
+        Tool t([&](device::Profile& p) {
             p.dpi = c.dpi;
             p.screen_w = c.screen_w;
         });
         t.dev->faults.client_rect_fails = c.client_rect_fails;
         std::vector<int> got;
-        t.script.Wait(1).Check([&](sim::Device& d) { got = ColumnWidths(d); });
+        t.script.Wait(1).Check([&](device::Device& d) { got = ColumnWidths(d); });
         ASSERT_EQ(t.Run(), 0);
         EXPECT_EQ(got, c.want) << "dpi " << c.dpi << ", width " << c.screen_w
                                << (c.client_rect_fails ? ", client rect fails" : "");
@@ -83,10 +86,10 @@ TEST(MainWindow, ListViewSetUp) {
     t.dev->faults.listview_ex_style = LVS_EX_GRIDLINES | LVS_EX_LABELTIP;
     std::vector<std::string> headers;
     DWORD ex = 0;
-    t.script.Wait(1).Check([&](sim::Device& d) {
-        sim::Window* w = ToolList(d);
+    t.script.Wait(1).Check([&](device::Device& d) {
+        device::Window* w = ToolList(d);
         for (int i = 0; i < w->listview->ColumnCount(); ++i)
-            headers.push_back(sim::Narrow(w->listview->Column(i).text));
+            headers.push_back(device::Narrow(w->listview->Column(i).text));
         ex = w->listview->ExStyle();
     });
     ASSERT_EQ(t.Run(), 0);
@@ -95,7 +98,7 @@ TEST(MainWindow, ListViewSetUp) {
 
     size_t last_column = 0, sweep_armed = 0, sweeps = 0;
     for (size_t i = 0; i < t.dev->journal.size(); ++i) {
-        const sim::JournalEntry& e = t.dev->journal[i];
+        const device::JournalEntry& e = t.dev->journal[i];
         if (e.what == "SendMessageW" && e.a == LVM_INSERTCOLUMNW)
             last_column = i;
         if (e.what == "SetTimer" && e.a == 16) {
@@ -123,9 +126,9 @@ TEST(MainWindow, VariantNamesAndPlatformText) {
         {u"tapwatcherL.exe", 1}, // a path without a backslash is all name
     };
     for (const Name& n : names) {
-        Tool t([&](sim::Profile& p) { p.exe = n.exe; });
+        Tool t([&](device::Profile& p) { p.exe = n.exe; });
         ASSERT_EQ(t.Run(), 0);
-        EXPECT_EQ(fCaptureOnly, n.capture_only) << sim::Narrow(n.exe);
+        EXPECT_EQ(fCaptureOnly, n.capture_only) << device::Narrow(n.exe);
     }
     {
         Tool t;
@@ -140,13 +143,13 @@ TEST(MainWindow, VariantNamesAndPlatformText) {
     } platforms[] = {{u"PocketPC", false, 0},   {u"pocketpc", false, 1}, {u"PocketPC2", false, 1},
                      {u"SmartPhone", false, 1}, {u"", false, 1},         {u"PocketPC", true, 1}};
     for (const Platform& p : platforms) {
-        Tool t([&](sim::Profile& pr) {
+        Tool t([&](device::Profile& pr) {
             pr.platform = p.text;
             pr.platform_query_fails = p.fails;
         });
         ASSERT_EQ(t.Run(), 0);
         EXPECT_EQ(fNotPocketPC, p.not_pocket_pc)
-            << sim::Narrow(p.text) << (p.fails ? " (query fails)" : "");
+            << device::Narrow(p.text) << (p.fails ? " (query fails)" : "");
     }
 }
 
@@ -156,7 +159,7 @@ TEST(MainWindow, CommandsAndUnknownTimers) {
     Tool t;
     size_t rows_before = 0, rows_after = 0, mark = 0, end = 0;
     LRESULT other = -1, timer = -1;
-    t.script.Wait(5).Press(kA).Release(kA).Check([&](sim::Device& d) {
+    t.script.Wait(5).Press(kA).Release(kA).Check([&](device::Device& d) {
         rows_before = Rows(d).size();
         SendMessageW(d.MainWindow(), WM_COMMAND, MAKEWPARAM(40004, 1), 0);
         rows_after = Rows(d).size();
@@ -184,7 +187,7 @@ TEST(MainWindow, ShutdownOrder) {
         Tool t;
         HWND bar = nullptr, list = nullptr;
         size_t mark = 0;
-        t.script.Wait(10).Check([&](sim::Device& d) {
+        t.script.Wait(10).Check([&](device::Device& d) {
             bar = SHFindMenuBar(d.MainWindow());
             list = ToolList(d)->handle;
             mark = d.journal.size();
@@ -199,7 +202,7 @@ TEST(MainWindow, ShutdownOrder) {
         // DestroyWindow of the main window itself comes first: the shutdown
         // runs inside it.
         HWND main = MainFromJournal(*t.dev);
-        std::vector<sim::JournalEntry> seq;
+        std::vector<device::JournalEntry> seq;
         for (auto& e :
              Filter(*t.dev, {"UnregisterHotKey", "DestroyWindow", "PostQuitMessage"}, mark))
             if (e.what != "DestroyWindow" || e.hwnd != main)
@@ -221,7 +224,7 @@ TEST(MainWindow, ShutdownOrder) {
 // handle's lowest bit set; nothing else of it runs.
 TEST(MainWindow, SingleInstance) {
     {
-        Tool t([](sim::Profile& p) { p.running_instance = true; });
+        Tool t([](device::Profile& p) { p.running_instance = true; });
         HWND other = FindWindowW(u"TapwatcherWndClass", u"Tapwatcher");
         ASSERT_NE(other, nullptr);
         ASSERT_EQ(t.Run(), 0);
@@ -239,7 +242,7 @@ TEST(MainWindow, SingleInstance) {
         int second = -1;
         size_t mark = 0;
         HWND main = nullptr;
-        t.script.Wait(10).Check([&](sim::Device& d) {
+        t.script.Wait(10).Check([&](device::Device& d) {
             main = d.MainWindow();
             mark = d.journal.size();
             WCHAR cmd[] = u"ignored --anything";
@@ -279,9 +282,9 @@ TEST(MainWindow, StartUpFailures) {
         t.dev->faults.create_main_window_fails = true;
         ASSERT_EQ(t.Run(), 0);
         ASSERT_EQ(t.dev->message_boxes.size(), 1u);
-        const sim::MessageBoxRecord& m = t.dev->message_boxes[0];
-        EXPECT_EQ(sim::Narrow(m.text), "CreateWindow Failed.");
-        EXPECT_EQ(sim::Narrow(m.caption), "error");
+        const device::MessageBoxRecord& m = t.dev->message_boxes[0];
+        EXPECT_EQ(device::Narrow(m.text), "CreateWindow Failed.");
+        EXPECT_EQ(device::Narrow(m.caption), "error");
         EXPECT_EQ(m.owner, nullptr);
         EXPECT_EQ(m.type, (UINT)MB_OK);
         EXPECT_TRUE(Calls(*t.dev, "DispatchMessageW").empty()) << "no message loop runs";
@@ -291,7 +294,7 @@ TEST(MainWindow, StartUpFailures) {
 // Without a list view the tool still runs, captures nothing visible, and
 // exits 0 with every hot key released.
 TEST(MainWindow, RunsWithoutListViewOrMenuBar) {
-    Tool t([](sim::Profile& p) {
+    Tool t([](device::Profile& p) {
         p.commctrl = false;
         p.menubar = -1;
     });
@@ -376,9 +379,9 @@ TEST(MainWindow, StartUpSequence) {
 // data file made and written (access, share mode, creation, attributes),
 // the child windows destroyed, and the loop ended.
 TEST(MainWindow, ShutdownSequence) {
-    Tool t([](sim::Profile& p) { p.exe = u"\\Program Files\\Wtapwatcher.exe"; });
+    Tool t([](device::Profile& p) { p.exe = u"\\Program Files\\Wtapwatcher.exe"; });
     size_t mark = 0;
-    t.script.Wait(3001).Check([&](sim::Device& d) { mark = d.journal.size(); });
+    t.script.Wait(3001).Check([&](device::Device& d) { mark = d.journal.size(); });
     t.script.Button(u"Exit");
     ASSERT_EQ(t.Run(), 0);
 

@@ -1,7 +1,7 @@
 // The virtual-key / X keyboard correspondence on a described keyboard (the
 // key codes and modifier rows of Xvfb's default US keyboard): which key
 // codes and states a combination grabs, and what an event is reported as.
-#include "ports/x11/keymap.h"
+#include "device/x11/keymap.h"
 
 #include <gtest/gtest.h>
 

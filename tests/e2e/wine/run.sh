@@ -35,7 +35,7 @@ if [ ${#missing[@]} -ne 0 ]; then
 fi
 
 echo "== building tapwatcher.exe (MinGW-w64) in $BUILD"
-timeout 600 cmake -S "$ROOT/ports/win32" -B "$BUILD" \
+timeout 600 cmake -S "$ROOT/platform/win32" -B "$BUILD" \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" >/dev/null
 timeout 600 cmake --build "$BUILD" -j "$(nproc)"
 echo "== packing the Windows zip"

@@ -1,0 +1,264 @@
+// profile.cpp - reading device profiles.
+#include "cli/runner/profile.h"
+
+#include "cli/common/keys.h"
+#include "cli/runner/parse_util.h"
+
+#include <map>
+
+namespace runner {
+
+namespace {
+
+constexpr uint64_t kMaxPixels = 8192;
+constexpr uint64_t kMaxDpi = 1920;
+constexpr uint64_t kMaxRegisterCost = 1000000; // microseconds: a second per call
+
+bool ParseYesNo(std::string_view v, bool& out) {
+    std::string l = Lowered(v);
+    if (l == "yes")
+        out = true;
+    else if (l == "no")
+        out = false;
+    else
+        return false;
+    return true;
+}
+
+// "Shift+Alt+0x72", "Any+0xC1", "0x41": the key last, modifier names before it.
+bool ParseTaken(std::string_view v, std::vector<device::TakenCombo>& out, std::string& error) {
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t plus = v.find('+', start);
+        parts.push_back(Trim(v.substr(start, plus == std::string_view::npos ? std::string_view::npos
+                                                                            : plus - start)));
+        if (plus == std::string_view::npos)
+            break;
+        start = plus + 1;
+    }
+    unsigned mods = 0;
+    bool any = false;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        std::string m = Lowered(parts[i]);
+        unsigned bit = m == "shift"                      ? MOD_SHIFT
+                       : (m == "ctrl" || m == "control") ? MOD_CONTROL
+                       : m == "alt"                      ? MOD_ALT
+                                                         : 0;
+        if (m == "any") {
+            if (any) {
+                error = "Any appears twice";
+                return false;
+            }
+            any = true;
+            continue;
+        }
+        if (!bit) {
+            error = "\"" + Printable(parts[i], 60) +
+                    "\" is not a modifier (Shift, Ctrl, Alt or Any come before the key)";
+            return false;
+        }
+        if (mods & bit) {
+            error = ModsName(bit) + " appears twice";
+            return false;
+        }
+        mods |= bit;
+    }
+    if (any && mods) {
+        error = "Any already stands for every modifier set";
+        return false;
+    }
+    uint8_t vk;
+    if (!ParseKey(parts.back(), vk, error))
+        return false;
+    if (any) {
+        for (uint8_t m = 0; m < 8; ++m)
+            out.push_back({vk, m});
+    } else {
+        out.push_back({vk, (uint8_t)mods});
+    }
+    return true;
+}
+
+} // namespace
+
+device::Profile BuiltinDeviceProfile() {
+    return device::BuiltinProfile();
+}
+
+bool ParseProfile(std::string_view text, const std::string& filename, device::Profile& profile,
+                  std::string& error, std::vector<std::string>* owners) {
+    if (owners)
+        owners->clear();
+    std::string root = profile.root;
+    profile = device::BuiltinProfile();
+    profile.root = root;
+    profile.taken.clear();
+    profile.read_only.clear();
+
+    std::map<std::string, int> seen; // setting -> line it was made on
+    for (const SourceLine& line : MeaningfulLines(text)) {
+        auto fail = [&](const std::string& what) {
+            error = Where(filename, line.number, what);
+            return false;
+        };
+        size_t eq = line.text.find('=');
+        if (eq == std::string_view::npos)
+            return fail("expected \"setting = value\", got \"" + Printable(line.text, 60) + "\"");
+        std::string key = Lowered(Trim(line.text.substr(0, eq)));
+        std::string_view value = Trim(line.text.substr(eq + 1));
+        if (key.empty())
+            return fail("missing setting name before \"=\"");
+        if (value.empty())
+            return fail(key + ": missing value");
+        bool repeatable = key == "taken" || key == "read-only";
+        if (!repeatable) {
+            auto it = seen.find(key);
+            if (it != seen.end())
+                return fail(key + " is set twice (first on line " + std::to_string(it->second) +
+                            ")");
+        }
+        std::string v = Printable(value, 60); // as messages echo it
+        uint64_t n = 0;
+        auto bad_number = [&](uint64_t lo, uint64_t hi) {
+            return fail(key + ": bad number \"" + v + "\" (expected " + std::to_string(lo) +
+                        " to " + std::to_string(hi) + ")");
+        };
+
+        if (key == "platform") {
+            if (Lowered(value) == "none") {
+                profile.platform_query_fails = true;
+                profile.platform.clear();
+            } else {
+                profile.platform_query_fails = false;
+                profile.platform = device::Widen(value);
+            }
+        } else if (key == "dpi") {
+            if (!ParseNumber(value, kMaxDpi, n) || n < 1)
+                return bad_number(1, kMaxDpi);
+            profile.dpi = (int)n;
+        } else if (key == "screen") {
+            size_t x = Lowered(value).find('x');
+            uint64_t w = 0, h = 0;
+            if (x == std::string_view::npos ||
+                !ParseNumber(Trim(value.substr(0, x)), kMaxPixels, w) ||
+                !ParseNumber(Trim(value.substr(x + 1)), kMaxPixels, h) || w < 1 || h < 1)
+                return fail("screen: expected WIDTHxHEIGHT in pixels (1 to " +
+                            std::to_string(kMaxPixels) + " each), got \"" + v + "\"");
+            profile.screen_w = (int)w;
+            profile.screen_h = (int)h;
+        } else if (key == "taskbar") {
+            if (!ParseNumber(value, kMaxPixels, n))
+                return bad_number(0, kMaxPixels);
+            profile.taskbar = (int)n;
+        } else if (key == "menubar") {
+            if (Lowered(value) == "none") {
+                profile.menubar = -1;
+            } else {
+                if (!ParseNumber(value, kMaxPixels, n))
+                    return fail("menubar: expected pixels (0 to " + std::to_string(kMaxPixels) +
+                                ") or none, got \"" + v + "\"");
+                profile.menubar = (int)n;
+            }
+        } else if (key == "commctrl") {
+            if (!ParseYesNo(value, profile.commctrl))
+                return fail("commctrl: expected yes or no, got \"" + v + "\"");
+        } else if (key == "start-tick") {
+            if (!ParseNumber(value, UINT32_MAX, n))
+                return bad_number(0, UINT32_MAX);
+            profile.start_tick = (uint32_t)n;
+        } else if (key == "exe") {
+            if (!IsDevicePath(value))
+                return fail("exe: expected a full device path such as "
+                            "\\Program Files\\tapwatcher.exe, got \"" +
+                            v + "\"");
+            profile.exe = device::Widen(value);
+        } else if (key == "taken") {
+            // "Ctrl+F3 phone": the combination, then the name of its owner.
+            std::string_view combo = value, owner;
+            size_t plus = value.rfind('+');
+            size_t key_at = plus == std::string_view::npos ? 0 : plus + 1;
+            key_at = value.find_first_not_of(" \t", key_at);
+            size_t blank =
+                key_at == std::string_view::npos ? key_at : value.find_first_of(" \t", key_at);
+            if (blank != std::string_view::npos) {
+                combo = value.substr(0, blank);
+                owner = Trim(value.substr(blank));
+            }
+            std::string why;
+            size_t before = profile.taken.size();
+            if (!ParseTaken(combo, profile.taken, why))
+                return fail("taken: " + why);
+            if (owners) {
+                owners->resize(before);
+                owners->resize(profile.taken.size(), std::string(owner));
+            }
+        } else if (key == "running-instance") {
+            if (!ParseYesNo(value, profile.running_instance))
+                return fail("running-instance: expected yes or no, got \"" + v + "\"");
+        } else if (key == "read-only") {
+            if (!IsDevicePath(value))
+                return fail("read-only: expected a full device path such as "
+                            "\\Program Files\\tapwatcherdata.txt, got \"" +
+                            v + "\"");
+            profile.read_only.push_back(device::Widen(value));
+        } else if (key == "disk-free") {
+            if (Lowered(value) == "unlimited") {
+                profile.disk_free = -1;
+            } else {
+                constexpr uint64_t kMax = uint64_t{1} << 62;
+                if (!ParseNumber(value, kMax, n))
+                    return fail("disk-free: expected bytes (0 to " + std::to_string(kMax) +
+                                ") or unlimited, got \"" + v + "\"");
+                profile.disk_free = (int64_t)n;
+            }
+        } else if (key == "hotkey-queue") {
+            std::string l = Lowered(value);
+            if (l != "top" && l != "back")
+                return fail("hotkey-queue: expected top or back, got \"" + v + "\"");
+            profile.hotkey_queue =
+                l == "top" ? device::Profile::HotKeyQueue::Top : device::Profile::HotKeyQueue::Back;
+        } else if (key == "synthesised-keys") {
+            std::string l = Lowered(value);
+            if (l != "hot-keys" && l != "system")
+                return fail("synthesised-keys: expected hot-keys or system, got \"" + v + "\"");
+            profile.synthesised_keys = l == "system" ? device::Profile::SynthesisedKeys::System
+                                                     : device::Profile::SynthesisedKeys::HotKeys;
+        } else if (key == "register-cost") {
+            if (!ParseNumber(value, kMaxRegisterCost, n))
+                return fail("register-cost: expected microseconds (0 to " +
+                            std::to_string(kMaxRegisterCost) + "), got \"" + v + "\"");
+            profile.register_cost_us = (uint32_t)n;
+        } else {
+            return fail("unknown setting \"" + Printable(key, 60) + "\"");
+        }
+        seen.emplace(key, line.number);
+    }
+    return true;
+}
+
+std::string DescribeProfile(const device::Profile& p) {
+    std::string s = std::to_string(p.screen_w) + "x" + std::to_string(p.screen_h) + ", " +
+                    std::to_string(p.dpi) + " dpi, platform ";
+    s += p.platform_query_fails ? std::string("query fails")
+                                : "\"" + device::Narrow(p.platform) + "\"";
+    s += ", taskbar " + std::to_string(p.taskbar);
+    s += ", menu bar " + (p.menubar < 0 ? std::string("none") : std::to_string(p.menubar));
+    if (!p.commctrl)
+        s += ", no list view";
+    s += ", " + std::to_string(p.taken.size()) +
+         (p.taken.size() == 1 ? " combination taken" : " combinations taken");
+    if (p.running_instance)
+        s += ", Tapwatcher already running";
+    for (const auto& r : p.read_only)
+        s += ", read-only " + device::Narrow(r);
+    if (p.disk_free >= 0)
+        s += ", " + std::to_string(p.disk_free) + " bytes free";
+    s += std::string(", hotkey-queue ") + device::HotKeyQueueName(p.hotkey_queue) +
+         ", synthesised-keys " + device::SynthesisedKeysName(p.synthesised_keys);
+    if (p.register_cost_us)
+        s += ", register-cost " + std::to_string(p.register_cost_us) + " us";
+    return s;
+}
+
+} // namespace runner

@@ -1,0 +1,1091 @@
+// terminal.cpp - the interactive device: a real-time clock, keys from the
+// terminal, the screen redrawn in place.
+//
+// The device's clock follows the host's monotonic clock from the moment the
+// tool starts: when the tool waits, the driver sleeps in poll(2) on standard
+// input until a key arrives or the device's next timer falls due, so a quiet
+// mark appears three real seconds after the last key. The terminal is put in
+// raw mode (no echo, no line editing, no signals from keys) on the alternate
+// screen, and restored on every way out: the tool's exit, an error, exit(),
+// and SIGTERM, SIGHUP, SIGINT or SIGQUIT from outside.
+//
+// Keys: the terminal is asked for the keyboard protocol that reports key
+// releases ("CSI ? u", answered only where it exists, then "CSI c", which
+// every terminal answers, so no terminal leaves the runner waiting more than
+// 500 ms). Where it answers, the protocol is turned on (disambiguated keys,
+// event types, every key as an escape code) and presses, repeats, releases
+// and modifier-only presses reach the device as they happen; the status line
+// says "releases: real". Elsewhere each key typed is pressed and released at
+// once: "releases: made up at press".
+//
+// Choices: Ctrl-] is a prefix for what a PC keyboard lacks: 1-6 for the
+// device's App1-App6 buttons, F1-F12 for F13-F24, and h to hold the next key
+// down until it is typed (or pressed) again. Ctrl-] itself no longer reaches
+// the device. A resize (SIGWINCH) redraws everything; a terminal too small
+// for the device's screen shows a message saying how much room it needs.
+#include "cli/terminal/terminal.h"
+
+#include "cli/runner/launch.h"
+#include "device/device.h"
+#include "cli/common/keys.h"
+#include "cli/runner/screen.h"
+
+#include <cstring>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <deque>
+#include <optional>
+#include <sys/ioctl.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace runner {
+
+// ---------------------------------------------------------------------------
+// Decoding what the terminal sends
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint8_t kShift = 0x10, kCtrl = 0x11, kAlt = 0x12;
+
+TypedKey Combo(unsigned mods, uint8_t vk) {
+    TypedKey k;
+    if (mods & MOD_SHIFT)
+        k.keys.push_back(kShift);
+    if (mods & MOD_CONTROL)
+        k.keys.push_back(kCtrl);
+    if (mods & MOD_ALT)
+        k.keys.push_back(kAlt);
+    k.keys.push_back(vk);
+    return k;
+}
+
+TypedKey Special(TypedKey::Kind kind) {
+    TypedKey k;
+    k.kind = kind;
+    return k;
+}
+
+// The key of one plain byte (below 0x80, not Esc): false when it has none.
+bool ByteKey(unsigned char b, unsigned& mods, uint8_t& vk) {
+    mods = 0;
+    static const char kShifted[] = ")!@#$%^&*("; // Shift+0 .. Shift+9
+    struct Sym {
+        char c;
+        uint8_t vk;
+        bool shift;
+    };
+    static const Sym kSyms[] = {
+        {'-', 0xBD, false},  {'_', 0xBD, true}, {'=', 0xBB, false}, {'+', 0xBB, true},
+        {'[', 0xDB, false},  {'{', 0xDB, true}, {']', 0xDD, false}, {'}', 0xDD, true},
+        {'\\', 0xDC, false}, {'|', 0xDC, true}, {';', 0xBA, false}, {':', 0xBA, true},
+        {'\'', 0xDE, false}, {'"', 0xDE, true}, {',', 0xBC, false}, {'<', 0xBC, true},
+        {'.', 0xBE, false},  {'>', 0xBE, true}, {'/', 0xBF, false}, {'?', 0xBF, true},
+        {'`', 0xC0, false},  {'~', 0xC0, true},
+    };
+    switch (b) {
+    case 0x0D:
+    case 0x0A:
+        vk = VK_RETURN;
+        return true;
+    case 0x09:
+        vk = VK_TAB;
+        return true;
+    case 0x08:
+    case 0x7F:
+        vk = VK_BACK;
+        return true;
+    case 0x00:
+        mods = MOD_CONTROL;
+        vk = VK_SPACE;
+        return true;
+    case 0x1C:
+        mods = MOD_CONTROL;
+        vk = 0xDC;
+        return true;
+
+    case 0x1E:
+        mods = MOD_CONTROL | MOD_SHIFT;
+        vk = '6';
+        return true;
+    case 0x1F:
+        mods = MOD_CONTROL | MOD_SHIFT;
+        vk = 0xBD;
+        return true;
+    case ' ':
+        vk = VK_SPACE;
+        return true;
+    default:
+        break;
+    }
+    if (b >= 0x01 && b <= 0x1A) {
+        mods = MOD_CONTROL;
+        vk = (uint8_t)('A' + b - 1);
+        return true;
+    }
+    if (b >= 'a' && b <= 'z') {
+        vk = (uint8_t)(b - 32);
+        return true;
+    }
+    if (b >= 'A' && b <= 'Z') {
+        mods = MOD_SHIFT;
+        vk = b;
+        return true;
+    }
+    if (b >= '0' && b <= '9') {
+        vk = b;
+        return true;
+    }
+    for (int i = 0; i < 10; ++i)
+        if (kShifted[i] == (char)b) {
+            mods = MOD_SHIFT;
+            vk = (uint8_t)('0' + i);
+            return true;
+        }
+    for (const Sym& s : kSyms)
+        if (s.c == (char)b) {
+            mods = s.shift ? MOD_SHIFT : 0;
+            vk = s.vk;
+            return true;
+        }
+    return false;
+}
+
+// Modifiers of an xterm modifier parameter (1 + Shift 1, Alt 2, Ctrl 4).
+unsigned ParamMods(int m) {
+    unsigned bits = m > 1 ? (unsigned)(m - 1) : 0, mods = 0;
+    if (bits & 1)
+        mods |= MOD_SHIFT;
+    if (bits & 2)
+        mods |= MOD_ALT;
+    if (bits & 4)
+        mods |= MOD_CONTROL;
+    return mods;
+}
+
+// The key of a final letter of CSI or SS3 (arrows, Home, End, F1-F4); 0 for none.
+uint8_t LetterKey(char f) {
+    switch (f) {
+    case 'A':
+        return VK_UP;
+    case 'B':
+        return VK_DOWN;
+    case 'C':
+        return VK_RIGHT;
+    case 'D':
+        return VK_LEFT;
+    case 'H':
+        return 0x24; // Home
+    case 'F':
+        return 0x23; // End
+    case 'P':
+    case 'Q':
+    case 'R':
+    case 'S':
+        return (uint8_t)(VK_F1 + (f - 'P'));
+    default:
+        return 0;
+    }
+}
+
+// The key of "CSI n ~"; 0 for none.
+uint8_t TildeKey(int n) {
+    switch (n) {
+    case 1:
+    case 7:
+        return 0x24; // Home
+    case 2:
+        return 0x2D; // Insert
+    case 3:
+        return 0x2E; // Delete
+    case 4:
+    case 8:
+        return 0x23; // End
+    case 5:
+        return 0x21; // PageUp
+    case 6:
+        return 0x22; // PageDown
+    default:
+        break;
+    }
+    if (n >= 11 && n <= 15)
+        return (uint8_t)(VK_F1 + n - 11);
+    if (n >= 17 && n <= 21)
+        return (uint8_t)(VK_F1 + 5 + n - 17);
+    if (n >= 23 && n <= 26)
+        return (uint8_t)(VK_F1 + 10 + n - 23);
+    if (n >= 28 && n <= 29)
+        return (uint8_t)(VK_F1 + 14 + n - 28);
+    if (n >= 31 && n <= 34)
+        return (uint8_t)(VK_F1 + 16 + n - 31);
+    return 0;
+}
+
+// The key of an SS3 final byte, keypad included; 0 for none.
+uint8_t Ss3Key(char f) {
+    if (uint8_t k = LetterKey(f))
+        return k;
+    if (f == 'M')
+        return VK_RETURN;
+    if (f >= 'p' && f <= 'y')
+        return (uint8_t)(0x60 + (f - 'p')); // Numpad0-9
+    switch (f) {
+    case 'j':
+        return 0x6A;
+    case 'k':
+        return 0x6B;
+    case 'm':
+        return 0x6D;
+    case 'n':
+        return 0x6E;
+    case 'o':
+        return 0x6F;
+    default:
+        return 0;
+    }
+}
+
+// The key of a keyboard-protocol key code (CSI code ... u); 0 for none.
+uint8_t ProtocolCodeKey(long code) {
+    if (code >= 'a' && code <= 'z')
+        return (uint8_t)(code - 32);
+    if ((code >= 'A' && code <= 'Z') || (code >= '0' && code <= '9'))
+        return (uint8_t)code;
+    switch (code) {
+    case 13:
+        return VK_RETURN;
+    case 9:
+        return VK_TAB;
+    case 8:
+    case 127:
+        return VK_BACK;
+    case 27:
+        return VK_ESCAPE;
+    case ' ':
+        return VK_SPACE;
+    case 57358:
+        return 0x14; // CapsLock
+    case 57359:
+        return 0x91; // ScrollLock
+    case 57360:
+        return 0x90; // NumLock
+    case 57361:
+        return 0x2C; // PrintScreen
+    case 57362:
+        return 0x13; // Pause
+    case 57363:
+        return 0x5D; // Menu
+    case 57409:
+        return 0x6E; // keypad .
+    case 57410:
+        return 0x6F; // keypad /
+    case 57411:
+        return 0x6A; // keypad *
+    case 57412:
+        return 0x6D; // keypad -
+    case 57413:
+        return 0x6B; // keypad +
+    case 57414:
+        return VK_RETURN; // keypad Enter
+    case 57441:           // left and right Shift, Ctrl, Alt, Super
+    case 57447:
+        return kShift;
+    case 57442:
+    case 57448:
+        return kCtrl;
+    case 57443:
+    case 57449:
+        return kAlt;
+    case 57444:
+        return 0x5B;
+    case 57450:
+        return 0x5C;
+    default:
+        break;
+    }
+    if (code >= 57364 && code <= 57387) // F1-F24
+        return (uint8_t)(VK_F1 + (code - 57364));
+    if (code >= 57399 && code <= 57408) // keypad 0-9
+        return (uint8_t)(0x60 + (code - 57399));
+    unsigned mods;
+    uint8_t vk;
+    if (code > 0 && code < 0x7F && ByteKey((unsigned char)code, mods, vk))
+        return vk;
+    return 0;
+}
+
+} // namespace
+
+// A key event of the keyboard protocol: "CSI code[:alternates] ;
+// modifiers[:event] u", or a legacy final (~, arrows, Home, End, F1-F4) with
+// ":event" after the modifiers. Ctrl+X, Ctrl+L, Ctrl+C and Ctrl+] are the
+// runner's own; their releases go nowhere.
+std::optional<TypedKey> TerminalDecoder::ProtocolKey(std::string_view params, char final) {
+    std::vector<std::vector<long>> p(1, std::vector<long>(1, -1));
+    for (char c : params) {
+        if (c >= '0' && c <= '9') {
+            long& v = p.back().back();
+            v = std::min<long>((v < 0 ? 0 : v) * 10 + (c - '0'), 10000000);
+        } else if (c == ';') {
+            p.push_back(std::vector<long>(1, -1));
+        } else if (c == ':') {
+            p.back().push_back(-1);
+        }
+    }
+    auto at = [&](size_t i, size_t k, long fallback) {
+        return i < p.size() && k < p[i].size() && p[i][k] >= 0 ? p[i][k] : fallback;
+    };
+    long code = at(0, 0, 1), mods_param = at(1, 0, 1), event = at(1, 1, 1);
+    uint8_t vk = 0;
+    if (final == 'u')
+        vk = ProtocolCodeKey(code);
+    else if (final == '~')
+        vk = TildeKey((int)code);
+    else
+        vk = LetterKey(final);
+    if (!vk || event < 1 || event > 3)
+        return std::nullopt;
+    unsigned mods = ParamMods((int)std::min<long>(mods_param, 256));
+    TypedKey k;
+    if ((mods & MOD_CONTROL) && final == 'u' &&
+        (code == 'x' || code == 'l' || code == 'c' || code == ']')) {
+        if (event == 3)
+            return std::nullopt;
+        k.kind = code == 'x'   ? TypedKey::Exit
+                 : code == 'l' ? TypedKey::Clear
+                 : code == 'c' ? TypedKey::Leave
+                               : TypedKey::Prefix;
+        return k;
+    }
+    k.kind = event == 3 ? TypedKey::Release : TypedKey::Press;
+    k.repeat = event == 2;
+    k.keys.push_back(vk);
+    return k;
+}
+
+std::vector<TypedKey> TerminalDecoder::Feed(std::string_view bytes) {
+    pending_.append(bytes);
+    return Decode(false);
+}
+
+std::vector<TypedKey> TerminalDecoder::Flush() {
+    return Decode(true);
+}
+
+std::vector<TypedKey> TerminalDecoder::Decode(bool final) {
+    std::vector<TypedKey> out;
+    const std::string& s = pending_;
+    size_t i = 0;
+    auto byte = [&](size_t at) { return (unsigned char)s[at]; };
+    while (i < s.size()) {
+        unsigned char b = byte(i);
+        if (b == 0x1B) {
+            if (i + 1 >= s.size()) {
+                if (!final)
+                    break;
+                out.push_back(Combo(0, VK_ESCAPE));
+                i += 1;
+                continue;
+            }
+            unsigned char c = byte(i + 1);
+            if (c == '[') {
+                // Linux console F1-F5: ESC [ [ A..E.
+                if (i + 2 < s.size() && byte(i + 2) == '[') {
+                    if (i + 3 >= s.size()) {
+                        if (!final)
+                            break;
+                        out.push_back(Combo(MOD_ALT, 0xDB));
+                        i += 2;
+                        continue;
+                    }
+                    unsigned char f = byte(i + 3);
+                    if (f >= 'A' && f <= 'E')
+                        out.push_back(Combo(0, (uint8_t)(VK_F1 + (f - 'A'))));
+                    i += 4;
+                    continue;
+                }
+                size_t j = i + 2;
+                while (j < s.size() && byte(j) >= 0x30 && byte(j) <= 0x3F)
+                    ++j;
+                while (j < s.size() && byte(j) >= 0x20 && byte(j) <= 0x2F)
+                    ++j;
+                if (j >= s.size()) {
+                    if (!final)
+                        break;
+                    out.push_back(Combo(MOD_ALT, 0xDB)); // Alt+[, the rest as typed
+                    i += 2;
+                    continue;
+                }
+                char f = (char)byte(j);
+                if (s[i + 2] == '?' || s[i + 2] == '>') { // a reply to a query: not a key
+                    i = j + 1;
+                    continue;
+                }
+                if (protocol) {
+                    if (std::optional<TypedKey> k = ProtocolKey(s.substr(i + 2, j - i - 2), f))
+                        out.push_back(*k);
+                    i = j + 1;
+                    continue;
+                }
+                std::vector<int> params;
+                int n = -1;
+                for (size_t k = i + 2; k < j; ++k) {
+                    char p = s[k];
+                    if (p >= '0' && p <= '9') {
+                        n = (n < 0 ? 0 : n) * 10 + (p - '0');
+                        if (n > 100000)
+                            n = 100000;
+                    } else if (p == ';') {
+                        params.push_back(n < 0 ? 1 : n);
+                        n = -1;
+                    }
+                }
+                params.push_back(n < 0 ? 1 : n);
+                unsigned mods = params.size() >= 2 ? ParamMods(params[1]) : 0;
+                uint8_t vk = 0;
+                if (f == '~')
+                    vk = TildeKey(params[0]);
+                else if (f == 'Z') {
+                    vk = VK_TAB;
+                    mods |= MOD_SHIFT;
+                } else
+                    vk = LetterKey(f);
+                if (vk)
+                    out.push_back(Combo(mods, vk));
+                i = j + 1;
+                continue;
+            }
+            if (c == 'O') {
+                if (i + 2 >= s.size()) {
+                    if (!final)
+                        break;
+                    out.push_back(Combo(MOD_ALT | MOD_SHIFT, 'O'));
+                    i += 2;
+                    continue;
+                }
+                if (uint8_t vk = Ss3Key((char)byte(i + 2)))
+                    out.push_back(Combo(0, vk));
+                i += 3;
+                continue;
+            }
+            if (c == 0x1B) {
+                out.push_back(Combo(MOD_ALT, VK_ESCAPE));
+                i += 2;
+                continue;
+            }
+            unsigned mods;
+            uint8_t vk;
+            if (c != 0x03 && c < 0x80 && ByteKey(c, mods, vk)) {
+                out.push_back(Combo(mods | MOD_ALT, vk));
+                i += 2;
+                continue;
+            }
+            out.push_back(Combo(0, VK_ESCAPE)); // Esc, then the next byte on its own
+            i += 1;
+            continue;
+        }
+        if (b == 0x03) {
+            out.push_back(Special(TypedKey::Leave));
+            i += 1;
+            continue;
+        }
+        if (b == 0x18) {
+            out.push_back(Special(TypedKey::Exit));
+            i += 1;
+            continue;
+        }
+        if (b == 0x0C) {
+            out.push_back(Special(TypedKey::Clear));
+            i += 1;
+            continue;
+        }
+        if (b == 0x1D) { // Ctrl-]
+            out.push_back(Special(TypedKey::Prefix));
+            i += 1;
+            continue;
+        }
+        if (b >= 0x80) {
+            // A character beyond ASCII has no key code: skip its UTF-8 bytes.
+            size_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+            if (i + len > s.size() && !final)
+                break;
+            i = std::min(s.size(), i + len);
+            continue;
+        }
+        unsigned mods;
+        uint8_t vk;
+        if (ByteKey(b, mods, vk))
+            out.push_back(Combo(mods, vk));
+        i += 1;
+    }
+    pending_.erase(0, i);
+    return out;
+}
+
+ProtocolAnswer ParseProtocolAnswer(std::string_view bytes, std::string& rest) {
+    rest.clear();
+    bool flags = false, attributes = false;
+    for (size_t i = 0; i < bytes.size();) {
+        if (bytes.compare(i, 3, "\x1b[?") == 0) {
+            size_t j = i + 3;
+            while (j < bytes.size() && ((bytes[j] >= '0' && bytes[j] <= '9') || bytes[j] == ';'))
+                ++j;
+            if (j >= bytes.size())
+                return ProtocolAnswer::Unknown; // cut short: more to come
+            if (bytes[j] == 'u')
+                flags = true;
+            else if (bytes[j] == 'c')
+                attributes = true;
+            else
+                rest.append(bytes.substr(i, j + 1 - i));
+            i = j + 1;
+            continue;
+        }
+        rest += bytes[i++];
+    }
+    if (flags)
+        return ProtocolAnswer::Yes;
+    return attributes ? ProtocolAnswer::No : ProtocolAnswer::Unknown;
+}
+
+// ---------------------------------------------------------------------------
+// The terminal's mode
+// ---------------------------------------------------------------------------
+
+namespace {
+
+struct termios g_saved_mode;
+volatile sig_atomic_t g_raw = 0;
+volatile sig_atomic_t g_protocol = 0; // the keyboard protocol was asked for
+volatile sig_atomic_t g_resized = 0;
+int g_screen_fd = 1; // where the screen is drawn
+
+const char kEnterScreen[] = "\x1b[?1049h\x1b[?25l";
+const char kLeaveScreen[] = "\x1b[?25h\x1b[?1049l";
+const char kProtocolQuery[] = "\x1b[?u\x1b[c";
+// Disambiguate (1), report event types (2), report all keys as escape codes (8).
+const char kProtocolPush[] = "\x1b[>11u";
+const char kProtocolPop[] = "\x1b[<u";
+
+// Writes all of `s` to `fd`; safe in a signal handler.
+void WriteAll(int fd, const char* s, size_t n) {
+    while (n > 0) {
+        ssize_t r = ::write(fd, s, n);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return;
+        s += r;
+        n -= (size_t)r;
+    }
+}
+
+// Puts the terminal back as it was; safe in a signal handler.
+void RestoreTerminal() {
+    if (!g_raw)
+        return;
+    g_raw = 0;
+    if (g_protocol) {
+        g_protocol = 0;
+        WriteAll(g_screen_fd, kProtocolPop, sizeof kProtocolPop - 1);
+    }
+    tcsetattr(0, TCSAFLUSH, &g_saved_mode);
+    WriteAll(g_screen_fd, kLeaveScreen, sizeof kLeaveScreen - 1);
+}
+
+void OnSignal(int sig) {
+    RestoreTerminal();
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+void OnResize(int) {
+    g_resized = 1;
+}
+
+// Raw mode and the alternate screen for the life of the object.
+class RawTerminal {
+  public:
+    explicit RawTerminal(int screen_fd) {
+        g_screen_fd = screen_fd;
+        if (tcgetattr(0, &g_saved_mode) != 0)
+            return;
+        static bool registered = false;
+        if (!registered) {
+            std::atexit(RestoreTerminal);
+            registered = true;
+        }
+        for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT})
+            std::signal(sig, OnSignal);
+        struct sigaction sa = {};
+        sa.sa_handler = OnResize; // no SA_RESTART: the wait in poll(2) ends
+        sigaction(SIGWINCH, &sa, nullptr);
+        struct termios raw = g_saved_mode;
+        raw.c_iflag &= ~(tcflag_t)(IXON | ICRNL | INLCR | IGNCR | BRKINT | ISTRIP | INPCK);
+        raw.c_lflag &= ~(tcflag_t)(ICANON | ECHO | ISIG | IEXTEN);
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        g_raw = 1;
+        tcsetattr(0, TCSAFLUSH, &raw);
+        WriteAll(g_screen_fd, kEnterScreen, sizeof kEnterScreen - 1);
+    }
+    ~RawTerminal() {
+        RestoreTerminal();
+        for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGWINCH})
+            std::signal(sig, SIG_DFL);
+    }
+    RawTerminal(const RawTerminal&) = delete;
+    RawTerminal& operator=(const RawTerminal&) = delete;
+
+    // Asks the terminal for the keyboard protocol: "CSI ? u" is answered only
+    // by a terminal that has it, "CSI c" by every terminal, so the second
+    // answer ends the wait (at most 500 ms). Bytes typed meanwhile go to
+    // `typed`. True, with the protocol turned on, when the terminal has it.
+    bool AskForProtocol(std::string& typed) {
+        if (!g_raw)
+            return false;
+        WriteAll(g_screen_fd, kProtocolQuery, sizeof kProtocolQuery - 1);
+        std::string got;
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        ProtocolAnswer answer = ProtocolAnswer::Unknown;
+        while (answer == ProtocolAnswer::Unknown) {
+            int left = (int)std::chrono::duration_cast<std::chrono::milliseconds>(
+                           end - std::chrono::steady_clock::now())
+                           .count();
+            if (left <= 0)
+                break;
+            struct pollfd pfd = {0, POLLIN, 0};
+            if (::poll(&pfd, 1, left) <= 0)
+                continue;
+            char buf[256];
+            ssize_t n = ::read(0, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            got.append(buf, (size_t)n);
+            answer = ParseProtocolAnswer(got, typed);
+        }
+        if (answer == ProtocolAnswer::Unknown)
+            ParseProtocolAnswer(got, typed);
+        if (answer != ProtocolAnswer::Yes)
+            return false;
+        WriteAll(g_screen_fd, kProtocolPush, sizeof kProtocolPush - 1);
+        g_protocol = 1;
+        return true;
+    }
+};
+
+uint64_t MonotonicMs() {
+    return (uint64_t)std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// ---------------------------------------------------------------------------
+// The driver
+// ---------------------------------------------------------------------------
+
+constexpr size_t kEventLines = 8;
+const char kKeysHelp[] = "Ctrl-X taps \"Exit\"  Ctrl-L taps \"Clear\"  Ctrl-C closes the tool";
+const char kPrefixHelp[] = "Ctrl-] then: 1-6 App1-App6, F1-F12 F13-F24, h holds the next key";
+
+class TerminalDriver : public device::Driver {
+  public:
+    TerminalDriver(const Job& job, int screen_fd) : job_(job), screen_fd_(screen_fd) {}
+
+    Next Poll(device::Device& dev, uint64_t timer_due, uint64_t& at) override;
+    void Step(device::Device& dev) override;
+
+    void AddEvent(const std::string& line) {
+        events_.push_back(line);
+        while (events_.size() > kEventLines)
+            events_.pop_front();
+    }
+    const std::vector<std::string>& LastScreen() const { return last_screen_; }
+    const std::deque<std::string>& Events() const { return events_; }
+    DeviceWatch* watch = nullptr;
+    Transcript* transcript = nullptr; // flushed before each wait for a key
+    TerminalDecoder decoder;
+    void Take(const std::vector<TypedKey>& keys);
+
+  private:
+    struct Action {
+        enum Kind { Press, Release, Exit, Clear } kind;
+        uint8_t vk;
+    };
+    uint64_t DeviceNow(const device::Device& dev);
+    uint8_t Prefixed(uint8_t vk);
+    void Redraw(device::Device& dev);
+
+    const Job& job_;
+    int screen_fd_;
+    std::deque<Action> actions_;
+    bool leaving_ = false;
+    bool started_ = false;
+    uint64_t real_origin_ = 0;
+    uint64_t device_origin_ = 0;
+    std::string status_;
+    std::deque<std::string> events_;
+    std::vector<std::string> last_screen_;
+    std::string last_frame_;
+    bool prefix_ = false;         // Ctrl-] typed: the next key is read as its second half
+    bool hold_next_ = false;      // the next key is held down
+    std::vector<uint8_t> held_;   // the keys held, in the order they went down
+    uint8_t remapped_[256] = {};  // protocol: a key pressed after Ctrl-], for its release
+    bool drop_release_[256] = {}; // protocol: a held key's own release goes nowhere
+};
+
+// The device time that the real time now stands for.
+uint64_t TerminalDriver::DeviceNow(const device::Device& dev) {
+    if (!started_) {
+        started_ = true;
+        real_origin_ = MonotonicMs();
+        device_origin_ = dev.Now();
+    }
+    return device_origin_ + (MonotonicMs() - real_origin_);
+}
+
+// The key after Ctrl-]: 1-6 are App1-App6, F1-F12 are F13-F24, h holds the
+// next key (0: nothing to press).
+uint8_t TerminalDriver::Prefixed(uint8_t vk) {
+    prefix_ = false;
+    if (vk >= '1' && vk <= '6')
+        return (uint8_t)(0xC1 + (vk - '1'));
+    if (vk >= VK_F1 && vk < VK_F1 + 12)
+        return (uint8_t)(vk + 12);
+    if (vk == 'H') {
+        hold_next_ = true;
+        return 0;
+    }
+    return vk;
+}
+
+void TerminalDriver::Take(const std::vector<TypedKey>& keys) {
+    for (const TypedKey& typed : keys) {
+        TypedKey k = typed;
+        switch (k.kind) {
+        case TypedKey::Keys: {
+            if (prefix_ && !k.keys.empty()) {
+                uint8_t vk = Prefixed(k.keys.back());
+                if (!vk)
+                    break;
+                k.keys.back() = vk;
+            }
+            if (!held_.empty() && k.keys == held_) { // typed again: let go
+                for (size_t i = held_.size(); i-- > 0;)
+                    actions_.push_back({Action::Release, held_[i]});
+                held_.clear();
+                break;
+            }
+            for (uint8_t vk : k.keys)
+                actions_.push_back({Action::Press, vk});
+            if (hold_next_) {
+                hold_next_ = false;
+                held_ = k.keys;
+                break;
+            }
+            for (size_t i = k.keys.size(); i-- > 0;)
+                actions_.push_back({Action::Release, k.keys[i]});
+            break;
+        }
+        case TypedKey::Press: {
+            uint8_t orig = k.keys[0], vk = orig;
+            if (prefix_ && !k.repeat && ModifierOfKey(orig) == 0) {
+                vk = Prefixed(orig);
+                if (!vk) { // the h of Ctrl-] h: its release goes nowhere either
+                    drop_release_[orig] = true;
+                    break;
+                }
+                remapped_[orig] = vk;
+            } else if (remapped_[orig]) {
+                vk = remapped_[orig];
+            }
+            if (!k.repeat && drop_release_[vk] && !held_.empty() &&
+                std::find(held_.begin(), held_.end(), vk) != held_.end()) {
+                // A held key pressed again: it goes up now; this press's own
+                // release goes nowhere.
+                held_.erase(std::find(held_.begin(), held_.end(), vk));
+                actions_.push_back({Action::Release, vk});
+                break;
+            }
+            actions_.push_back({Action::Press, vk});
+            if (hold_next_ && !k.repeat) {
+                hold_next_ = false;
+                held_.push_back(vk);
+                drop_release_[orig] = true;
+            }
+            break;
+        }
+        case TypedKey::Release: {
+            uint8_t orig = k.keys[0];
+            uint8_t vk = remapped_[orig] ? remapped_[orig] : orig;
+            remapped_[orig] = 0;
+            if (drop_release_[orig]) {
+                drop_release_[orig] = false;
+                break;
+            }
+            actions_.push_back({Action::Release, vk});
+            break;
+        }
+        case TypedKey::Exit:
+            actions_.push_back({Action::Exit, 0});
+            break;
+        case TypedKey::Clear:
+            actions_.push_back({Action::Clear, 0});
+            break;
+        case TypedKey::Leave:
+            leaving_ = true;
+            break;
+        case TypedKey::Prefix:
+            prefix_ = true;
+            break;
+        }
+    }
+}
+
+device::Driver::Next TerminalDriver::Poll(device::Device& dev, uint64_t timer_due, uint64_t& at) {
+    if (watch)
+        watch->Idle();
+    Redraw(dev);
+    for (;;) {
+        uint64_t now = DeviceNow(dev);
+        if (!actions_.empty()) {
+            at = std::max(dev.Now(), now);
+            return Next::Step;
+        }
+        if (leaving_) {
+            at = std::max(dev.Now(), now);
+            if (transcript)
+                transcript->Event((DWORD)(dev.profile().start_tick + at), "close",
+                                  "the shell closes the tool (Ctrl-C)", {{"why", "Ctrl-C"}});
+            return Next::End;
+        }
+        if (timer_due != UINT64_MAX && timer_due <= now)
+            return Next::None;
+        if (g_resized) {
+            g_resized = 0;
+            last_frame_.clear();
+            WriteAll(screen_fd_, "\x1b[2J", 4);
+            Redraw(dev);
+        }
+        int timeout = -1;
+        if (timer_due != UINT64_MAX)
+            timeout = (int)std::min<uint64_t>(timer_due - now, 60000);
+        if (decoder.Pending())
+            timeout = timeout < 0 ? 30 : std::min(timeout, 30);
+        if (transcript)
+            transcript->Flush();
+        struct pollfd pfd = {0, POLLIN, 0};
+        int r = ::poll(&pfd, 1, timeout);
+        if (r < 0) {
+            if (errno != EINTR)
+                leaving_ = true;
+            continue;
+        }
+        if (r == 0) {
+            if (decoder.Pending())
+                Take(decoder.Flush());
+            continue;
+        }
+        char buf[256];
+        ssize_t n = ::read(0, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            Take(decoder.Flush());
+            leaving_ = true; // end of input or an error: the shell closes the tool
+            continue;
+        }
+        Take(decoder.Feed(std::string_view(buf, (size_t)n)));
+    }
+}
+
+void TerminalDriver::Step(device::Device& dev) {
+    Action a = actions_.front();
+    actions_.pop_front();
+    switch (a.kind) {
+    case Action::Press:
+        dev.KeyDown(a.vk);
+        break;
+    case Action::Release:
+        dev.KeyUp(a.vk);
+        break;
+    case Action::Exit:
+    case Action::Clear: {
+        const char16_t* caption = a.kind == Action::Exit ? u"Exit" : u"Clear";
+        if (dev.TapButton(caption)) {
+            status_.clear();
+            if (watch)
+                watch->MenuTap(caption);
+        } else {
+            status_ = "No menu-bar button \"" + device::Narrow(caption) +
+                      "\" on this device; Ctrl-C closes the tool.";
+        }
+        break;
+    }
+    }
+}
+
+// The width of a UTF-8 line in characters.
+size_t Columns(const std::string& s) {
+    size_t n = 0;
+    for (unsigned char c : s)
+        n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+// A UTF-8 line cut to `cols` characters.
+std::string CutTo(const std::string& s, size_t cols) {
+    size_t n = 0, i = 0;
+    for (; i < s.size(); ++i)
+        if (((unsigned char)s[i] & 0xC0) != 0x80 && n++ == cols)
+            break;
+    return s.substr(0, i);
+}
+
+void TerminalDriver::Redraw(device::Device& dev) {
+    ScreenView view = DrawScreen(dev);
+    std::vector<std::string> lines;
+    lines.push_back("tapwatcher-sim: device " + job_.profile_name + ", " +
+                    device::Narrow(dev.profile().exe) + ", tick " + TickText(dev.Tick()));
+    for (const std::string& l : view.lines)
+        lines.push_back(l);
+    lines.push_back(view.summary);
+    std::string mode = decoder.protocol ? "releases: real" : "releases: made up at press";
+    if (prefix_)
+        mode += "  Ctrl-]: 1-6 App1-App6, F1-F12 F13-F24, h hold";
+    else if (hold_next_)
+        mode += "  hold: the next key stays down";
+    if (!held_.empty()) {
+        mode += "  held:";
+        for (uint8_t vk : held_)
+            mode += " " + KeyName(vk);
+        mode += " (type it again to let go)";
+    }
+    lines.push_back(mode);
+    lines.push_back(kKeysHelp);
+    lines.push_back(kPrefixHelp);
+    lines.push_back(status_);
+    lines.push_back("Events:");
+    for (const std::string& e : events_)
+        lines.push_back(" " + e);
+
+    // The terminal's size: the device's screen must fit, or it says so.
+    size_t cols = 0, rows = 0;
+    struct winsize ws;
+    if (ioctl(screen_fd_, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
+        cols = ws.ws_col;
+        rows = ws.ws_row;
+    }
+    size_t need_cols = 0;
+    for (const std::string& l : view.lines)
+        need_cols = std::max(need_cols, Columns(l));
+    const size_t need_rows = view.lines.size() + 6; // title, summary, status, help lines
+    std::string frame = "\x1b[H";
+    if (cols && (cols < need_cols || rows < need_rows)) {
+        frame += "Terminal too small: the device's screen needs " + std::to_string(need_cols) +
+                 "x" + std::to_string(need_rows) + " characters, this terminal has " +
+                 std::to_string(cols) + "x" + std::to_string(rows) +
+                 ". Enlarge it; Ctrl-C closes the tool.";
+        frame = CutTo(frame, cols * rows > 4 ? cols * rows - 4 : cols);
+        frame += "\x1b[J";
+    } else {
+        size_t shown = 0;
+        for (const std::string& l : lines) {
+            if (rows && shown + 1 >= rows)
+                break;
+            frame += (cols ? CutTo(l, cols) : l) + "\x1b[K\r\n";
+            ++shown;
+        }
+        frame += "\x1b[J";
+    }
+    last_screen_ = view.lines;
+    last_screen_.push_back(view.summary);
+    if (frame == last_frame_)
+        return;
+    last_frame_ = frame;
+    WriteAll(screen_fd_, frame.data(), frame.size());
+}
+
+} // namespace
+
+int RunInteractive(const Job& job, std::ostream& out, std::ostream& errors, bool out_is_terminal,
+                   Format format) {
+    // The screen goes where a person sees it: standard output when that is
+    // the terminal, else the controlling terminal, and the transcript to
+    // standard output.
+    int screen_fd = 1;
+    if (!out_is_terminal) {
+        screen_fd = ::open("/dev/tty", O_WRONLY | O_CLOEXEC);
+        if (screen_fd < 0) {
+            errors << kProgram << ": no terminal to draw the screen on: " << std::strerror(errno)
+                   << std::endl;
+            return kExitBadInput;
+        }
+    }
+    device::Device dev(job.profile);
+    TerminalDriver driver(job, screen_fd);
+    Transcript t(out_is_terminal ? nullptr : &out, format);
+    t.on_line = [&driver](const std::string& line) { driver.AddEvent(line); };
+    if (!out_is_terminal)
+        driver.transcript = &t;
+    DeviceWatch watch(dev, job, t);
+    driver.watch = &watch;
+    std::string error;
+    if (!PrepareDevice(dev, job, t, error)) {
+        errors << error << std::endl;
+        if (screen_fd != 1)
+            ::close(screen_fd);
+        return kExitBadInput;
+    }
+    int status;
+    std::string stalled;
+    {
+        RawTerminal raw(screen_fd);
+        std::string typed;
+        driver.decoder.protocol = raw.AskForProtocol(typed);
+        driver.Take(driver.decoder.Feed(typed));
+        try {
+            status = runner::RunTool(dev, &driver);
+        } catch (const device::Stalled& e) {
+            stalled = e.what();
+            status = kExitStalled;
+        }
+    }
+    watch.Sync();
+    if (screen_fd != 1)
+        ::close(screen_fd);
+    if (!stalled.empty()) {
+        t.Event(dev.Tick(), "stalled", "stalled: " + stalled, {{"why", stalled}});
+        t.Flush();
+        errors << kProgram << ": the tool stopped making progress: " << stalled << std::endl;
+        return status;
+    }
+    const int code = status;
+    if (watch.HostFault())
+        status = kExitHost;
+    if (out_is_terminal) {
+        for (const std::string& l : driver.LastScreen())
+            out << l << '\n';
+        for (const std::string& e : driver.Events())
+            out << e << '\n';
+        out << TickText(dev.Tick()) << " exit " << status << std::endl;
+    } else {
+        t.Event(dev.Tick(), "exit", "exit " + std::to_string(status),
+                {{"status", status}, {"tool_code", code}});
+        if (!t.Flush()) {
+            errors << kProgram << ": cannot write the transcript: " << std::strerror(errno)
+                   << std::endl;
+            return kExitHost;
+        }
+    }
+    return status;
+}
+
+} // namespace runner
