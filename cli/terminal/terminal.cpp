@@ -1,13 +1,14 @@
 // terminal.cpp - the interactive device: a real-time clock, keys from the
 // terminal, the screen redrawn in place.
 //
-// The device's clock follows the host's monotonic clock from the moment the
-// tool starts: when the tool waits, the driver sleeps in poll(2) on standard
-// input until a key arrives or the device's next timer falls due, so a quiet
-// mark appears three real seconds after the last key. The terminal is put in
-// raw mode (no echo, no line editing, no signals from keys) on the alternate
-// screen, and restored on every way out: the tool's exit, an error, exit(),
-// and SIGTERM, SIGHUP, SIGINT or SIGQUIT from outside.
+// The device runs on the real-time core (cli/runner/realtime.h): its clock
+// follows the host's monotonic clock, and when the tool waits the core sleeps
+// on standard input until a key arrives or the device's next timer falls due,
+// so a quiet mark appears three real seconds after the last key. SIGTERM,
+// SIGHUP, SIGINT and SIGQUIT from outside are the shell's close request, as
+// Ctrl-C is. The terminal is put in raw mode (no echo, no line editing, no
+// signals from keys) on the alternate screen, and restored on every way out:
+// the tool's exit, an error, exit(), and a second signal, which ends at once.
 //
 // Keys: the terminal is asked for the keyboard protocol that reports key
 // releases ("CSI ? u", answered only where it exists, then "CSI c", which
@@ -25,7 +26,7 @@
 // for the device's screen shows a message saying how much room it needs.
 #include "cli/terminal/terminal.h"
 
-#include "cli/runner/launch.h"
+#include "cli/runner/realtime.h"
 #include "device/device.h"
 #include "cli/common/keys.h"
 #include "cli/runner/screen.h"
@@ -321,6 +322,53 @@ uint8_t ProtocolCodeKey(long code) {
     return 0;
 }
 
+// A legacy key sequence "CSI params final": the arrows, Home, End, Insert,
+// Delete, PageUp, PageDown, F1-F12 with xterm modifiers, Shift+Tab.
+std::optional<TypedKey> LegacyKey(std::string_view params, char f) {
+    std::vector<int> p;
+    int n = -1;
+    for (char c : params) {
+        if (c >= '0' && c <= '9') {
+            n = (n < 0 ? 0 : n) * 10 + (c - '0');
+            if (n > 100000)
+                n = 100000;
+        } else if (c == ';') {
+            p.push_back(n < 0 ? 1 : n);
+            n = -1;
+        }
+    }
+    p.push_back(n < 0 ? 1 : n);
+    unsigned mods = p.size() >= 2 ? ParamMods(p[1]) : 0;
+    uint8_t vk = 0;
+    if (f == '~') {
+        vk = TildeKey(p[0]);
+    } else if (f == 'Z') {
+        vk = VK_TAB;
+        mods |= MOD_SHIFT;
+    } else {
+        vk = LetterKey(f);
+    }
+    if (!vk)
+        return std::nullopt;
+    return Combo(mods, vk);
+}
+
+// The runner's own keys: Ctrl-C, Ctrl-X, Ctrl-L and Ctrl-]; Keys for any other byte.
+TypedKey::Kind RunnerKey(unsigned char b) {
+    switch (b) {
+    case 0x03:
+        return TypedKey::Leave;
+    case 0x18:
+        return TypedKey::Exit;
+    case 0x0C:
+        return TypedKey::Clear;
+    case 0x1D:
+        return TypedKey::Prefix;
+    default:
+        return TypedKey::Keys;
+    }
+}
+
 } // namespace
 
 // A key event of the keyboard protocol: "CSI code[:alternates] ;
@@ -379,151 +427,107 @@ std::vector<TypedKey> TerminalDecoder::Flush() {
     return Decode(true);
 }
 
+// "Esc [ ...": the bytes of the sequence at `i` taken (0: cut short, more
+// may come). A reply to a query is no key.
+size_t TerminalDecoder::Csi(size_t i, bool final, std::vector<TypedKey>& out) const {
+    const std::string& s = pending_;
+    auto byte = [&](size_t at) { return (unsigned char)s[at]; };
+    // Linux console F1-F5: ESC [ [ A..E.
+    if (i + 2 < s.size() && byte(i + 2) == '[') {
+        if (i + 3 >= s.size()) {
+            if (!final)
+                return 0;
+            out.push_back(Combo(MOD_ALT, 0xDB));
+            return 2;
+        }
+        unsigned char f = byte(i + 3);
+        if (f >= 'A' && f <= 'E')
+            out.push_back(Combo(0, (uint8_t)(VK_F1 + (f - 'A'))));
+        return 4;
+    }
+    size_t j = i + 2;
+    while (j < s.size() && byte(j) >= 0x30 && byte(j) <= 0x3F)
+        ++j;
+    while (j < s.size() && byte(j) >= 0x20 && byte(j) <= 0x2F)
+        ++j;
+    if (j >= s.size()) {
+        if (!final)
+            return 0;
+        out.push_back(Combo(MOD_ALT, 0xDB)); // Alt+[, the rest as typed
+        return 2;
+    }
+    if (s[i + 2] == '?' || s[i + 2] == '>')
+        return j + 1 - i;
+    std::string_view params(s.data() + i + 2, j - i - 2);
+    if (std::optional<TypedKey> k = protocol ? ProtocolKey(params, s[j]) : LegacyKey(params, s[j]))
+        out.push_back(*k);
+    return j + 1 - i;
+}
+
+// The escape sequence at `i` (an Esc): the bytes taken (0: cut short, more may
+// come). Esc and a key is Alt+key; Esc alone, the Esc key.
+size_t TerminalDecoder::Escape(size_t i, bool final, std::vector<TypedKey>& out) const {
+    const std::string& s = pending_;
+    if (i + 1 >= s.size()) {
+        if (!final)
+            return 0;
+        out.push_back(Combo(0, VK_ESCAPE));
+        return 1;
+    }
+    unsigned char c = (unsigned char)s[i + 1];
+    if (c == '[')
+        return Csi(i, final, out);
+    if (c == 'O') {
+        if (i + 2 >= s.size()) {
+            if (!final)
+                return 0;
+            out.push_back(Combo(MOD_ALT | MOD_SHIFT, 'O'));
+            return 2;
+        }
+        if (uint8_t vk = Ss3Key(s[i + 2]))
+            out.push_back(Combo(0, vk));
+        return 3;
+    }
+    if (c == 0x1B) {
+        out.push_back(Combo(MOD_ALT, VK_ESCAPE));
+        return 2;
+    }
+    unsigned mods;
+    uint8_t vk;
+    if (c != 0x03 && c < 0x80 && ByteKey(c, mods, vk)) {
+        out.push_back(Combo(mods | MOD_ALT, vk));
+        return 2;
+    }
+    out.push_back(Combo(0, VK_ESCAPE)); // Esc, then the next byte on its own
+    return 1;
+}
+
 std::vector<TypedKey> TerminalDecoder::Decode(bool final) {
     std::vector<TypedKey> out;
     const std::string& s = pending_;
     size_t i = 0;
-    auto byte = [&](size_t at) { return (unsigned char)s[at]; };
     while (i < s.size()) {
-        unsigned char b = byte(i);
+        unsigned char b = (unsigned char)s[i];
+        size_t took = 1;
         if (b == 0x1B) {
-            if (i + 1 >= s.size()) {
-                if (!final)
-                    break;
-                out.push_back(Combo(0, VK_ESCAPE));
-                i += 1;
-                continue;
-            }
-            unsigned char c = byte(i + 1);
-            if (c == '[') {
-                // Linux console F1-F5: ESC [ [ A..E.
-                if (i + 2 < s.size() && byte(i + 2) == '[') {
-                    if (i + 3 >= s.size()) {
-                        if (!final)
-                            break;
-                        out.push_back(Combo(MOD_ALT, 0xDB));
-                        i += 2;
-                        continue;
-                    }
-                    unsigned char f = byte(i + 3);
-                    if (f >= 'A' && f <= 'E')
-                        out.push_back(Combo(0, (uint8_t)(VK_F1 + (f - 'A'))));
-                    i += 4;
-                    continue;
-                }
-                size_t j = i + 2;
-                while (j < s.size() && byte(j) >= 0x30 && byte(j) <= 0x3F)
-                    ++j;
-                while (j < s.size() && byte(j) >= 0x20 && byte(j) <= 0x2F)
-                    ++j;
-                if (j >= s.size()) {
-                    if (!final)
-                        break;
-                    out.push_back(Combo(MOD_ALT, 0xDB)); // Alt+[, the rest as typed
-                    i += 2;
-                    continue;
-                }
-                char f = (char)byte(j);
-                if (s[i + 2] == '?' || s[i + 2] == '>') { // a reply to a query: not a key
-                    i = j + 1;
-                    continue;
-                }
-                if (protocol) {
-                    if (std::optional<TypedKey> k = ProtocolKey(s.substr(i + 2, j - i - 2), f))
-                        out.push_back(*k);
-                    i = j + 1;
-                    continue;
-                }
-                std::vector<int> params;
-                int n = -1;
-                for (size_t k = i + 2; k < j; ++k) {
-                    char p = s[k];
-                    if (p >= '0' && p <= '9') {
-                        n = (n < 0 ? 0 : n) * 10 + (p - '0');
-                        if (n > 100000)
-                            n = 100000;
-                    } else if (p == ';') {
-                        params.push_back(n < 0 ? 1 : n);
-                        n = -1;
-                    }
-                }
-                params.push_back(n < 0 ? 1 : n);
-                unsigned mods = params.size() >= 2 ? ParamMods(params[1]) : 0;
-                uint8_t vk = 0;
-                if (f == '~')
-                    vk = TildeKey(params[0]);
-                else if (f == 'Z') {
-                    vk = VK_TAB;
-                    mods |= MOD_SHIFT;
-                } else
-                    vk = LetterKey(f);
-                if (vk)
-                    out.push_back(Combo(mods, vk));
-                i = j + 1;
-                continue;
-            }
-            if (c == 'O') {
-                if (i + 2 >= s.size()) {
-                    if (!final)
-                        break;
-                    out.push_back(Combo(MOD_ALT | MOD_SHIFT, 'O'));
-                    i += 2;
-                    continue;
-                }
-                if (uint8_t vk = Ss3Key((char)byte(i + 2)))
-                    out.push_back(Combo(0, vk));
-                i += 3;
-                continue;
-            }
-            if (c == 0x1B) {
-                out.push_back(Combo(MOD_ALT, VK_ESCAPE));
-                i += 2;
-                continue;
-            }
-            unsigned mods;
-            uint8_t vk;
-            if (c != 0x03 && c < 0x80 && ByteKey(c, mods, vk)) {
-                out.push_back(Combo(mods | MOD_ALT, vk));
-                i += 2;
-                continue;
-            }
-            out.push_back(Combo(0, VK_ESCAPE)); // Esc, then the next byte on its own
-            i += 1;
-            continue;
-        }
-        if (b == 0x03) {
-            out.push_back(Special(TypedKey::Leave));
-            i += 1;
-            continue;
-        }
-        if (b == 0x18) {
-            out.push_back(Special(TypedKey::Exit));
-            i += 1;
-            continue;
-        }
-        if (b == 0x0C) {
-            out.push_back(Special(TypedKey::Clear));
-            i += 1;
-            continue;
-        }
-        if (b == 0x1D) { // Ctrl-]
-            out.push_back(Special(TypedKey::Prefix));
-            i += 1;
-            continue;
-        }
-        if (b >= 0x80) {
+            took = Escape(i, final, out);
+            if (took == 0)
+                break;
+        } else if (b >= 0x80) {
             // A character beyond ASCII has no key code: skip its UTF-8 bytes.
             size_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
             if (i + len > s.size() && !final)
                 break;
-            i = std::min(s.size(), i + len);
-            continue;
+            took = std::min(s.size() - i, len);
+        } else if (TypedKey::Kind kind = RunnerKey(b); kind != TypedKey::Keys) {
+            out.push_back(Special(kind));
+        } else {
+            unsigned mods;
+            uint8_t vk;
+            if (ByteKey(b, mods, vk))
+                out.push_back(Combo(mods, vk));
         }
-        unsigned mods;
-        uint8_t vk;
-        if (ByteKey(b, mods, vk))
-            out.push_back(Combo(mods, vk));
-        i += 1;
+        i += took;
     }
     pending_.erase(0, i);
     return out;
@@ -600,12 +604,6 @@ void RestoreTerminal() {
     WriteAll(g_screen_fd, kLeaveScreen, sizeof kLeaveScreen - 1);
 }
 
-void OnSignal(int sig) {
-    RestoreTerminal();
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-}
-
 void OnResize(int) {
     g_resized = 1;
 }
@@ -622,8 +620,6 @@ class RawTerminal {
             std::atexit(RestoreTerminal);
             registered = true;
         }
-        for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT})
-            std::signal(sig, OnSignal);
         struct sigaction sa = {};
         sa.sa_handler = OnResize; // no SA_RESTART: the wait in poll(2) ends
         sigaction(SIGWINCH, &sa, nullptr);
@@ -638,8 +634,7 @@ class RawTerminal {
     }
     ~RawTerminal() {
         RestoreTerminal();
-        for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGWINCH})
-            std::signal(sig, SIG_DFL);
+        std::signal(SIGWINCH, SIG_DFL);
     }
     RawTerminal(const RawTerminal&) = delete;
     RawTerminal& operator=(const RawTerminal&) = delete;
@@ -681,12 +676,6 @@ class RawTerminal {
     }
 };
 
-uint64_t MonotonicMs() {
-    return (uint64_t)std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // ---------------------------------------------------------------------------
 // The driver
 // ---------------------------------------------------------------------------
@@ -695,12 +684,23 @@ constexpr size_t kEventLines = 8;
 const char kKeysHelp[] = "Ctrl-X taps \"Exit\"  Ctrl-L taps \"Clear\"  Ctrl-C closes the tool";
 const char kPrefixHelp[] = "Ctrl-] then: 1-6 App1-App6, F1-F12 F13-F24, h holds the next key";
 
-class TerminalDriver : public device::Driver {
+// Keys from the terminal, the screen drawn on it.
+class TerminalDriver : public RealtimeFrontEnd {
   public:
     TerminalDriver(const Job& job, int screen_fd) : job_(job), screen_fd_(screen_fd) {}
 
-    Next Poll(device::Device& dev, uint64_t timer_due, uint64_t& at) override;
+    void Watch(std::vector<pollfd>& fds) override {
+        if (!input_ended_)
+            fds.push_back({0, POLLIN, 0});
+    }
+    void Read(device::Device& dev, const std::vector<pollfd>& fds, bool timed_out) override;
+    bool Ready(device::Device&, uint64_t&) override { return !actions_.empty(); }
     void Step(device::Device& dev) override;
+    void Polled(device::Device&) override {
+        if (watch)
+            watch->Idle();
+    }
+    int Paint(device::Device& dev, uint64_t now) override;
 
     void AddEvent(const std::string& line) {
         events_.push_back(line);
@@ -710,7 +710,6 @@ class TerminalDriver : public device::Driver {
     const std::vector<std::string>& LastScreen() const { return last_screen_; }
     const std::deque<std::string>& Events() const { return events_; }
     DeviceWatch* watch = nullptr;
-    Transcript* transcript = nullptr; // flushed before each wait for a key
     TerminalDecoder decoder;
     void Take(const std::vector<TypedKey>& keys);
 
@@ -719,17 +718,13 @@ class TerminalDriver : public device::Driver {
         enum Kind { Press, Release, Exit, Clear } kind;
         uint8_t vk;
     };
-    uint64_t DeviceNow(const device::Device& dev);
     uint8_t Prefixed(uint8_t vk);
     void Redraw(device::Device& dev);
 
     const Job& job_;
     int screen_fd_;
     std::deque<Action> actions_;
-    bool leaving_ = false;
-    bool started_ = false;
-    uint64_t real_origin_ = 0;
-    uint64_t device_origin_ = 0;
+    bool input_ended_ = false;
     std::string status_;
     std::deque<std::string> events_;
     std::vector<std::string> last_screen_;
@@ -740,16 +735,6 @@ class TerminalDriver : public device::Driver {
     uint8_t remapped_[256] = {};  // protocol: a key pressed after Ctrl-], for its release
     bool drop_release_[256] = {}; // protocol: a held key's own release goes nowhere
 };
-
-// The device time that the real time now stands for.
-uint64_t TerminalDriver::DeviceNow(const device::Device& dev) {
-    if (!started_) {
-        started_ = true;
-        real_origin_ = MonotonicMs();
-        device_origin_ = dev.Now();
-    }
-    return device_origin_ + (MonotonicMs() - real_origin_);
-}
 
 // The key after Ctrl-]: 1-6 are App1-App6, F1-F12 are F13-F24, h holds the
 // next key (0: nothing to press).
@@ -840,7 +825,7 @@ void TerminalDriver::Take(const std::vector<TypedKey>& keys) {
             actions_.push_back({Action::Clear, 0});
             break;
         case TypedKey::Leave:
-            leaving_ = true;
+            Close("Ctrl-C");
             break;
         case TypedKey::Prefix:
             prefix_ = true;
@@ -849,61 +834,39 @@ void TerminalDriver::Take(const std::vector<TypedKey>& keys) {
     }
 }
 
-device::Driver::Next TerminalDriver::Poll(device::Device& dev, uint64_t timer_due, uint64_t& at) {
-    if (watch)
-        watch->Idle();
-    Redraw(dev);
-    for (;;) {
-        uint64_t now = DeviceNow(dev);
-        if (!actions_.empty()) {
-            at = std::max(dev.Now(), now);
-            return Next::Step;
-        }
-        if (leaving_) {
-            at = std::max(dev.Now(), now);
-            if (transcript)
-                transcript->Event((DWORD)(dev.profile().start_tick + at), "close",
-                                  "the shell closes the tool (Ctrl-C)", {{"why", "Ctrl-C"}});
-            return Next::End;
-        }
-        if (timer_due != UINT64_MAX && timer_due <= now)
-            return Next::None;
-        if (g_resized) {
-            g_resized = 0;
-            last_frame_.clear();
-            WriteAll(screen_fd_, "\x1b[2J", 4);
-            Redraw(dev);
-        }
-        int timeout = -1;
-        if (timer_due != UINT64_MAX)
-            timeout = (int)std::min<uint64_t>(timer_due - now, 60000);
-        if (decoder.Pending())
-            timeout = timeout < 0 ? 30 : std::min(timeout, 30);
-        if (transcript)
-            transcript->Flush();
-        struct pollfd pfd = {0, POLLIN, 0};
-        int r = ::poll(&pfd, 1, timeout);
-        if (r < 0) {
-            if (errno != EINTR)
-                leaving_ = true;
+// Reads the keys the wait found; a sequence cut short is taken as it stands
+// once the terminal has been quiet for a while.
+void TerminalDriver::Read(device::Device&, const std::vector<pollfd>& fds, bool timed_out) {
+    for (const pollfd& p : fds) {
+        if (p.fd != 0 || !p.revents)
             continue;
-        }
-        if (r == 0) {
-            if (decoder.Pending())
-                Take(decoder.Flush());
-            continue;
-        }
         char buf[256];
         ssize_t n = ::read(0, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
-            continue;
+            return;
         if (n <= 0) {
             Take(decoder.Flush());
-            leaving_ = true; // end of input or an error: the shell closes the tool
-            continue;
+            input_ended_ = true; // end of input or an error: the shell closes the tool
+            Close("Ctrl-C");
+            return;
         }
         Take(decoder.Feed(std::string_view(buf, (size_t)n)));
+        return;
     }
+    if (timed_out && decoder.Pending())
+        Take(decoder.Flush());
+}
+
+// Draws the screen (all of it after a resize); a sequence cut short is
+// looked at again in 30 ms.
+int TerminalDriver::Paint(device::Device& dev, uint64_t) {
+    if (g_resized) {
+        g_resized = 0;
+        last_frame_.clear();
+        WriteAll(screen_fd_, "\x1b[2J", 4);
+    }
+    Redraw(dev);
+    return decoder.Pending() ? 30 : -1;
 }
 
 void TerminalDriver::Step(device::Device& dev) {
@@ -1029,12 +992,11 @@ int RunInteractive(const Job& job, std::ostream& out, std::ostream& errors, bool
             return kExitBadInput;
         }
     }
+    Realtime loop({0, true, RestoreTerminal});
     device::Device dev(job.profile);
     TerminalDriver driver(job, screen_fd);
     Transcript t(out_is_terminal ? nullptr : &out, format);
     t.on_line = [&driver](const std::string& line) { driver.AddEvent(line); };
-    if (!out_is_terminal)
-        driver.transcript = &t;
     DeviceWatch watch(dev, job, t);
     driver.watch = &watch;
     std::string error;
@@ -1051,12 +1013,7 @@ int RunInteractive(const Job& job, std::ostream& out, std::ostream& errors, bool
         std::string typed;
         driver.decoder.protocol = raw.AskForProtocol(typed);
         driver.Take(driver.decoder.Feed(typed));
-        try {
-            status = runner::RunTool(dev, &driver);
-        } catch (const device::Stalled& e) {
-            stalled = e.what();
-            status = kExitStalled;
-        }
+        status = loop.Run(dev, driver, t, stalled);
     }
     watch.Sync();
     if (screen_fd != 1)

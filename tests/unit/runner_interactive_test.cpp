@@ -4,8 +4,9 @@
 // Ctrl-L clears the list, Ctrl-X exits with 0 (skipped when tmux is not
 // installed). Through a pseudo-terminal that answers the protocol's query:
 // real presses and releases, modifier-only presses, the screen on the
-// controlling terminal and the transcript on standard output. Every wait is
-// bounded.
+// controlling terminal and the transcript on standard output; SIGTERM and
+// SIGHUP close the tool as the shell would, so a save-on-exit name saves.
+// Every wait is bounded.
 #include "tests/harness/harness.h"
 
 #include <gtest/gtest.h>
@@ -222,6 +223,7 @@ class ProtocolTerminal {
         ssize_t n = ::write(master_, s.data(), s.size());
         (void)n;
     }
+    void Signal(int sig) { kill(pid_, sig); }
     // Reads the screen and the transcript until `done` holds or 10 s pass;
     // answers the protocol's query as such a terminal does.
     bool Until(const std::function<bool()>& done, int ms = 10000) {
@@ -297,6 +299,45 @@ TEST(RunnerInteractive, TheKeyboardProtocolGivesRealPressesAndReleases) {
     EXPECT_NE(term.transcript.find("the shell closes the tool (Ctrl-C)\n"), std::string::npos)
         << term.transcript;
     EXPECT_NE(term.transcript.find(" exit 0\n"), std::string::npos) << term.transcript;
+}
+
+// A signal from outside is the shell's close request, as Ctrl-C is: the tool
+// closes, a save-on-exit name writes its data file, the terminal is put back,
+// and the exit status is the tool's.
+TEST(RunnerInteractive, SigtermAndSighupCloseTheToolWhichSaves) {
+    ASSERT_EQ(access(kSim.c_str(), X_OK), 0) << kSim << " has not been built";
+    const struct {
+        int sig;
+        const char* why;
+    } kCases[] = {{SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.why);
+        TempDir tmp;
+        ProtocolTerminal term(
+            {kSim, "--root", tmp.path + "/device", "--exe", "\\Program Files\\Wtapwatcher.exe"});
+        auto seen = [&](const std::string& where, const std::string& what) {
+            return [&where, what] { return where.find(what) != std::string::npos; };
+        };
+        ASSERT_TRUE(term.Until(seen(term.screen, "rows 34-48 of 48"))) << term.screen;
+        term.Send("\x1b[97u\x1b[97;1:3u");
+        ASSERT_TRUE(term.Until(seen(term.transcript, ": 41 U\n"))) << term.transcript;
+
+        term.Signal(c.sig);
+        EXPECT_EQ(term.Wait(), 0) << term.transcript;
+        EXPECT_NE(term.transcript.find(std::string("the shell closes the tool (") + c.why + ")\n"),
+                  std::string::npos)
+            << term.transcript;
+        EXPECT_NE(term.transcript.find("data file written: "), std::string::npos)
+            << term.transcript;
+        std::string data = ReadFile(tmp.path + "/device/Program Files/tapwatcherdata.txt");
+        EXPECT_NE(data.find("\t41\tD\t"), std::string::npos) << data;
+        EXPECT_NE(data.find("\t41\tU\t"), std::string::npos) << data;
+        // The protocol turned off and the alternate screen left, in that order.
+        size_t pop = term.screen.rfind("\x1b[<u"), leave = term.screen.rfind("\x1b[?1049l");
+        ASSERT_NE(pop, std::string::npos);
+        ASSERT_NE(leave, std::string::npos);
+        EXPECT_LT(pop, leave);
+    }
 }
 
 } // namespace

@@ -1,0 +1,174 @@
+// realtime.cpp - the real-time core: the clock, the close signals, the wait.
+//
+// Choices: the self-pipe is the process's own, made once and never closed, so
+// that a server thread may still Wake it as the run ends. SIGINT is told as
+// "Ctrl-C" (what sends it, from a terminal), the others by their names. The
+// close request is carried out as a step of its own, after the inputs that
+// came before it; the front-end keeps reading and painting until the tool
+// has exited, so the tool shuts down on the real clock.
+#include "cli/runner/realtime.h"
+
+#include "cli/runner/job.h"
+#include "cli/runner/launch.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace runner {
+
+double HostMs() {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+namespace {
+
+int g_pipe[2] = {-1, -1};
+std::atomic<int> g_signals{0}; // lock-free: safe in a signal handler
+void (*volatile g_restore)() = nullptr;
+
+const int kCloseSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr size_t kSignalCount = sizeof kCloseSignals / sizeof kCloseSignals[0];
+
+// The first close signal goes down the pipe; a second one ends the process.
+void OnCloseSignal(int sig) {
+    int saved = errno;
+    if (g_signals.fetch_add(1) > 0) {
+        if (g_restore)
+            g_restore();
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+    } else {
+        unsigned char b = (unsigned char)sig;
+        ssize_t r = ::write(g_pipe[1], &b, 1);
+        (void)r;
+    }
+    errno = saved;
+}
+
+// How the transcript names a close signal.
+const char* SignalName(int sig) {
+    switch (sig) {
+    case SIGINT:
+        return "Ctrl-C";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "SIGQUIT";
+    }
+}
+
+struct sigaction g_old[kSignalCount];
+
+} // namespace
+
+Realtime::Realtime(Options options) : options_(options), clock_(options.lag_ms) {
+    if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_NONBLOCK | O_CLOEXEC) != 0)
+        g_pipe[0] = g_pipe[1] = -1;
+    g_signals = 0;
+    g_restore = options.restore;
+    struct sigaction sa {};
+    sa.sa_handler = OnCloseSignal; // no SA_RESTART: the wait ends
+    sigemptyset(&sa.sa_mask);
+    for (size_t i = 0; i < kSignalCount; ++i)
+        if (kCloseSignals[i] != SIGQUIT || options.quit_signal)
+            sigaction(kCloseSignals[i], &sa, &g_old[i]);
+}
+
+Realtime::~Realtime() {
+    for (size_t i = 0; i < kSignalCount; ++i)
+        if (kCloseSignals[i] != SIGQUIT || options_.quit_signal)
+            sigaction(kCloseSignals[i], &g_old[i], nullptr);
+    g_restore = nullptr;
+}
+
+void Realtime::Wake() {
+    unsigned char b = 0;
+    ssize_t r = ::write(g_pipe[1], &b, 1);
+    (void)r;
+}
+
+int Realtime::Run(device::Device& dev, RealtimeFrontEnd& front, Transcript& t,
+                  std::string& stalled) {
+    front_ = &front;
+    t_ = &t;
+    dev.SetClockSource(&clock_);
+    int status;
+    try {
+        status = RunTool(dev, this);
+    } catch (const device::Stalled& e) {
+        stalled = e.what();
+        status = kExitStalled;
+    }
+    dev.SetClockSource(nullptr);
+    return status;
+}
+
+// Empties the pipe: each signal in it is the shell's close request.
+void Realtime::TakeSignals() {
+    unsigned char buf[64];
+    ssize_t n;
+    while ((n = ::read(g_pipe[0], buf, sizeof buf)) > 0)
+        for (ssize_t i = 0; i < n; ++i)
+            if (buf[i])
+                front_->Close(SignalName(buf[i]));
+}
+
+device::Driver::Next Realtime::Poll(device::Device& dev, uint64_t timer_due, uint64_t& at) {
+    front_->Polled(dev);
+    close_due_ = false;
+    bool timed_out = false;
+    fds_.clear();
+    for (;;) {
+        TakeSignals();
+        front_->Read(dev, fds_, timed_out);
+        const uint64_t now = std::max(dev.Now(), clock_.ElapsedMs());
+        at = now;
+        if (front_->Ready(dev, at))
+            return Next::Step;
+        at = now;
+        if (!closed_ && !front_->close_why.empty()) {
+            close_due_ = true;
+            return Next::Step;
+        }
+        if (timer_due <= now)
+            return Next::None;
+        int timeout = front_->Paint(dev, now);
+        t_->Flush();
+        if (timer_due != UINT64_MAX) {
+            int to_timer = (int)std::min<uint64_t>(timer_due - now, 60000);
+            timeout = timeout < 0 ? to_timer : std::min(timeout, to_timer);
+        }
+        fds_.clear();
+        front_->Watch(fds_);
+        fds_.push_back({g_pipe[0], POLLIN, 0});
+        int r = ::poll(fds_.data(), fds_.size(), timeout);
+        if (r < 0 && errno != EINTR)
+            front_->Close("an error waiting for input");
+        timed_out = r == 0;
+    }
+}
+
+void Realtime::Step(device::Device& dev) {
+    if (!close_due_) {
+        front_->Step(dev);
+        return;
+    }
+    close_due_ = false;
+    closed_ = true;
+    front_->Closing(dev);
+    const std::string& why = front_->close_why;
+    t_->Event(dev.Tick(), "close", "the shell closes the tool (" + why + ")", {{"why", why}});
+    if (!dev.RequestClose())
+        throw device::Stalled("the shell asked to close and the tool has no main window");
+}
+
+} // namespace runner
