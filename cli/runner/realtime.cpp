@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -30,24 +31,36 @@ double HostMs() {
 namespace {
 
 int g_pipe[2] = {-1, -1};
-std::atomic<int> g_signals{0}; // lock-free: safe in a signal handler
+std::atomic<int> g_first{0};        // the first close signal; lock-free, as are the next two
+std::atomic<int64_t> g_first_ms{0}; // when it came
 void (*volatile g_restore)() = nullptr;
+
+// The same signal again this soon is the same request, delivered twice.
+constexpr int64_t kRepeatMs = 500;
 
 const int kCloseSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr size_t kSignalCount = sizeof kCloseSignals / sizeof kCloseSignals[0];
 
-// The first close signal goes down the pipe; a second one ends the process.
+// The first close signal goes down the pipe; a second one ends the process,
+// unless it is the first one again within kRepeatMs: `timeout` hands its
+// signal to its child and to the child's group, and a shell passes its
+// terminal's hangup on to a job that the kernel has told already.
 void OnCloseSignal(int sig) {
     int saved = errno;
-    if (g_signals.fetch_add(1) > 0) {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const int64_t ms = (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+    int first = 0;
+    if (g_first.compare_exchange_strong(first, sig)) {
+        g_first_ms = ms;
+        unsigned char b = (unsigned char)sig;
+        ssize_t r = ::write(g_pipe[1], &b, 1);
+        (void)r;
+    } else if (sig != first || ms - g_first_ms >= kRepeatMs) {
         if (g_restore)
             g_restore();
         std::signal(sig, SIG_DFL);
         std::raise(sig);
-    } else {
-        unsigned char b = (unsigned char)sig;
-        ssize_t r = ::write(g_pipe[1], &b, 1);
-        (void)r;
     }
     errno = saved;
 }
@@ -73,7 +86,7 @@ struct sigaction g_old[kSignalCount];
 Realtime::Realtime(Options options) : options_(options), clock_(options.lag_ms) {
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_NONBLOCK | O_CLOEXEC) != 0)
         g_pipe[0] = g_pipe[1] = -1;
-    g_signals = 0;
+    g_first = 0;
     g_restore = options.restore;
     struct sigaction sa {};
     sa.sa_handler = OnCloseSignal; // no SA_RESTART: the wait ends

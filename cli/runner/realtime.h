@@ -10,7 +10,9 @@
 // and SIGHUP (and SIGQUIT where asked) are the shell's close request: the
 // transcript says so and the tool's main window is asked to close (WM_CLOSE);
 // a second one ends the process at once, after `restore` (the terminal put
-// back) where one is given.
+// back) where one is given. The same signal again within half a second is
+// the first one delivered twice (`timeout`, a shell passing on a hangup),
+// not a second request.
 #pragma once
 
 #include "cli/runner/transcript.h"

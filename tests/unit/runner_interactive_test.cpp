@@ -9,6 +9,8 @@
 // Every wait is bounded.
 #include "tests/harness/harness.h"
 
+#include "cli/runner/realtime.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -337,6 +339,49 @@ TEST(RunnerInteractive, SigtermAndSighupCloseTheToolWhichSaves) {
         ASSERT_NE(pop, std::string::npos);
         ASSERT_NE(leave, std::string::npos);
         EXPECT_LT(pop, leave);
+    }
+}
+
+int g_restored_fd = -1; // where a forked child says that it put the terminal back
+
+// A second close signal ends the process at once, the terminal put back
+// first; the first one again at once (`timeout`, a shell passing on a hangup)
+// is the same request and ends nothing.
+TEST(RunnerInteractive, ASecondCloseSignalEndsAtOnceTheSameOneAtOnceDoesNot) {
+    const struct {
+        int first, second, after_ms, dies_by;
+    } kCases[] = {
+        {SIGHUP, SIGHUP, 0, 0}, {SIGTERM, SIGINT, 0, SIGINT}, {SIGINT, SIGINT, 600, SIGINT}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::to_string(c.first) + " then " + std::to_string(c.second) + " after " +
+                     std::to_string(c.after_ms) + " ms");
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        g_restored_fd = fds[1];
+        pid_t pid = fork();
+        if (pid == 0) {
+            runner::Realtime loop({0, false, [] {
+                                       ssize_t n = ::write(g_restored_fd, "r", 1);
+                                       (void)n;
+                                   }});
+            raise(c.first);
+            usleep((useconds_t)c.after_ms * 1000);
+            raise(c.second);
+            _exit(0);
+        }
+        ::close(fds[1]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        char restored[8];
+        ssize_t n = ::read(fds[0], restored, sizeof restored);
+        ::close(fds[0]);
+        if (c.dies_by) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.dies_by) << status;
+            EXPECT_EQ(n, 1);
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            EXPECT_EQ(n, 0);
+        }
     }
 }
 
