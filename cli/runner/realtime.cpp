@@ -41,9 +41,9 @@ constexpr int64_t kRepeatMs = 500;
 const int kCloseSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr size_t kSignalCount = sizeof kCloseSignals / sizeof kCloseSignals[0];
 
-// The first close signal goes down the pipe; a second one ends the process,
-// unless it is the first one again within kRepeatMs: `timeout` hands its
-// signal to its child and to the child's group, and a shell passes its
+// The first close signal is kept and wakes the wait; a second one ends the
+// process, unless it is the first one again within kRepeatMs: `timeout` hands
+// its signal to its child and to the child's group, and a shell passes its
 // terminal's hangup on to a job that the kernel has told already.
 void OnCloseSignal(int sig) {
     int saved = errno;
@@ -53,10 +53,8 @@ void OnCloseSignal(int sig) {
     int first = 0;
     if (g_first.compare_exchange_strong(first, sig)) {
         g_first_ms = ms;
-        unsigned char b = (unsigned char)sig;
-        ssize_t r = ::write(g_pipe[1], &b, 1);
-        (void)r;
-    } else if (sig != first || ms - g_first_ms >= kRepeatMs) {
+        Realtime::Wake();
+    } else if (int64_t at = g_first_ms; sig != first || (at && ms - at >= kRepeatMs)) {
         if (g_restore)
             g_restore();
         std::signal(sig, SIG_DFL);
@@ -67,16 +65,10 @@ void OnCloseSignal(int sig) {
 
 // How the transcript names a close signal.
 const char* SignalName(int sig) {
-    switch (sig) {
-    case SIGINT:
-        return "Ctrl-C";
-    case SIGTERM:
-        return "SIGTERM";
-    case SIGHUP:
-        return "SIGHUP";
-    default:
-        return "SIGQUIT";
-    }
+    return sig == SIGINT    ? "Ctrl-C"
+           : sig == SIGTERM ? "SIGTERM"
+           : sig == SIGHUP  ? "SIGHUP"
+                            : "SIGQUIT";
 }
 
 struct sigaction g_old[kSignalCount];
@@ -87,10 +79,13 @@ Realtime::Realtime(Options options) : options_(options), clock_(options.lag_ms) 
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_NONBLOCK | O_CLOEXEC) != 0)
         g_pipe[0] = g_pipe[1] = -1;
     g_first = 0;
+    g_first_ms = 0;
     g_restore = options.restore;
     struct sigaction sa {};
     sa.sa_handler = OnCloseSignal; // no SA_RESTART: the wait ends
     sigemptyset(&sa.sa_mask);
+    for (int sig : kCloseSignals)
+        sigaddset(&sa.sa_mask, sig); // one handler at a time on a thread
     for (size_t i = 0; i < kSignalCount; ++i)
         if (kCloseSignals[i] != SIGQUIT || options.quit_signal)
             sigaction(kCloseSignals[i], &sa, &g_old[i]);
@@ -125,14 +120,13 @@ int Realtime::Run(device::Device& dev, RealtimeFrontEnd& front, Transcript& t,
     return status;
 }
 
-// Empties the pipe: each signal in it is the shell's close request.
+// Empties the pipe; a close signal that came is the shell's close request.
 void Realtime::TakeSignals() {
     unsigned char buf[64];
-    ssize_t n;
-    while ((n = ::read(g_pipe[0], buf, sizeof buf)) > 0)
-        for (ssize_t i = 0; i < n; ++i)
-            if (buf[i])
-                front_->Close(SignalName(buf[i]));
+    while (::read(g_pipe[0], buf, sizeof buf) > 0) {
+    }
+    if (int sig = g_first.load())
+        front_->Close(SignalName(sig));
 }
 
 device::Driver::Next Realtime::Poll(device::Device& dev, uint64_t timer_due, uint64_t& at) {

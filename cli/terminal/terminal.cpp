@@ -45,6 +45,7 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace runner {
 
@@ -76,87 +77,43 @@ TypedKey Special(TypedKey::Kind kind) {
 
 // The key of one plain byte (below 0x80, not Esc): false when it has none.
 bool ByteKey(unsigned char b, unsigned& mods, uint8_t& vk) {
-    mods = 0;
-    static const char kShifted[] = ")!@#$%^&*("; // Shift+0 .. Shift+9
+    constexpr uint8_t S = MOD_SHIFT, C = MOD_CONTROL;
     struct Sym {
-        char c;
-        uint8_t vk;
-        bool shift;
+        unsigned char c;
+        uint8_t vk, mods;
     };
+    // Bytes that are not their key's letter or digit (US layout).
     static const Sym kSyms[] = {
-        {'-', 0xBD, false},  {'_', 0xBD, true}, {'=', 0xBB, false}, {'+', 0xBB, true},
-        {'[', 0xDB, false},  {'{', 0xDB, true}, {']', 0xDD, false}, {'}', 0xDD, true},
-        {'\\', 0xDC, false}, {'|', 0xDC, true}, {';', 0xBA, false}, {':', 0xBA, true},
-        {'\'', 0xDE, false}, {'"', 0xDE, true}, {',', 0xBC, false}, {'<', 0xBC, true},
-        {'.', 0xBE, false},  {'>', 0xBE, true}, {'/', 0xBF, false}, {'?', 0xBF, true},
-        {'`', 0xC0, false},  {'~', 0xC0, true},
+        {'\r', VK_RETURN, 0}, {'\n', VK_RETURN, 0}, {'\t', VK_TAB, 0}, {'\b', VK_BACK, 0},
+        {0x7F, VK_BACK, 0},   {' ', VK_SPACE, 0},   {0, VK_SPACE, C},  {0x1C, 0xDC, C},
+        {0x1E, '6', C | S},   {0x1F, 0xBD, C | S},  {')', '0', S},     {'!', '1', S},
+        {'@', '2', S},        {'#', '3', S},        {'$', '4', S},     {'%', '5', S},
+        {'^', '6', S},        {'&', '7', S},        {'*', '8', S},     {'(', '9', S},
+        {'-', 0xBD, 0},       {'_', 0xBD, S},       {'=', 0xBB, 0},    {'+', 0xBB, S},
+        {'[', 0xDB, 0},       {'{', 0xDB, S},       {']', 0xDD, 0},    {'}', 0xDD, S},
+        {'\\', 0xDC, 0},      {'|', 0xDC, S},       {';', 0xBA, 0},    {':', 0xBA, S},
+        {'\'', 0xDE, 0},      {'"', 0xDE, S},       {',', 0xBC, 0},    {'<', 0xBC, S},
+        {'.', 0xBE, 0},       {'>', 0xBE, S},       {'/', 0xBF, 0},    {'?', 0xBF, S},
+        {'`', 0xC0, 0},       {'~', 0xC0, S},
     };
-    switch (b) {
-    case 0x0D:
-    case 0x0A:
-        vk = VK_RETURN;
-        return true;
-    case 0x09:
-        vk = VK_TAB;
-        return true;
-    case 0x08:
-    case 0x7F:
-        vk = VK_BACK;
-        return true;
-    case 0x00:
-        mods = MOD_CONTROL;
-        vk = VK_SPACE;
-        return true;
-    case 0x1C:
-        mods = MOD_CONTROL;
-        vk = 0xDC;
-        return true;
-
-    case 0x1E:
-        mods = MOD_CONTROL | MOD_SHIFT;
-        vk = '6';
-        return true;
-    case 0x1F:
-        mods = MOD_CONTROL | MOD_SHIFT;
-        vk = 0xBD;
-        return true;
-    case ' ':
-        vk = VK_SPACE;
-        return true;
-    default:
-        break;
-    }
-    if (b >= 0x01 && b <= 0x1A) {
-        mods = MOD_CONTROL;
-        vk = (uint8_t)('A' + b - 1);
-        return true;
-    }
-    if (b >= 'a' && b <= 'z') {
+    mods = 0;
+    for (const Sym& sym : kSyms)
+        if (sym.c == b) {
+            mods = sym.mods;
+            vk = sym.vk;
+            return true;
+        }
+    if (b >= 0x01 && b <= 0x1A)
+        mods = MOD_CONTROL, vk = (uint8_t)('A' + b - 1);
+    else if (b >= 'a' && b <= 'z')
         vk = (uint8_t)(b - 32);
-        return true;
-    }
-    if (b >= 'A' && b <= 'Z') {
-        mods = MOD_SHIFT;
+    else if (b >= 'A' && b <= 'Z')
+        mods = MOD_SHIFT, vk = b;
+    else if (b >= '0' && b <= '9')
         vk = b;
-        return true;
-    }
-    if (b >= '0' && b <= '9') {
-        vk = b;
-        return true;
-    }
-    for (int i = 0; i < 10; ++i)
-        if (kShifted[i] == (char)b) {
-            mods = MOD_SHIFT;
-            vk = (uint8_t)('0' + i);
-            return true;
-        }
-    for (const Sym& s : kSyms)
-        if (s.c == (char)b) {
-            mods = s.shift ? MOD_SHIFT : 0;
-            vk = s.vk;
-            return true;
-        }
-    return false;
+    else
+        return false;
+    return true;
 }
 
 // Modifiers of an xterm modifier parameter (1 + Shift 1, Alt 2, Ctrl 4).
@@ -171,86 +128,38 @@ unsigned ParamMods(int m) {
     return mods;
 }
 
+// The key of final byte `f` in `finals`, from `keys` in the same order; 0 for none.
+uint8_t FinalKey(char f, const char* finals, const uint8_t* keys) {
+    const char* at = f ? std::strchr(finals, f) : nullptr;
+    return at ? keys[at - finals] : 0;
+}
+
 // The key of a final letter of CSI or SS3 (arrows, Home, End, F1-F4); 0 for none.
 uint8_t LetterKey(char f) {
-    switch (f) {
-    case 'A':
-        return VK_UP;
-    case 'B':
-        return VK_DOWN;
-    case 'C':
-        return VK_RIGHT;
-    case 'D':
-        return VK_LEFT;
-    case 'H':
-        return 0x24; // Home
-    case 'F':
-        return 0x23; // End
-    case 'P':
-    case 'Q':
-    case 'R':
-    case 'S':
-        return (uint8_t)(VK_F1 + (f - 'P'));
-    default:
-        return 0;
-    }
+    static const uint8_t kKeys[] = {VK_UP, VK_DOWN,   VK_RIGHT,  VK_LEFT,  0x24, 0x23, // Home End
+                                    VK_F1, VK_F1 + 1, VK_F1 + 2, VK_F1 + 3};
+    return FinalKey(f, "ABCDHFPQRS", kKeys);
 }
 
 // The key of "CSI n ~"; 0 for none.
 uint8_t TildeKey(int n) {
-    switch (n) {
-    case 1:
-    case 7:
-        return 0x24; // Home
-    case 2:
-        return 0x2D; // Insert
-    case 3:
-        return 0x2E; // Delete
-    case 4:
-    case 8:
-        return 0x23; // End
-    case 5:
-        return 0x21; // PageUp
-    case 6:
-        return 0x22; // PageDown
-    default:
-        break;
-    }
-    if (n >= 11 && n <= 15)
-        return (uint8_t)(VK_F1 + n - 11);
-    if (n >= 17 && n <= 21)
-        return (uint8_t)(VK_F1 + 5 + n - 17);
-    if (n >= 23 && n <= 26)
-        return (uint8_t)(VK_F1 + 10 + n - 23);
-    if (n >= 28 && n <= 29)
-        return (uint8_t)(VK_F1 + 14 + n - 28);
-    if (n >= 31 && n <= 34)
-        return (uint8_t)(VK_F1 + 16 + n - 31);
-    return 0;
+    constexpr uint8_t F = VK_F1;
+    // Home Insert Delete End PageUp PageDown Home End, then F1-F20 with gaps.
+    static const uint8_t kKeys[] = {
+        0,      0x24,   0x2D,   0x2E,  0x23,   0x21,   0x22,  0x24,   0x23,   0,      0,     F,
+        F + 1,  F + 2,  F + 3,  F + 4, 0,      F + 5,  F + 6, F + 7,  F + 8,  F + 9,  0,     F + 10,
+        F + 11, F + 12, F + 13, 0,     F + 14, F + 15, 0,     F + 16, F + 17, F + 18, F + 19};
+    return n >= 0 && n < (int)sizeof kKeys ? kKeys[n] : 0;
 }
 
 // The key of an SS3 final byte, keypad included; 0 for none.
 uint8_t Ss3Key(char f) {
     if (uint8_t k = LetterKey(f))
         return k;
-    if (f == 'M')
-        return VK_RETURN;
     if (f >= 'p' && f <= 'y')
-        return (uint8_t)(0x60 + (f - 'p')); // Numpad0-9
-    switch (f) {
-    case 'j':
-        return 0x6A;
-    case 'k':
-        return 0x6B;
-    case 'm':
-        return 0x6D;
-    case 'n':
-        return 0x6E;
-    case 'o':
-        return 0x6F;
-    default:
-        return 0;
-    }
+        return (uint8_t)(0x60 + (f - 'p'));                                   // Numpad0-9
+    static const uint8_t kKeys[] = {VK_RETURN, 0x6A, 0x6B, 0x6D, 0x6E, 0x6F}; // Enter * + - . /
+    return FinalKey(f, "Mjkmno", kKeys);
 }
 
 // The key of a keyboard-protocol key code (CSI code ... u); 0 for none.
@@ -259,62 +168,23 @@ uint8_t ProtocolCodeKey(long code) {
         return (uint8_t)(code - 32);
     if ((code >= 'A' && code <= 'Z') || (code >= '0' && code <= '9'))
         return (uint8_t)code;
-    switch (code) {
-    case 13:
-        return VK_RETURN;
-    case 9:
-        return VK_TAB;
-    case 8:
-    case 127:
-        return VK_BACK;
-    case 27:
-        return VK_ESCAPE;
-    case ' ':
-        return VK_SPACE;
-    case 57358:
-        return 0x14; // CapsLock
-    case 57359:
-        return 0x91; // ScrollLock
-    case 57360:
-        return 0x90; // NumLock
-    case 57361:
-        return 0x2C; // PrintScreen
-    case 57362:
-        return 0x13; // Pause
-    case 57363:
-        return 0x5D; // Menu
-    case 57409:
-        return 0x6E; // keypad .
-    case 57410:
-        return 0x6F; // keypad /
-    case 57411:
-        return 0x6A; // keypad *
-    case 57412:
-        return 0x6D; // keypad -
-    case 57413:
-        return 0x6B; // keypad +
-    case 57414:
-        return VK_RETURN; // keypad Enter
-    case 57441:           // left and right Shift, Ctrl, Alt, Super
-    case 57447:
-        return kShift;
-    case 57442:
-    case 57448:
-        return kCtrl;
-    case 57443:
-    case 57449:
-        return kAlt;
-    case 57444:
-        return 0x5B;
-    case 57450:
-        return 0x5C;
-    default:
-        break;
-    }
     if (code >= 57364 && code <= 57387) // F1-F24
         return (uint8_t)(VK_F1 + (code - 57364));
     if (code >= 57399 && code <= 57408) // keypad 0-9
         return (uint8_t)(0x60 + (code - 57399));
+    // CapsLock ScrollLock NumLock PrintScreen Pause Menu; the keypad's . / * - +
+    // Enter; left Shift Ctrl Alt Super, then the right ones.
+    static const std::pair<long, uint8_t> kCodes[] = {
+        {13, VK_RETURN}, {9, VK_TAB},   {8, VK_BACK},       {127, VK_BACK},  {27, VK_ESCAPE},
+        {' ', VK_SPACE}, {57358, 0x14}, {57359, 0x91},      {57360, 0x90},   {57361, 0x2C},
+        {57362, 0x13},   {57363, 0x5D}, {57409, 0x6E},      {57410, 0x6F},   {57411, 0x6A},
+        {57412, 0x6D},   {57413, 0x6B}, {57414, VK_RETURN}, {57441, kShift}, {57442, kCtrl},
+        {57443, kAlt},   {57444, 0x5B}, {57447, kShift},    {57448, kCtrl},  {57449, kAlt},
+        {57450, 0x5C},
+    };
+    for (const auto& [c, vk] : kCodes)
+        if (c == code)
+            return vk;
     unsigned mods;
     uint8_t vk;
     if (code > 0 && code < 0x7F && ByteKey((unsigned char)code, mods, vk))
