@@ -589,6 +589,8 @@ class TerminalDriver : public RealtimeFrontEnd {
         uint8_t vk;
     };
     uint8_t Prefixed(uint8_t vk);
+    void TakeCombo(std::vector<uint8_t> keys);
+    void TakePress(uint8_t orig, bool repeat);
     void Redraw(device::Device& dev);
 
     const Job& job_;
@@ -621,78 +623,84 @@ uint8_t TerminalDriver::Prefixed(uint8_t vk) {
     return vk;
 }
 
+// A combination typed without the keyboard protocol: pressed and released at
+// once, or held after Ctrl-] h until typed again.
+void TerminalDriver::TakeCombo(std::vector<uint8_t> keys) {
+    if (prefix_ && !keys.empty()) {
+        uint8_t vk = Prefixed(keys.back());
+        if (!vk)
+            return;
+        keys.back() = vk;
+    }
+    if (!held_.empty() && keys == held_) { // typed again: let go
+        for (size_t i = held_.size(); i-- > 0;)
+            actions_.push_back({Action::Release, held_[i]});
+        held_.clear();
+        return;
+    }
+    for (uint8_t vk : keys)
+        actions_.push_back({Action::Press, vk});
+    if (hold_next_) {
+        hold_next_ = false;
+        held_ = keys;
+        return;
+    }
+    for (size_t i = keys.size(); i-- > 0;)
+        actions_.push_back({Action::Release, keys[i]});
+}
+
+// A press or repeat of the keyboard protocol, after Ctrl-] read as its second
+// half; a held key pressed again goes up.
+void TerminalDriver::TakePress(uint8_t orig, bool repeat) {
+    uint8_t vk = orig;
+    if (prefix_ && !repeat && ModifierOfKey(orig) == 0) {
+        vk = Prefixed(orig);
+        if (!vk) { // the h of Ctrl-] h: its release goes nowhere either
+            drop_release_[orig] = true;
+            return;
+        }
+        remapped_[orig] = vk;
+    } else if (remapped_[orig]) {
+        vk = remapped_[orig];
+    }
+    if (!repeat && drop_release_[vk] && !held_.empty() &&
+        std::find(held_.begin(), held_.end(), vk) != held_.end()) {
+        // A held key pressed again: it goes up now; this press's own
+        // release goes nowhere.
+        held_.erase(std::find(held_.begin(), held_.end(), vk));
+        actions_.push_back({Action::Release, vk});
+        return;
+    }
+    actions_.push_back({Action::Press, vk});
+    if (hold_next_ && !repeat) {
+        hold_next_ = false;
+        held_.push_back(vk);
+        drop_release_[orig] = true;
+    }
+}
+
 void TerminalDriver::Take(const std::vector<TypedKey>& keys) {
-    for (const TypedKey& typed : keys) {
-        TypedKey k = typed;
+    for (const TypedKey& k : keys) {
         switch (k.kind) {
-        case TypedKey::Keys: {
-            if (prefix_ && !k.keys.empty()) {
-                uint8_t vk = Prefixed(k.keys.back());
-                if (!vk)
-                    break;
-                k.keys.back() = vk;
-            }
-            if (!held_.empty() && k.keys == held_) { // typed again: let go
-                for (size_t i = held_.size(); i-- > 0;)
-                    actions_.push_back({Action::Release, held_[i]});
-                held_.clear();
-                break;
-            }
-            for (uint8_t vk : k.keys)
-                actions_.push_back({Action::Press, vk});
-            if (hold_next_) {
-                hold_next_ = false;
-                held_ = k.keys;
-                break;
-            }
-            for (size_t i = k.keys.size(); i-- > 0;)
-                actions_.push_back({Action::Release, k.keys[i]});
+        case TypedKey::Keys:
+            TakeCombo(k.keys);
             break;
-        }
-        case TypedKey::Press: {
-            uint8_t orig = k.keys[0], vk = orig;
-            if (prefix_ && !k.repeat && ModifierOfKey(orig) == 0) {
-                vk = Prefixed(orig);
-                if (!vk) { // the h of Ctrl-] h: its release goes nowhere either
-                    drop_release_[orig] = true;
-                    break;
-                }
-                remapped_[orig] = vk;
-            } else if (remapped_[orig]) {
-                vk = remapped_[orig];
-            }
-            if (!k.repeat && drop_release_[vk] && !held_.empty() &&
-                std::find(held_.begin(), held_.end(), vk) != held_.end()) {
-                // A held key pressed again: it goes up now; this press's own
-                // release goes nowhere.
-                held_.erase(std::find(held_.begin(), held_.end(), vk));
-                actions_.push_back({Action::Release, vk});
-                break;
-            }
-            actions_.push_back({Action::Press, vk});
-            if (hold_next_ && !k.repeat) {
-                hold_next_ = false;
-                held_.push_back(vk);
-                drop_release_[orig] = true;
-            }
+        case TypedKey::Press:
+            TakePress(k.keys[0], k.repeat);
             break;
-        }
         case TypedKey::Release: {
             uint8_t orig = k.keys[0];
             uint8_t vk = remapped_[orig] ? remapped_[orig] : orig;
             remapped_[orig] = 0;
-            if (drop_release_[orig]) {
+            if (drop_release_[orig])
                 drop_release_[orig] = false;
-                break;
-            }
-            actions_.push_back({Action::Release, vk});
+            else
+                actions_.push_back({Action::Release, vk});
             break;
         }
         case TypedKey::Exit:
-            actions_.push_back({Action::Exit, 0});
-            break;
         case TypedKey::Clear:
-            actions_.push_back({Action::Clear, 0});
+            actions_.push_back({k.kind == TypedKey::Exit ? Action::Exit : Action::Clear, 0});
             break;
         case TypedKey::Leave:
             Close("Ctrl-C");
