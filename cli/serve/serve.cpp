@@ -26,22 +26,22 @@
 //    at once moves it forward to the key's time; it never goes back), so a
 //    key that arrives up to kLagMs late still gets its own time. Timers fall
 //    due on the device clock as always.
-//  - Ctrl-C (SIGINT) or SIGTERM on the server is the shell's close request,
-//    as in the terminal; a second one ends the server at once.
+//  - The device runs on the real-time core (cli/runner/realtime.h): Ctrl-C
+//    (SIGINT), SIGTERM or SIGHUP on the server is the shell's close request,
+//    as in the terminal; a second one ends the server at once. The server
+//    threads wake the core's wait when they hand it inputs or notes.
 #include "cli/serve/serve.h"
 
 #include "cli/common/keys.h"
-#include "cli/runner/launch.h"
+#include "cli/runner/realtime.h"
 #include "cli/runner/screen.h"
 #include "device/device.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -53,38 +53,8 @@ namespace runner {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Milliseconds on the host's monotonic clock, as a fraction.
-double HostMs() {
-    return std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
-}
-
 // How far the device's clock runs behind the host's (see above).
 constexpr double kLagMs = 250;
-
-// The device's real-time clock: milliseconds since the tool started, kLagMs
-// behind the host's.
-class RealClock : public device::ClockSource {
-  public:
-    uint64_t ElapsedMs() override {
-        double t = RealMs() - kLagMs;
-        return t > 0 ? (uint64_t)t : 0;
-    }
-    // The host's time on the device's scale, without the lag.
-    double RealMs() const { return HostMs() - origin_; }
-    double origin_ = HostMs();
-};
-
-std::atomic<int> g_interrupts{0};
-
-// Ctrl-C or SIGTERM: the shell's close request; a second one ends at once.
-void OnInterrupt(int sig) {
-    if (g_interrupts.fetch_add(1) >= 1) {
-        std::signal(sig, SIG_DFL);
-        std::raise(sig);
-    }
-}
 
 // 128 random bits as hex.
 std::string NewToken() {
@@ -111,7 +81,6 @@ constexpr int kNotesPerSecond = 20;  // refusal lines in the transcript
 // What the server threads and the device thread share.
 struct Hub {
     std::mutex m;
-    std::condition_variable input_cv;  // the device thread waits for input
     std::condition_variable stream_cv; // event streams wait for events
     std::deque<Input> inputs;
     std::vector<std::string> notes; // transcript lines from the server threads
@@ -144,7 +113,7 @@ struct Hub {
             notes.push_back(text);
         else
             ++notes_dropped;
-        input_cv.notify_all();
+        Realtime::Wake();
     }
     // An event for every page. Holds m.
     void Push(const nlohmann::json& event) {
@@ -180,49 +149,39 @@ std::string StateJson(device::Device& dev, const ScreenView& view) {
 }
 
 // Drives the device from the hub's inputs on the real-time clock.
-class ServeDriver : public device::Driver {
+class ServeDriver : public RealtimeFrontEnd {
   public:
     ServeDriver(Hub& hub, Transcript& t) : hub_(hub), t_(t) {}
 
     DeviceWatch* watch = nullptr;
 
-    Next Poll(device::Device& dev, uint64_t timer_due, uint64_t& at) override {
+    void Polled(device::Device&) override {
         if (watch)
             watch->Idle();
-        t_.Flush();
-        Publish(dev);
-        for (;;) {
-            std::vector<std::string> notes;
-            std::unique_lock<std::mutex> lk(hub_.m);
+    }
+
+    // Writes the server threads' notes to the transcript.
+    void Read(device::Device& dev, const std::vector<pollfd>&, bool) override {
+        std::vector<std::string> notes;
+        {
+            std::lock_guard<std::mutex> lk(hub_.m);
             notes.swap(hub_.notes);
-            if (!notes.empty()) {
-                lk.unlock();
-                for (const std::string& n : notes)
-                    t_.Event(dev.Tick(), "browser", n, {{"note", n}});
-                continue;
-            }
-            uint64_t now = hub_.clock->ElapsedMs();
-            if (!hub_.inputs.empty()) {
-                at = std::max<uint64_t>(dev.Now(), (uint64_t)hub_.inputs.front().due);
-                return Next::Step;
-            }
-            if (g_interrupts.load() > 0 || leaving_) {
-                if (!leaving_) {
-                    leaving_ = true;
-                    lk.unlock();
-                    t_.Event((DWORD)(dev.profile().start_tick + std::max(dev.Now(), now)), "close",
-                             "the shell closes the tool (Ctrl-C)", {{"why", "Ctrl-C"}});
-                }
-                at = std::max(dev.Now(), now);
-                return Next::End;
-            }
-            if (timer_due != UINT64_MAX && timer_due <= now)
-                return Next::None;
-            uint64_t wait = 100; // looks at the interrupt flag this often
-            if (timer_due != UINT64_MAX)
-                wait = std::min<uint64_t>(wait, timer_due - now);
-            hub_.input_cv.wait_for(lk, std::chrono::milliseconds(wait));
         }
+        for (const std::string& n : notes)
+            t_.Event(dev.Tick(), "browser", n, {{"note", n}});
+    }
+
+    bool Ready(device::Device& dev, uint64_t& at) override {
+        std::lock_guard<std::mutex> lk(hub_.m);
+        if (hub_.inputs.empty())
+            return false;
+        at = std::max<uint64_t>(dev.Now(), (uint64_t)hub_.inputs.front().due);
+        return true;
+    }
+
+    int Paint(device::Device& dev, uint64_t) override {
+        Publish(dev);
+        return -1;
     }
 
     void Step(device::Device& dev) override {
@@ -275,7 +234,6 @@ class ServeDriver : public device::Driver {
   private:
     Hub& hub_;
     Transcript& t_;
-    bool leaving_ = false;
 };
 
 // A request's method and path for the transcript.
@@ -300,7 +258,7 @@ bool TakeInputs(Hub& hub, const std::string& body, std::string& why) {
             hub.held.erase(in.vk);
         hub.inputs.push_back({std::move(in), dues[next++]});
     }
-    hub.input_cv.notify_all();
+    Realtime::Wake();
     return true;
 }
 
@@ -320,11 +278,12 @@ void ReleaseDriver(Hub& hub, uint64_t session) {
     }
     hub.held.clear();
     hub.timing.have_offset = false; // the next page's clock is another
-    hub.input_cv.notify_all();
+    Realtime::Wake();
 }
 
-// Sets up the routes of the page, its event stream and its inputs.
-void Route(httplib::Server& svr, Hub& hub, const ServedAt& served) {
+// Refuses a request without the token, for another host or from another
+// origin; notes the requests the server could not serve.
+void GuardRequests(httplib::Server& svr, Hub& hub, const ServedAt& served) {
     svr.set_pre_routing_handler(
         [&hub, served](const httplib::Request& req, httplib::Response& res) {
             RequestFields fields;
@@ -356,108 +315,126 @@ void Route(httplib::Server& svr, Hub& hub, const ServedAt& served) {
             std::lock_guard<std::mutex> lk(hub.m);
             hub.Note("browser: request " + Describe(req) + " failed");
         });
+}
 
-    svr.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Content-Security-Policy",
-                       "default-src 'none'; script-src 'unsafe-inline'; style-src "
-                       "'unsafe-inline'; connect-src 'self'; img-src data:; frame-ancestors "
-                       "'none'");
-        res.set_header("Referrer-Policy", "no-referrer");
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(kServePage, "text/html; charset=utf-8");
-    });
+// GET /: the page, allowed nothing from elsewhere.
+void GetPage(const httplib::Request&, httplib::Response& res) {
+    res.set_header("Content-Security-Policy",
+                   "default-src 'none'; script-src 'unsafe-inline'; style-src "
+                   "'unsafe-inline'; connect-src 'self'; img-src data:; frame-ancestors "
+                   "'none'");
+    res.set_header("Referrer-Policy", "no-referrer");
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(kServePage, "text/html; charset=utf-8");
+}
 
-    svr.Get("/events", [&hub](const httplib::Request&, httplib::Response& res) {
-        uint64_t session;
-        bool driving;
-        {
-            std::lock_guard<std::mutex> lk(hub.m);
-            if (hub.streams >= kMaxStreams) {
-                res.status = 503;
-                res.set_content("too many pages open\n", "text/plain");
-                return;
-            }
-            ++hub.streams;
-            session = hub.next_session++;
-            driving = hub.driver == 0 && !hub.done;
-            if (driving)
-                hub.driver = session;
-        }
-        res.set_header("Cache-Control", "no-store");
-        struct Cursor {
-            uint64_t next_event = 0, state_version = 0;
-            bool hello = false;
-        };
-        auto cur = std::make_shared<Cursor>();
-        res.set_chunked_content_provider(
-            "text/event-stream",
-            [&hub, session, driving, cur](size_t, httplib::DataSink& sink) {
-                std::string out;
-                bool finish = false;
-                {
-                    std::unique_lock<std::mutex> lk(hub.m);
-                    if (!cur->hello) {
-                        cur->hello = true;
-                        nlohmann::json hello = {{"session", session}, {"driving", driving}};
-                        out += "event: hello\ndata: " + hello.dump() + "\n\n";
-                        cur->next_event = hub.events_base;
-                    } else {
-                        hub.stream_cv.wait_for(lk, std::chrono::seconds(2), [&] {
-                            return hub.done || hub.state_version != cur->state_version ||
-                                   cur->next_event < hub.events_base + hub.events.size();
-                        });
-                    }
-                    cur->next_event = std::max(cur->next_event, hub.events_base);
-                    for (; cur->next_event < hub.events_base + hub.events.size(); ++cur->next_event)
-                        out += hub.events[cur->next_event - hub.events_base];
-                    if (hub.state_version != cur->state_version) {
-                        cur->state_version = hub.state_version;
-                        out += "event: state\ndata: " + hub.state + "\n\n";
-                    }
-                    if (hub.done) {
-                        out += "event: exit\ndata: {\"code\":" + std::to_string(hub.exit_code) +
-                               "}\n\n";
-                        finish = true;
-                    }
-                }
-                if (out.empty())
-                    out = ": ping\n\n"; // finds a page that has gone
-                if (!sink.write(out.data(), out.size()))
-                    return false;
-                if (finish)
-                    sink.done();
-                return true;
-            },
-            [&hub, session](bool) {
-                std::lock_guard<std::mutex> lk(hub.m);
-                --hub.streams;
-                ReleaseDriver(hub, session);
-                hub.stream_cv.notify_all();
+// Where one event stream stands.
+struct Cursor {
+    uint64_t session = 0, next_event = 0, state_version = 0;
+    bool driving = false, hello = false;
+};
+
+// Sends one event stream what is new (waiting up to 2 s for it): the hello
+// first, then events, the screen's state and, at the end, the exit. False
+// when the page has gone.
+bool SendEvents(Hub& hub, Cursor& cur, httplib::DataSink& sink) {
+    std::string out;
+    bool finish = false;
+    {
+        std::unique_lock<std::mutex> lk(hub.m);
+        if (!cur.hello) {
+            cur.hello = true;
+            nlohmann::json hello = {{"session", cur.session}, {"driving", cur.driving}};
+            out += "event: hello\ndata: " + hello.dump() + "\n\n";
+            cur.next_event = hub.events_base;
+        } else {
+            hub.stream_cv.wait_for(lk, std::chrono::seconds(2), [&] {
+                return hub.done || hub.state_version != cur.state_version ||
+                       cur.next_event < hub.events_base + hub.events.size();
             });
-    });
-
-    svr.Post("/input", [&hub](const httplib::Request& req, httplib::Response& res) {
-        std::lock_guard<std::mutex> lk(hub.m);
-        std::string session = req.get_param_value("s");
+        }
+        cur.next_event = std::max(cur.next_event, hub.events_base);
+        for (; cur.next_event < hub.events_base + hub.events.size(); ++cur.next_event)
+            out += hub.events[cur.next_event - hub.events_base];
+        if (hub.state_version != cur.state_version) {
+            cur.state_version = hub.state_version;
+            out += "event: state\ndata: " + hub.state + "\n\n";
+        }
         if (hub.done) {
-            res.status = 410;
-            res.set_content("the tool has exited\n", "text/plain");
+            out += "event: exit\ndata: {\"code\":" + std::to_string(hub.exit_code) + "}\n\n";
+            finish = true;
+        }
+    }
+    if (out.empty())
+        out = ": ping\n\n"; // finds a page that has gone
+    if (!sink.write(out.data(), out.size()))
+        return false;
+    if (finish)
+        sink.done();
+    return true;
+}
+
+// GET /events: a page's event stream; the first one open drives the keyboard.
+void GetEvents(Hub& hub, httplib::Response& res) {
+    auto cur = std::make_shared<Cursor>();
+    {
+        std::lock_guard<std::mutex> lk(hub.m);
+        if (hub.streams >= kMaxStreams) {
+            res.status = 503;
+            res.set_content("too many pages open\n", "text/plain");
             return;
         }
-        if (hub.driver == 0 || session != std::to_string(hub.driver)) {
-            res.status = 409;
-            res.set_content("another page drives the device\n", "text/plain");
-            hub.Note("browser: refused input from a page that watches");
-            return;
-        }
-        std::string why;
-        if (!TakeInputs(hub, req.body, why)) {
-            res.status = 400;
-            res.set_content("bad input: " + why + "\n", "text/plain");
-            hub.Note("browser: bad input: " + why);
-            return;
-        }
-        res.set_content("ok\n", "text/plain");
+        ++hub.streams;
+        cur->session = hub.next_session++;
+        cur->driving = hub.driver == 0 && !hub.done;
+        if (cur->driving)
+            hub.driver = cur->session;
+    }
+    res.set_header("Cache-Control", "no-store");
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [&hub, cur](size_t, httplib::DataSink& sink) { return SendEvents(hub, *cur, sink); },
+        [&hub, cur](bool) {
+            std::lock_guard<std::mutex> lk(hub.m);
+            --hub.streams;
+            ReleaseDriver(hub, cur->session);
+            hub.stream_cv.notify_all();
+        });
+}
+
+// POST /input: a batch of inputs, taken from the driving page only.
+void PostInput(Hub& hub, const httplib::Request& req, httplib::Response& res) {
+    std::lock_guard<std::mutex> lk(hub.m);
+    std::string session = req.get_param_value("s");
+    if (hub.done) {
+        res.status = 410;
+        res.set_content("the tool has exited\n", "text/plain");
+        return;
+    }
+    if (hub.driver == 0 || session != std::to_string(hub.driver)) {
+        res.status = 409;
+        res.set_content("another page drives the device\n", "text/plain");
+        hub.Note("browser: refused input from a page that watches");
+        return;
+    }
+    std::string why;
+    if (!TakeInputs(hub, req.body, why)) {
+        res.status = 400;
+        res.set_content("bad input: " + why + "\n", "text/plain");
+        hub.Note("browser: bad input: " + why);
+        return;
+    }
+    res.set_content("ok\n", "text/plain");
+}
+
+// Sets up the routes of the page, its event stream and its inputs.
+void Route(httplib::Server& svr, Hub& hub, const ServedAt& served) {
+    GuardRequests(svr, hub, served);
+    svr.Get("/", GetPage);
+    svr.Get("/events",
+            [&hub](const httplib::Request&, httplib::Response& res) { GetEvents(hub, res); });
+    svr.Post("/input", [&hub](const httplib::Request& req, httplib::Response& res) {
+        PostInput(hub, req, res);
     });
 }
 
@@ -465,8 +442,8 @@ void Route(httplib::Server& svr, Hub& hub, const ServedAt& served) {
 
 int RunServe(const Job& job, const ServeAddress& address, std::ostream& out, std::ostream& errors) {
     Hub hub;
-    RealClock clock;
-    hub.clock = &clock;
+    Realtime loop({kLagMs});
+    hub.clock = &loop.clock();
     const std::string token = NewToken();
 
     httplib::Server svr;
@@ -518,23 +495,11 @@ int RunServe(const Job& job, const ServeAddress& address, std::ostream& out, std
                   {"ok_cancel", (b.type & 0xF) == 1}});
     };
 
-    std::thread server([&svr] { svr.listen_after_bind(); });
-    g_interrupts = 0;
-    auto old_int = std::signal(SIGINT, OnInterrupt);
-    auto old_term = std::signal(SIGTERM, OnInterrupt);
-
     ServeDriver driver(hub, t);
     driver.watch = &watch;
-    clock.origin_ = HostMs() - ((double)dev.Now() + kLagMs);
-    dev.SetClockSource(&clock);
-    int status;
+    std::thread server([&svr] { svr.listen_after_bind(); });
     std::string stalled;
-    try {
-        status = runner::RunTool(dev, &driver);
-    } catch (const device::Stalled& e) {
-        stalled = e.what();
-        status = kExitStalled;
-    }
+    const int status = loop.Run(dev, driver, t, stalled);
     driver.Publish(dev);
     watch.Sync();
     if (stalled.empty())
@@ -551,9 +516,6 @@ int RunServe(const Job& job, const ServeAddress& address, std::ostream& out, std
     }
     svr.stop();
     server.join();
-    std::signal(SIGINT, old_int);
-    std::signal(SIGTERM, old_term);
-    dev.SetClockSource(nullptr);
     if (!stalled.empty())
         errors << kProgram << ": the tool stopped making progress: " << stalled << std::endl;
     return status;

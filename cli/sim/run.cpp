@@ -122,9 +122,10 @@ status line); elsewhere each key is pressed and released at once ("releases:
 made up at press"). Ctrl-X taps "Exit", Ctrl-L taps "Clear" (the device never
 sees these two), Ctrl-C has the shell close the tool and leaves. Ctrl-] then
 1-6 is App1-App6, Ctrl-] then F1-F12 is F13-F24, Ctrl-] then h holds the next
-key down until it is typed again. With standard output not a terminal, the
-screen is drawn on the controlling terminal and the transcript goes to
-standard output.
+key down until it is typed again. SIGINT, SIGTERM, SIGHUP (the terminal
+closed) and SIGQUIT also have the shell close the tool (a second one ends at
+once). With standard output not a terminal, the screen is drawn on the
+controlling terminal and the transcript goes to standard output.
 
 Exit status: the tool's exit code (0) after a run; 2 for a bad argument,
 profile or scenario (one line FILE:LINE: what is wrong; nothing runs; for a

@@ -1,13 +1,14 @@
 // terminal.cpp - the interactive device: a real-time clock, keys from the
 // terminal, the screen redrawn in place.
 //
-// The device's clock follows the host's monotonic clock from the moment the
-// tool starts: when the tool waits, the driver sleeps in poll(2) on standard
-// input until a key arrives or the device's next timer falls due, so a quiet
-// mark appears three real seconds after the last key. The terminal is put in
-// raw mode (no echo, no line editing, no signals from keys) on the alternate
-// screen, and restored on every way out: the tool's exit, an error, exit(),
-// and SIGTERM, SIGHUP, SIGINT or SIGQUIT from outside.
+// The device runs on the real-time core (cli/runner/realtime.h): its clock
+// follows the host's monotonic clock, and when the tool waits the core sleeps
+// on standard input until a key arrives or the device's next timer falls due,
+// so a quiet mark appears three real seconds after the last key. SIGTERM,
+// SIGHUP, SIGINT and SIGQUIT from outside are the shell's close request, as
+// Ctrl-C is. The terminal is put in raw mode (no echo, no line editing, no
+// signals from keys) on the alternate screen, and restored on every way out:
+// the tool's exit, an error, exit(), and a second signal, which ends at once.
 //
 // Keys: the terminal is asked for the keyboard protocol that reports key
 // releases ("CSI ? u", answered only where it exists, then "CSI c", which
@@ -25,7 +26,7 @@
 // for the device's screen shows a message saying how much room it needs.
 #include "cli/terminal/terminal.h"
 
-#include "cli/runner/launch.h"
+#include "cli/runner/realtime.h"
 #include "device/device.h"
 #include "cli/common/keys.h"
 #include "cli/runner/screen.h"
@@ -44,6 +45,7 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace runner {
 
@@ -75,87 +77,43 @@ TypedKey Special(TypedKey::Kind kind) {
 
 // The key of one plain byte (below 0x80, not Esc): false when it has none.
 bool ByteKey(unsigned char b, unsigned& mods, uint8_t& vk) {
-    mods = 0;
-    static const char kShifted[] = ")!@#$%^&*("; // Shift+0 .. Shift+9
+    constexpr uint8_t S = MOD_SHIFT, C = MOD_CONTROL;
     struct Sym {
-        char c;
-        uint8_t vk;
-        bool shift;
+        unsigned char c;
+        uint8_t vk, mods;
     };
+    // Bytes that are not their key's letter or digit (US layout).
     static const Sym kSyms[] = {
-        {'-', 0xBD, false},  {'_', 0xBD, true}, {'=', 0xBB, false}, {'+', 0xBB, true},
-        {'[', 0xDB, false},  {'{', 0xDB, true}, {']', 0xDD, false}, {'}', 0xDD, true},
-        {'\\', 0xDC, false}, {'|', 0xDC, true}, {';', 0xBA, false}, {':', 0xBA, true},
-        {'\'', 0xDE, false}, {'"', 0xDE, true}, {',', 0xBC, false}, {'<', 0xBC, true},
-        {'.', 0xBE, false},  {'>', 0xBE, true}, {'/', 0xBF, false}, {'?', 0xBF, true},
-        {'`', 0xC0, false},  {'~', 0xC0, true},
+        {'\r', VK_RETURN, 0}, {'\n', VK_RETURN, 0}, {'\t', VK_TAB, 0}, {'\b', VK_BACK, 0},
+        {0x7F, VK_BACK, 0},   {' ', VK_SPACE, 0},   {0, VK_SPACE, C},  {0x1C, 0xDC, C},
+        {0x1E, '6', C | S},   {0x1F, 0xBD, C | S},  {')', '0', S},     {'!', '1', S},
+        {'@', '2', S},        {'#', '3', S},        {'$', '4', S},     {'%', '5', S},
+        {'^', '6', S},        {'&', '7', S},        {'*', '8', S},     {'(', '9', S},
+        {'-', 0xBD, 0},       {'_', 0xBD, S},       {'=', 0xBB, 0},    {'+', 0xBB, S},
+        {'[', 0xDB, 0},       {'{', 0xDB, S},       {']', 0xDD, 0},    {'}', 0xDD, S},
+        {'\\', 0xDC, 0},      {'|', 0xDC, S},       {';', 0xBA, 0},    {':', 0xBA, S},
+        {'\'', 0xDE, 0},      {'"', 0xDE, S},       {',', 0xBC, 0},    {'<', 0xBC, S},
+        {'.', 0xBE, 0},       {'>', 0xBE, S},       {'/', 0xBF, 0},    {'?', 0xBF, S},
+        {'`', 0xC0, 0},       {'~', 0xC0, S},
     };
-    switch (b) {
-    case 0x0D:
-    case 0x0A:
-        vk = VK_RETURN;
-        return true;
-    case 0x09:
-        vk = VK_TAB;
-        return true;
-    case 0x08:
-    case 0x7F:
-        vk = VK_BACK;
-        return true;
-    case 0x00:
-        mods = MOD_CONTROL;
-        vk = VK_SPACE;
-        return true;
-    case 0x1C:
-        mods = MOD_CONTROL;
-        vk = 0xDC;
-        return true;
-
-    case 0x1E:
-        mods = MOD_CONTROL | MOD_SHIFT;
-        vk = '6';
-        return true;
-    case 0x1F:
-        mods = MOD_CONTROL | MOD_SHIFT;
-        vk = 0xBD;
-        return true;
-    case ' ':
-        vk = VK_SPACE;
-        return true;
-    default:
-        break;
-    }
-    if (b >= 0x01 && b <= 0x1A) {
-        mods = MOD_CONTROL;
-        vk = (uint8_t)('A' + b - 1);
-        return true;
-    }
-    if (b >= 'a' && b <= 'z') {
+    mods = 0;
+    for (const Sym& sym : kSyms)
+        if (sym.c == b) {
+            mods = sym.mods;
+            vk = sym.vk;
+            return true;
+        }
+    if (b >= 0x01 && b <= 0x1A)
+        mods = MOD_CONTROL, vk = (uint8_t)('A' + b - 1);
+    else if (b >= 'a' && b <= 'z')
         vk = (uint8_t)(b - 32);
-        return true;
-    }
-    if (b >= 'A' && b <= 'Z') {
-        mods = MOD_SHIFT;
+    else if (b >= 'A' && b <= 'Z')
+        mods = MOD_SHIFT, vk = b;
+    else if (b >= '0' && b <= '9')
         vk = b;
-        return true;
-    }
-    if (b >= '0' && b <= '9') {
-        vk = b;
-        return true;
-    }
-    for (int i = 0; i < 10; ++i)
-        if (kShifted[i] == (char)b) {
-            mods = MOD_SHIFT;
-            vk = (uint8_t)('0' + i);
-            return true;
-        }
-    for (const Sym& s : kSyms)
-        if (s.c == (char)b) {
-            mods = s.shift ? MOD_SHIFT : 0;
-            vk = s.vk;
-            return true;
-        }
-    return false;
+    else
+        return false;
+    return true;
 }
 
 // Modifiers of an xterm modifier parameter (1 + Shift 1, Alt 2, Ctrl 4).
@@ -170,86 +128,38 @@ unsigned ParamMods(int m) {
     return mods;
 }
 
+// The key of final byte `f` in `finals`, from `keys` in the same order; 0 for none.
+uint8_t FinalKey(char f, const char* finals, const uint8_t* keys) {
+    const char* at = f ? std::strchr(finals, f) : nullptr;
+    return at ? keys[at - finals] : 0;
+}
+
 // The key of a final letter of CSI or SS3 (arrows, Home, End, F1-F4); 0 for none.
 uint8_t LetterKey(char f) {
-    switch (f) {
-    case 'A':
-        return VK_UP;
-    case 'B':
-        return VK_DOWN;
-    case 'C':
-        return VK_RIGHT;
-    case 'D':
-        return VK_LEFT;
-    case 'H':
-        return 0x24; // Home
-    case 'F':
-        return 0x23; // End
-    case 'P':
-    case 'Q':
-    case 'R':
-    case 'S':
-        return (uint8_t)(VK_F1 + (f - 'P'));
-    default:
-        return 0;
-    }
+    static const uint8_t kKeys[] = {VK_UP, VK_DOWN,   VK_RIGHT,  VK_LEFT,  0x24, 0x23, // Home End
+                                    VK_F1, VK_F1 + 1, VK_F1 + 2, VK_F1 + 3};
+    return FinalKey(f, "ABCDHFPQRS", kKeys);
 }
 
 // The key of "CSI n ~"; 0 for none.
 uint8_t TildeKey(int n) {
-    switch (n) {
-    case 1:
-    case 7:
-        return 0x24; // Home
-    case 2:
-        return 0x2D; // Insert
-    case 3:
-        return 0x2E; // Delete
-    case 4:
-    case 8:
-        return 0x23; // End
-    case 5:
-        return 0x21; // PageUp
-    case 6:
-        return 0x22; // PageDown
-    default:
-        break;
-    }
-    if (n >= 11 && n <= 15)
-        return (uint8_t)(VK_F1 + n - 11);
-    if (n >= 17 && n <= 21)
-        return (uint8_t)(VK_F1 + 5 + n - 17);
-    if (n >= 23 && n <= 26)
-        return (uint8_t)(VK_F1 + 10 + n - 23);
-    if (n >= 28 && n <= 29)
-        return (uint8_t)(VK_F1 + 14 + n - 28);
-    if (n >= 31 && n <= 34)
-        return (uint8_t)(VK_F1 + 16 + n - 31);
-    return 0;
+    constexpr uint8_t F = VK_F1;
+    // Home Insert Delete End PageUp PageDown Home End, then F1-F20 with gaps.
+    static const uint8_t kKeys[] = {
+        0,      0x24,   0x2D,   0x2E,  0x23,   0x21,   0x22,  0x24,   0x23,   0,      0,     F,
+        F + 1,  F + 2,  F + 3,  F + 4, 0,      F + 5,  F + 6, F + 7,  F + 8,  F + 9,  0,     F + 10,
+        F + 11, F + 12, F + 13, 0,     F + 14, F + 15, 0,     F + 16, F + 17, F + 18, F + 19};
+    return n >= 0 && n < (int)sizeof kKeys ? kKeys[n] : 0;
 }
 
 // The key of an SS3 final byte, keypad included; 0 for none.
 uint8_t Ss3Key(char f) {
     if (uint8_t k = LetterKey(f))
         return k;
-    if (f == 'M')
-        return VK_RETURN;
     if (f >= 'p' && f <= 'y')
-        return (uint8_t)(0x60 + (f - 'p')); // Numpad0-9
-    switch (f) {
-    case 'j':
-        return 0x6A;
-    case 'k':
-        return 0x6B;
-    case 'm':
-        return 0x6D;
-    case 'n':
-        return 0x6E;
-    case 'o':
-        return 0x6F;
-    default:
-        return 0;
-    }
+        return (uint8_t)(0x60 + (f - 'p'));                                   // Numpad0-9
+    static const uint8_t kKeys[] = {VK_RETURN, 0x6A, 0x6B, 0x6D, 0x6E, 0x6F}; // Enter * + - . /
+    return FinalKey(f, "Mjkmno", kKeys);
 }
 
 // The key of a keyboard-protocol key code (CSI code ... u); 0 for none.
@@ -258,67 +168,75 @@ uint8_t ProtocolCodeKey(long code) {
         return (uint8_t)(code - 32);
     if ((code >= 'A' && code <= 'Z') || (code >= '0' && code <= '9'))
         return (uint8_t)code;
-    switch (code) {
-    case 13:
-        return VK_RETURN;
-    case 9:
-        return VK_TAB;
-    case 8:
-    case 127:
-        return VK_BACK;
-    case 27:
-        return VK_ESCAPE;
-    case ' ':
-        return VK_SPACE;
-    case 57358:
-        return 0x14; // CapsLock
-    case 57359:
-        return 0x91; // ScrollLock
-    case 57360:
-        return 0x90; // NumLock
-    case 57361:
-        return 0x2C; // PrintScreen
-    case 57362:
-        return 0x13; // Pause
-    case 57363:
-        return 0x5D; // Menu
-    case 57409:
-        return 0x6E; // keypad .
-    case 57410:
-        return 0x6F; // keypad /
-    case 57411:
-        return 0x6A; // keypad *
-    case 57412:
-        return 0x6D; // keypad -
-    case 57413:
-        return 0x6B; // keypad +
-    case 57414:
-        return VK_RETURN; // keypad Enter
-    case 57441:           // left and right Shift, Ctrl, Alt, Super
-    case 57447:
-        return kShift;
-    case 57442:
-    case 57448:
-        return kCtrl;
-    case 57443:
-    case 57449:
-        return kAlt;
-    case 57444:
-        return 0x5B;
-    case 57450:
-        return 0x5C;
-    default:
-        break;
-    }
     if (code >= 57364 && code <= 57387) // F1-F24
         return (uint8_t)(VK_F1 + (code - 57364));
     if (code >= 57399 && code <= 57408) // keypad 0-9
         return (uint8_t)(0x60 + (code - 57399));
+    // CapsLock ScrollLock NumLock PrintScreen Pause Menu; the keypad's . / * - +
+    // Enter; left Shift Ctrl Alt Super, then the right ones.
+    static const std::pair<long, uint8_t> kCodes[] = {
+        {13, VK_RETURN}, {9, VK_TAB},   {8, VK_BACK},       {127, VK_BACK},  {27, VK_ESCAPE},
+        {' ', VK_SPACE}, {57358, 0x14}, {57359, 0x91},      {57360, 0x90},   {57361, 0x2C},
+        {57362, 0x13},   {57363, 0x5D}, {57409, 0x6E},      {57410, 0x6F},   {57411, 0x6A},
+        {57412, 0x6D},   {57413, 0x6B}, {57414, VK_RETURN}, {57441, kShift}, {57442, kCtrl},
+        {57443, kAlt},   {57444, 0x5B}, {57447, kShift},    {57448, kCtrl},  {57449, kAlt},
+        {57450, 0x5C},
+    };
+    for (const auto& [c, vk] : kCodes)
+        if (c == code)
+            return vk;
     unsigned mods;
     uint8_t vk;
     if (code > 0 && code < 0x7F && ByteKey((unsigned char)code, mods, vk))
         return vk;
     return 0;
+}
+
+// A legacy key sequence "CSI params final": the arrows, Home, End, Insert,
+// Delete, PageUp, PageDown, F1-F12 with xterm modifiers, Shift+Tab.
+std::optional<TypedKey> LegacyKey(std::string_view params, char f) {
+    std::vector<int> p;
+    int n = -1;
+    for (char c : params) {
+        if (c >= '0' && c <= '9') {
+            n = (n < 0 ? 0 : n) * 10 + (c - '0');
+            if (n > 100000)
+                n = 100000;
+        } else if (c == ';') {
+            p.push_back(n < 0 ? 1 : n);
+            n = -1;
+        }
+    }
+    p.push_back(n < 0 ? 1 : n);
+    unsigned mods = p.size() >= 2 ? ParamMods(p[1]) : 0;
+    uint8_t vk = 0;
+    if (f == '~') {
+        vk = TildeKey(p[0]);
+    } else if (f == 'Z') {
+        vk = VK_TAB;
+        mods |= MOD_SHIFT;
+    } else {
+        vk = LetterKey(f);
+    }
+    if (!vk)
+        return std::nullopt;
+    return Combo(mods, vk);
+}
+
+// The runner's own keys: Ctrl-C, Ctrl-X, Ctrl-L and Ctrl-]; Keys for any other byte.
+TypedKey::Kind RunnerKey(unsigned char b) {
+    switch (b) {
+    case 0x03:
+        return TypedKey::Leave;
+    case 0x18:
+        return TypedKey::Exit;
+    case 0x0C:
+        return TypedKey::Clear;
+    case 0x1D:
+        return TypedKey::Prefix;
+    default:
+        return TypedKey::Keys;
+    }
 }
 
 } // namespace
@@ -379,151 +297,107 @@ std::vector<TypedKey> TerminalDecoder::Flush() {
     return Decode(true);
 }
 
+// "Esc [ ...": the bytes of the sequence at `i` taken (0: cut short, more
+// may come). A reply to a query is no key.
+size_t TerminalDecoder::Csi(size_t i, bool final, std::vector<TypedKey>& out) const {
+    const std::string& s = pending_;
+    auto byte = [&](size_t at) { return (unsigned char)s[at]; };
+    // Linux console F1-F5: ESC [ [ A..E.
+    if (i + 2 < s.size() && byte(i + 2) == '[') {
+        if (i + 3 >= s.size()) {
+            if (!final)
+                return 0;
+            out.push_back(Combo(MOD_ALT, 0xDB));
+            return 2;
+        }
+        unsigned char f = byte(i + 3);
+        if (f >= 'A' && f <= 'E')
+            out.push_back(Combo(0, (uint8_t)(VK_F1 + (f - 'A'))));
+        return 4;
+    }
+    size_t j = i + 2;
+    while (j < s.size() && byte(j) >= 0x30 && byte(j) <= 0x3F)
+        ++j;
+    while (j < s.size() && byte(j) >= 0x20 && byte(j) <= 0x2F)
+        ++j;
+    if (j >= s.size()) {
+        if (!final)
+            return 0;
+        out.push_back(Combo(MOD_ALT, 0xDB)); // Alt+[, the rest as typed
+        return 2;
+    }
+    if (s[i + 2] == '?' || s[i + 2] == '>')
+        return j + 1 - i;
+    std::string_view params(s.data() + i + 2, j - i - 2);
+    if (std::optional<TypedKey> k = protocol ? ProtocolKey(params, s[j]) : LegacyKey(params, s[j]))
+        out.push_back(*k);
+    return j + 1 - i;
+}
+
+// The escape sequence at `i` (an Esc): the bytes taken (0: cut short, more may
+// come). Esc and a key is Alt+key; Esc alone, the Esc key.
+size_t TerminalDecoder::Escape(size_t i, bool final, std::vector<TypedKey>& out) const {
+    const std::string& s = pending_;
+    if (i + 1 >= s.size()) {
+        if (!final)
+            return 0;
+        out.push_back(Combo(0, VK_ESCAPE));
+        return 1;
+    }
+    unsigned char c = (unsigned char)s[i + 1];
+    if (c == '[')
+        return Csi(i, final, out);
+    if (c == 'O') {
+        if (i + 2 >= s.size()) {
+            if (!final)
+                return 0;
+            out.push_back(Combo(MOD_ALT | MOD_SHIFT, 'O'));
+            return 2;
+        }
+        if (uint8_t vk = Ss3Key(s[i + 2]))
+            out.push_back(Combo(0, vk));
+        return 3;
+    }
+    if (c == 0x1B) {
+        out.push_back(Combo(MOD_ALT, VK_ESCAPE));
+        return 2;
+    }
+    unsigned mods;
+    uint8_t vk;
+    if (c != 0x03 && c < 0x80 && ByteKey(c, mods, vk)) {
+        out.push_back(Combo(mods | MOD_ALT, vk));
+        return 2;
+    }
+    out.push_back(Combo(0, VK_ESCAPE)); // Esc, then the next byte on its own
+    return 1;
+}
+
 std::vector<TypedKey> TerminalDecoder::Decode(bool final) {
     std::vector<TypedKey> out;
     const std::string& s = pending_;
     size_t i = 0;
-    auto byte = [&](size_t at) { return (unsigned char)s[at]; };
     while (i < s.size()) {
-        unsigned char b = byte(i);
+        unsigned char b = (unsigned char)s[i];
+        size_t took = 1;
         if (b == 0x1B) {
-            if (i + 1 >= s.size()) {
-                if (!final)
-                    break;
-                out.push_back(Combo(0, VK_ESCAPE));
-                i += 1;
-                continue;
-            }
-            unsigned char c = byte(i + 1);
-            if (c == '[') {
-                // Linux console F1-F5: ESC [ [ A..E.
-                if (i + 2 < s.size() && byte(i + 2) == '[') {
-                    if (i + 3 >= s.size()) {
-                        if (!final)
-                            break;
-                        out.push_back(Combo(MOD_ALT, 0xDB));
-                        i += 2;
-                        continue;
-                    }
-                    unsigned char f = byte(i + 3);
-                    if (f >= 'A' && f <= 'E')
-                        out.push_back(Combo(0, (uint8_t)(VK_F1 + (f - 'A'))));
-                    i += 4;
-                    continue;
-                }
-                size_t j = i + 2;
-                while (j < s.size() && byte(j) >= 0x30 && byte(j) <= 0x3F)
-                    ++j;
-                while (j < s.size() && byte(j) >= 0x20 && byte(j) <= 0x2F)
-                    ++j;
-                if (j >= s.size()) {
-                    if (!final)
-                        break;
-                    out.push_back(Combo(MOD_ALT, 0xDB)); // Alt+[, the rest as typed
-                    i += 2;
-                    continue;
-                }
-                char f = (char)byte(j);
-                if (s[i + 2] == '?' || s[i + 2] == '>') { // a reply to a query: not a key
-                    i = j + 1;
-                    continue;
-                }
-                if (protocol) {
-                    if (std::optional<TypedKey> k = ProtocolKey(s.substr(i + 2, j - i - 2), f))
-                        out.push_back(*k);
-                    i = j + 1;
-                    continue;
-                }
-                std::vector<int> params;
-                int n = -1;
-                for (size_t k = i + 2; k < j; ++k) {
-                    char p = s[k];
-                    if (p >= '0' && p <= '9') {
-                        n = (n < 0 ? 0 : n) * 10 + (p - '0');
-                        if (n > 100000)
-                            n = 100000;
-                    } else if (p == ';') {
-                        params.push_back(n < 0 ? 1 : n);
-                        n = -1;
-                    }
-                }
-                params.push_back(n < 0 ? 1 : n);
-                unsigned mods = params.size() >= 2 ? ParamMods(params[1]) : 0;
-                uint8_t vk = 0;
-                if (f == '~')
-                    vk = TildeKey(params[0]);
-                else if (f == 'Z') {
-                    vk = VK_TAB;
-                    mods |= MOD_SHIFT;
-                } else
-                    vk = LetterKey(f);
-                if (vk)
-                    out.push_back(Combo(mods, vk));
-                i = j + 1;
-                continue;
-            }
-            if (c == 'O') {
-                if (i + 2 >= s.size()) {
-                    if (!final)
-                        break;
-                    out.push_back(Combo(MOD_ALT | MOD_SHIFT, 'O'));
-                    i += 2;
-                    continue;
-                }
-                if (uint8_t vk = Ss3Key((char)byte(i + 2)))
-                    out.push_back(Combo(0, vk));
-                i += 3;
-                continue;
-            }
-            if (c == 0x1B) {
-                out.push_back(Combo(MOD_ALT, VK_ESCAPE));
-                i += 2;
-                continue;
-            }
-            unsigned mods;
-            uint8_t vk;
-            if (c != 0x03 && c < 0x80 && ByteKey(c, mods, vk)) {
-                out.push_back(Combo(mods | MOD_ALT, vk));
-                i += 2;
-                continue;
-            }
-            out.push_back(Combo(0, VK_ESCAPE)); // Esc, then the next byte on its own
-            i += 1;
-            continue;
-        }
-        if (b == 0x03) {
-            out.push_back(Special(TypedKey::Leave));
-            i += 1;
-            continue;
-        }
-        if (b == 0x18) {
-            out.push_back(Special(TypedKey::Exit));
-            i += 1;
-            continue;
-        }
-        if (b == 0x0C) {
-            out.push_back(Special(TypedKey::Clear));
-            i += 1;
-            continue;
-        }
-        if (b == 0x1D) { // Ctrl-]
-            out.push_back(Special(TypedKey::Prefix));
-            i += 1;
-            continue;
-        }
-        if (b >= 0x80) {
+            took = Escape(i, final, out);
+            if (took == 0)
+                break;
+        } else if (b >= 0x80) {
             // A character beyond ASCII has no key code: skip its UTF-8 bytes.
             size_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
             if (i + len > s.size() && !final)
                 break;
-            i = std::min(s.size(), i + len);
-            continue;
+            took = std::min(s.size() - i, len);
+        } else if (TypedKey::Kind kind = RunnerKey(b); kind != TypedKey::Keys) {
+            out.push_back(Special(kind));
+        } else {
+            unsigned mods;
+            uint8_t vk;
+            if (ByteKey(b, mods, vk))
+                out.push_back(Combo(mods, vk));
         }
-        unsigned mods;
-        uint8_t vk;
-        if (ByteKey(b, mods, vk))
-            out.push_back(Combo(mods, vk));
-        i += 1;
+        i += took;
     }
     pending_.erase(0, i);
     return out;
@@ -600,12 +474,6 @@ void RestoreTerminal() {
     WriteAll(g_screen_fd, kLeaveScreen, sizeof kLeaveScreen - 1);
 }
 
-void OnSignal(int sig) {
-    RestoreTerminal();
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-}
-
 void OnResize(int) {
     g_resized = 1;
 }
@@ -622,8 +490,6 @@ class RawTerminal {
             std::atexit(RestoreTerminal);
             registered = true;
         }
-        for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT})
-            std::signal(sig, OnSignal);
         struct sigaction sa = {};
         sa.sa_handler = OnResize; // no SA_RESTART: the wait in poll(2) ends
         sigaction(SIGWINCH, &sa, nullptr);
@@ -638,8 +504,7 @@ class RawTerminal {
     }
     ~RawTerminal() {
         RestoreTerminal();
-        for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGWINCH})
-            std::signal(sig, SIG_DFL);
+        std::signal(SIGWINCH, SIG_DFL);
     }
     RawTerminal(const RawTerminal&) = delete;
     RawTerminal& operator=(const RawTerminal&) = delete;
@@ -681,12 +546,6 @@ class RawTerminal {
     }
 };
 
-uint64_t MonotonicMs() {
-    return (uint64_t)std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // ---------------------------------------------------------------------------
 // The driver
 // ---------------------------------------------------------------------------
@@ -695,12 +554,23 @@ constexpr size_t kEventLines = 8;
 const char kKeysHelp[] = "Ctrl-X taps \"Exit\"  Ctrl-L taps \"Clear\"  Ctrl-C closes the tool";
 const char kPrefixHelp[] = "Ctrl-] then: 1-6 App1-App6, F1-F12 F13-F24, h holds the next key";
 
-class TerminalDriver : public device::Driver {
+// Keys from the terminal, the screen drawn on it.
+class TerminalDriver : public RealtimeFrontEnd {
   public:
     TerminalDriver(const Job& job, int screen_fd) : job_(job), screen_fd_(screen_fd) {}
 
-    Next Poll(device::Device& dev, uint64_t timer_due, uint64_t& at) override;
+    void Watch(std::vector<pollfd>& fds) override {
+        if (!input_ended_)
+            fds.push_back({0, POLLIN, 0});
+    }
+    void Read(device::Device& dev, const std::vector<pollfd>& fds, bool timed_out) override;
+    bool Ready(device::Device&, uint64_t&) override { return !actions_.empty(); }
     void Step(device::Device& dev) override;
+    void Polled(device::Device&) override {
+        if (watch)
+            watch->Idle();
+    }
+    int Paint(device::Device& dev, uint64_t now) override;
 
     void AddEvent(const std::string& line) {
         events_.push_back(line);
@@ -710,7 +580,6 @@ class TerminalDriver : public device::Driver {
     const std::vector<std::string>& LastScreen() const { return last_screen_; }
     const std::deque<std::string>& Events() const { return events_; }
     DeviceWatch* watch = nullptr;
-    Transcript* transcript = nullptr; // flushed before each wait for a key
     TerminalDecoder decoder;
     void Take(const std::vector<TypedKey>& keys);
 
@@ -719,17 +588,15 @@ class TerminalDriver : public device::Driver {
         enum Kind { Press, Release, Exit, Clear } kind;
         uint8_t vk;
     };
-    uint64_t DeviceNow(const device::Device& dev);
     uint8_t Prefixed(uint8_t vk);
+    void TakeCombo(std::vector<uint8_t> keys);
+    void TakePress(uint8_t orig, bool repeat);
     void Redraw(device::Device& dev);
 
     const Job& job_;
     int screen_fd_;
     std::deque<Action> actions_;
-    bool leaving_ = false;
-    bool started_ = false;
-    uint64_t real_origin_ = 0;
-    uint64_t device_origin_ = 0;
+    bool input_ended_ = false;
     std::string status_;
     std::deque<std::string> events_;
     std::vector<std::string> last_screen_;
@@ -740,16 +607,6 @@ class TerminalDriver : public device::Driver {
     uint8_t remapped_[256] = {};  // protocol: a key pressed after Ctrl-], for its release
     bool drop_release_[256] = {}; // protocol: a held key's own release goes nowhere
 };
-
-// The device time that the real time now stands for.
-uint64_t TerminalDriver::DeviceNow(const device::Device& dev) {
-    if (!started_) {
-        started_ = true;
-        real_origin_ = MonotonicMs();
-        device_origin_ = dev.Now();
-    }
-    return device_origin_ + (MonotonicMs() - real_origin_);
-}
 
 // The key after Ctrl-]: 1-6 are App1-App6, F1-F12 are F13-F24, h holds the
 // next key (0: nothing to press).
@@ -766,81 +623,87 @@ uint8_t TerminalDriver::Prefixed(uint8_t vk) {
     return vk;
 }
 
+// A combination typed without the keyboard protocol: pressed and released at
+// once, or held after Ctrl-] h until typed again.
+void TerminalDriver::TakeCombo(std::vector<uint8_t> keys) {
+    if (prefix_ && !keys.empty()) {
+        uint8_t vk = Prefixed(keys.back());
+        if (!vk)
+            return;
+        keys.back() = vk;
+    }
+    if (!held_.empty() && keys == held_) { // typed again: let go
+        for (size_t i = held_.size(); i-- > 0;)
+            actions_.push_back({Action::Release, held_[i]});
+        held_.clear();
+        return;
+    }
+    for (uint8_t vk : keys)
+        actions_.push_back({Action::Press, vk});
+    if (hold_next_) {
+        hold_next_ = false;
+        held_ = keys;
+        return;
+    }
+    for (size_t i = keys.size(); i-- > 0;)
+        actions_.push_back({Action::Release, keys[i]});
+}
+
+// A press or repeat of the keyboard protocol, after Ctrl-] read as its second
+// half; a held key pressed again goes up.
+void TerminalDriver::TakePress(uint8_t orig, bool repeat) {
+    uint8_t vk = orig;
+    if (prefix_ && !repeat && ModifierOfKey(orig) == 0) {
+        vk = Prefixed(orig);
+        if (!vk) { // the h of Ctrl-] h: its release goes nowhere either
+            drop_release_[orig] = true;
+            return;
+        }
+        remapped_[orig] = vk;
+    } else if (remapped_[orig]) {
+        vk = remapped_[orig];
+    }
+    if (!repeat && drop_release_[vk] && !held_.empty() &&
+        std::find(held_.begin(), held_.end(), vk) != held_.end()) {
+        // A held key pressed again: it goes up now; this press's own
+        // release goes nowhere.
+        held_.erase(std::find(held_.begin(), held_.end(), vk));
+        actions_.push_back({Action::Release, vk});
+        return;
+    }
+    actions_.push_back({Action::Press, vk});
+    if (hold_next_ && !repeat) {
+        hold_next_ = false;
+        held_.push_back(vk);
+        drop_release_[orig] = true;
+    }
+}
+
 void TerminalDriver::Take(const std::vector<TypedKey>& keys) {
-    for (const TypedKey& typed : keys) {
-        TypedKey k = typed;
+    for (const TypedKey& k : keys) {
         switch (k.kind) {
-        case TypedKey::Keys: {
-            if (prefix_ && !k.keys.empty()) {
-                uint8_t vk = Prefixed(k.keys.back());
-                if (!vk)
-                    break;
-                k.keys.back() = vk;
-            }
-            if (!held_.empty() && k.keys == held_) { // typed again: let go
-                for (size_t i = held_.size(); i-- > 0;)
-                    actions_.push_back({Action::Release, held_[i]});
-                held_.clear();
-                break;
-            }
-            for (uint8_t vk : k.keys)
-                actions_.push_back({Action::Press, vk});
-            if (hold_next_) {
-                hold_next_ = false;
-                held_ = k.keys;
-                break;
-            }
-            for (size_t i = k.keys.size(); i-- > 0;)
-                actions_.push_back({Action::Release, k.keys[i]});
+        case TypedKey::Keys:
+            TakeCombo(k.keys);
             break;
-        }
-        case TypedKey::Press: {
-            uint8_t orig = k.keys[0], vk = orig;
-            if (prefix_ && !k.repeat && ModifierOfKey(orig) == 0) {
-                vk = Prefixed(orig);
-                if (!vk) { // the h of Ctrl-] h: its release goes nowhere either
-                    drop_release_[orig] = true;
-                    break;
-                }
-                remapped_[orig] = vk;
-            } else if (remapped_[orig]) {
-                vk = remapped_[orig];
-            }
-            if (!k.repeat && drop_release_[vk] && !held_.empty() &&
-                std::find(held_.begin(), held_.end(), vk) != held_.end()) {
-                // A held key pressed again: it goes up now; this press's own
-                // release goes nowhere.
-                held_.erase(std::find(held_.begin(), held_.end(), vk));
-                actions_.push_back({Action::Release, vk});
-                break;
-            }
-            actions_.push_back({Action::Press, vk});
-            if (hold_next_ && !k.repeat) {
-                hold_next_ = false;
-                held_.push_back(vk);
-                drop_release_[orig] = true;
-            }
+        case TypedKey::Press:
+            TakePress(k.keys[0], k.repeat);
             break;
-        }
         case TypedKey::Release: {
             uint8_t orig = k.keys[0];
             uint8_t vk = remapped_[orig] ? remapped_[orig] : orig;
             remapped_[orig] = 0;
-            if (drop_release_[orig]) {
+            if (drop_release_[orig])
                 drop_release_[orig] = false;
-                break;
-            }
-            actions_.push_back({Action::Release, vk});
+            else
+                actions_.push_back({Action::Release, vk});
             break;
         }
         case TypedKey::Exit:
-            actions_.push_back({Action::Exit, 0});
-            break;
         case TypedKey::Clear:
-            actions_.push_back({Action::Clear, 0});
+            actions_.push_back({k.kind == TypedKey::Exit ? Action::Exit : Action::Clear, 0});
             break;
         case TypedKey::Leave:
-            leaving_ = true;
+            Close("Ctrl-C");
             break;
         case TypedKey::Prefix:
             prefix_ = true;
@@ -849,61 +712,39 @@ void TerminalDriver::Take(const std::vector<TypedKey>& keys) {
     }
 }
 
-device::Driver::Next TerminalDriver::Poll(device::Device& dev, uint64_t timer_due, uint64_t& at) {
-    if (watch)
-        watch->Idle();
-    Redraw(dev);
-    for (;;) {
-        uint64_t now = DeviceNow(dev);
-        if (!actions_.empty()) {
-            at = std::max(dev.Now(), now);
-            return Next::Step;
-        }
-        if (leaving_) {
-            at = std::max(dev.Now(), now);
-            if (transcript)
-                transcript->Event((DWORD)(dev.profile().start_tick + at), "close",
-                                  "the shell closes the tool (Ctrl-C)", {{"why", "Ctrl-C"}});
-            return Next::End;
-        }
-        if (timer_due != UINT64_MAX && timer_due <= now)
-            return Next::None;
-        if (g_resized) {
-            g_resized = 0;
-            last_frame_.clear();
-            WriteAll(screen_fd_, "\x1b[2J", 4);
-            Redraw(dev);
-        }
-        int timeout = -1;
-        if (timer_due != UINT64_MAX)
-            timeout = (int)std::min<uint64_t>(timer_due - now, 60000);
-        if (decoder.Pending())
-            timeout = timeout < 0 ? 30 : std::min(timeout, 30);
-        if (transcript)
-            transcript->Flush();
-        struct pollfd pfd = {0, POLLIN, 0};
-        int r = ::poll(&pfd, 1, timeout);
-        if (r < 0) {
-            if (errno != EINTR)
-                leaving_ = true;
+// Reads the keys the wait found; a sequence cut short is taken as it stands
+// once the terminal has been quiet for a while.
+void TerminalDriver::Read(device::Device&, const std::vector<pollfd>& fds, bool timed_out) {
+    for (const pollfd& p : fds) {
+        if (p.fd != 0 || !p.revents)
             continue;
-        }
-        if (r == 0) {
-            if (decoder.Pending())
-                Take(decoder.Flush());
-            continue;
-        }
         char buf[256];
         ssize_t n = ::read(0, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
-            continue;
+            return;
         if (n <= 0) {
             Take(decoder.Flush());
-            leaving_ = true; // end of input or an error: the shell closes the tool
-            continue;
+            input_ended_ = true; // end of input or an error: the shell closes the tool
+            Close("Ctrl-C");
+            return;
         }
         Take(decoder.Feed(std::string_view(buf, (size_t)n)));
+        return;
     }
+    if (timed_out && decoder.Pending())
+        Take(decoder.Flush());
+}
+
+// Draws the screen (all of it after a resize); a sequence cut short is
+// looked at again in 30 ms.
+int TerminalDriver::Paint(device::Device& dev, uint64_t) {
+    if (g_resized) {
+        g_resized = 0;
+        last_frame_.clear();
+        WriteAll(screen_fd_, "\x1b[2J", 4);
+    }
+    Redraw(dev);
+    return decoder.Pending() ? 30 : -1;
 }
 
 void TerminalDriver::Step(device::Device& dev) {
@@ -1029,12 +870,11 @@ int RunInteractive(const Job& job, std::ostream& out, std::ostream& errors, bool
             return kExitBadInput;
         }
     }
+    Realtime loop({0, true, RestoreTerminal});
     device::Device dev(job.profile);
     TerminalDriver driver(job, screen_fd);
     Transcript t(out_is_terminal ? nullptr : &out, format);
     t.on_line = [&driver](const std::string& line) { driver.AddEvent(line); };
-    if (!out_is_terminal)
-        driver.transcript = &t;
     DeviceWatch watch(dev, job, t);
     driver.watch = &watch;
     std::string error;
@@ -1051,12 +891,7 @@ int RunInteractive(const Job& job, std::ostream& out, std::ostream& errors, bool
         std::string typed;
         driver.decoder.protocol = raw.AskForProtocol(typed);
         driver.Take(driver.decoder.Feed(typed));
-        try {
-            status = runner::RunTool(dev, &driver);
-        } catch (const device::Stalled& e) {
-            stalled = e.what();
-            status = kExitStalled;
-        }
+        status = loop.Run(dev, driver, t, stalled);
     }
     watch.Sync();
     if (screen_fd != 1)

@@ -53,6 +53,8 @@ class TerminalDecoder {
 
   private:
     std::vector<TypedKey> Decode(bool final);
+    size_t Escape(size_t i, bool final, std::vector<TypedKey>& out) const;
+    size_t Csi(size_t i, bool final, std::vector<TypedKey>& out) const;
     static std::optional<TypedKey> ProtocolKey(std::string_view params, char final);
     std::string pending_;
 };

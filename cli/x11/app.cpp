@@ -7,12 +7,13 @@
 //  - the device is the runner's built-in Pocket PC profile (240x320, 96 dpi),
 //    with no combination "taken" by a simulated shell: the X server's other
 //    clients are the only holders;
-//  - GetTickCount is CLOCK_MONOTONIC in milliseconds, cut to 32 bits
-//    (Windows CE also leaves out time spent suspended);
-//  - SIGINT, SIGTERM, SIGHUP and SIGQUIT and the window manager's close are
-//    the shell's close request; a second one while the tool shuts down is
-//    not acted on again. A signal that cannot be caught (SIGKILL) leaves the
-//    grabs to the server, which drops them with the connection;
+//  - the device runs on the real-time core (cli/runner/realtime.h):
+//    GetTickCount is the host's monotonic clock in milliseconds, cut to 32
+//    bits (Windows CE also leaves out time spent suspended); SIGINT, SIGTERM,
+//    SIGHUP and SIGQUIT and the window manager's close are the shell's close
+//    request; a second signal ends the program at once. That, or a signal that
+//    cannot be caught (SIGKILL), leaves the grabs to the server, which drops
+//    them with the connection;
 //  - one instance per display: the owner of the selection
 //    _TAPWATCHER_INSTANCE (taken under a server grab, so two starting at
 //    once cannot both win) is the running instance. A second instance sees
@@ -34,6 +35,7 @@
 #include "cli/runner/launch.h"
 #include "cli/runner/parse_util.h"
 #include "cli/runner/profile.h"
+#include "cli/runner/realtime.h"
 #include "cli/runner/scenario_run.h"
 #include "cli/runner/screen.h"
 #include "cli/runner/transcript.h"
@@ -46,15 +48,11 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <ctime>
 #include <deque>
-#include <fcntl.h>
 #include <iostream>
 #include <optional>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,74 +68,8 @@ constexpr const char* kProgram = "tapwatcher-x11";
 constexpr int kScale = 2; // window pixels per device pixel
 
 // ---------------------------------------------------------------------------
-// The real clock
+// A lost display
 // ---------------------------------------------------------------------------
-
-uint64_t MonotonicMs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (uint64_t)ts.tv_sec * 1000 + (uint64_t)ts.tv_nsec / 1000000;
-}
-
-// Milliseconds since the device started, from the monotonic clock.
-class RealClock : public device::ClockSource {
-  public:
-    RealClock() : origin_(MonotonicMs()) {}
-    uint64_t ElapsedMs() override { return MonotonicMs() - origin_; }
-    uint64_t origin() const { return origin_; }
-
-  private:
-    uint64_t origin_;
-};
-
-// ---------------------------------------------------------------------------
-// Signals and a lost display
-// ---------------------------------------------------------------------------
-
-int g_signal_pipe[2] = {-1, -1};
-
-// OnSignal: hands the signal to the driver through the pipe.
-void OnSignal(int sig) {
-    int saved = errno;
-    unsigned char b = (unsigned char)sig;
-    ssize_t r = ::write(g_signal_pipe[1], &b, 1);
-    (void)r;
-    errno = saved;
-}
-
-const int kCloseSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-void CatchSignals() {
-    if (g_signal_pipe[0] < 0 && pipe(g_signal_pipe) == 0)
-        for (int fd : g_signal_pipe)
-            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : kCloseSignals)
-        sigaction(sig, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
-void RestoreSignals() {
-    for (int sig : kCloseSignals)
-        std::signal(sig, SIG_DFL);
-}
-
-const char* SignalName(int sig) {
-    switch (sig) {
-    case SIGINT:
-        return "SIGINT";
-    case SIGTERM:
-        return "SIGTERM";
-    case SIGHUP:
-        return "SIGHUP";
-    case SIGQUIT:
-        return "SIGQUIT";
-    default:
-        return "a signal";
-    }
-}
 
 // Xlib calls this when the connection breaks; returning leaves the display
 // marked dead (its calls do nothing) instead of exiting, so the tool can
@@ -187,75 +119,67 @@ void AskToRaise(Display* dpy, ::Window other) {
 }
 
 // ---------------------------------------------------------------------------
-// The driver: X events and signals become the device's input
+// The front-end: X events become the device's input, the window its screen
 // ---------------------------------------------------------------------------
 
-class XDriver : public device::Driver {
+class XDriver : public runner::RealtimeFrontEnd {
   public:
     XDriver(Display* dpy, ScreenWindow& screen, XKeyboard* keyboard, runner::Transcript& t,
-            runner::DeviceWatch& watch, RealClock& clock)
-        : dpy_(dpy), screen_(screen), kb_(keyboard), t_(t), watch_(watch), clock_(clock),
+            runner::DeviceWatch& watch)
+        : dpy_(dpy), screen_(screen), kb_(keyboard), t_(t), watch_(watch),
           raise_(XInternAtom(dpy, "_TAPWATCHER_RAISE", False)) {}
 
-    Next Poll(device::Device& dev, uint64_t timer_due, uint64_t& at) override;
+    void Watch(std::vector<pollfd>& fds) override {
+        if (!DisplayLost())
+            fds.push_back({ConnectionNumber(dpy_), POLLIN, 0});
+    }
+    void Read(device::Device& dev, const std::vector<pollfd>& fds, bool timed_out) override;
+    bool Ready(device::Device&, uint64_t&) override { return !actions_.empty(); }
     void Step(device::Device& dev) override;
-    bool lost() const { return lost_; }
+    int Paint(device::Device& dev, uint64_t now) override;
+    void Closing(device::Device& dev) override {
+        t_.Screen(dev.Tick(), "close", runner::DrawScreen(dev));
+    }
 
   private:
     struct Action {
-        enum Kind { Key, Tap, Close, Remap, Raise } kind;
+        enum Kind { Key, Tap, Remap, Raise } kind;
         uint8_t vk = 0;
         bool down = false;
         uint8_t mods = 0;
         std::u16string caption;
-        std::string why;
         explicit Action(Kind k) : kind(k) {}
     };
-    void Drain(device::Device& dev);
     void Take(device::Device& dev, XEvent& e);
-    void ReadSignals();
-    void Close(const std::string& why);
 
     Display* dpy_;
     ScreenWindow& screen_;
     XKeyboard* kb_;
     runner::Transcript& t_;
     runner::DeviceWatch& watch_;
-    RealClock& clock_;
     Atom raise_;
     std::deque<Action> actions_;
     std::u16string pressed_button_;
-    bool closing_ = false;
     bool lost_ = false;
     size_t claimed_ = 0; // combinations held when last said
     uint64_t last_input_ = 0, last_redraw_ = 0;
     static constexpr uint64_t kRedrawQuietMs = 20, kRedrawStaleMs = 1000;
 };
 
-void XDriver::Close(const std::string& why) {
-    if (closing_)
-        return;
-    closing_ = true;
-    Action a{Action::Close};
-    a.why = why;
-    actions_.push_back(a);
-}
-
-void XDriver::ReadSignals() {
-    unsigned char b;
-    while (::read(g_signal_pipe[0], &b, 1) == 1)
-        Close(SignalName(b));
-}
-
-void XDriver::Drain(device::Device& dev) {
+// Takes every X event that has come; a display that went away closes the tool.
+void XDriver::Read(device::Device& dev, const std::vector<pollfd>&, bool) {
     while (!DisplayLost() && XPending(dpy_) > 0) {
         XEvent e;
         XNextEvent(dpy_, &e);
         if (kb_ && kb_->Watch(e))
             continue;
         if (e.type == KeyPress || e.type == KeyRelease || e.type == ButtonRelease)
-            last_input_ = clock_.ElapsedMs();
+            last_input_ = (uint64_t)runner::HostMs();
         Take(dev, e);
+    }
+    if (DisplayLost() && !lost_) {
+        lost_ = true;
+        Close("the display went away");
     }
 }
 
@@ -309,54 +233,32 @@ void XDriver::Take(device::Device& dev, XEvent& e) {
     }
 }
 
-device::Driver::Next XDriver::Poll(device::Device& dev, uint64_t timer_due, uint64_t& at) {
-    for (;;) {
-        Drain(dev);
-        if (DisplayLost() && !lost_) {
-            lost_ = true;
-            Close("the display went away");
-        }
-        ReadSignals();
-        if (!actions_.empty()) {
-            at = clock_.ElapsedMs();
-            return Next::Step;
-        }
-        uint64_t now = clock_.ElapsedMs();
-        if (timer_due <= now)
-            return Next::None;
-        watch_.Idle();
-        if (kb_)
-            kb_->Settle();
-        if (kb_ && kb_->Claimed() != claimed_) {
-            claimed_ = kb_->Claimed();
-            t_.Event(dev.Tick(), "the tool holds " + std::to_string(claimed_) +
-                                     " combinations as " + std::to_string(kb_->GrabsHeld()) +
-                                     " grabs");
-        }
-        t_.Flush();
-        // The screen is redrawn once input pauses, or now and then while it
-        // keeps coming, so that a redraw does not stand between two keys.
-        int redraw_in = -1;
-        if (now - last_input_ >= kRedrawQuietMs || now - last_redraw_ >= kRedrawStaleMs) {
-            screen_.Update(dev);
-            last_redraw_ = now;
-        } else {
-            redraw_in = (int)(kRedrawQuietMs - (now - last_input_));
-        }
-        if (!DisplayLost()) {
-            XFlush(dpy_);
-            if (XPending(dpy_) > 0)
-                continue;
-        }
-        struct pollfd fds[2] = {{g_signal_pipe[0], POLLIN, 0},
-                                {DisplayLost() ? -1 : ConnectionNumber(dpy_), POLLIN, 0}};
-        int timeout =
-            timer_due == UINT64_MAX ? -1 : (int)std::min<uint64_t>(timer_due - now, 60000);
-        if (redraw_in >= 0 && (timeout < 0 || redraw_in < timeout))
-            timeout = redraw_in;
-        if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
-            Close("an error waiting for input");
+// The tool waits: the grabs settle, the transcript says what the tool holds,
+// and the window is redrawn once input pauses, or now and then while it
+// keeps coming, so that a redraw does not stand between two keys.
+int XDriver::Paint(device::Device& dev, uint64_t) {
+    watch_.Idle();
+    if (kb_)
+        kb_->Settle();
+    if (kb_ && kb_->Claimed() != claimed_) {
+        claimed_ = kb_->Claimed();
+        t_.Event(dev.Tick(), "the tool holds " + std::to_string(claimed_) + " combinations as " +
+                                 std::to_string(kb_->GrabsHeld()) + " grabs");
     }
+    const uint64_t now = (uint64_t)runner::HostMs();
+    int redraw_in = -1;
+    if (now - last_input_ >= kRedrawQuietMs || now - last_redraw_ >= kRedrawStaleMs) {
+        screen_.Update(dev);
+        last_redraw_ = now;
+    } else {
+        redraw_in = (int)(kRedrawQuietMs - (now - last_input_));
+    }
+    if (!DisplayLost()) {
+        XFlush(dpy_);
+        if (XPending(dpy_) > 0)
+            return 0; // events came meanwhile: no wait
+    }
+    return redraw_in;
 }
 
 void XDriver::Step(device::Device& dev) {
@@ -369,12 +271,6 @@ void XDriver::Step(device::Device& dev) {
     case Action::Tap:
         watch_.MenuTap(a.caption);
         dev.TapButton(a.caption);
-        break;
-    case Action::Close:
-        t_.Screen(dev.Tick(), "close", runner::DrawScreen(dev));
-        t_.Event(dev.Tick(), "the shell closes the tool (" + a.why + ")");
-        if (!dev.RequestClose())
-            t_.Event(dev.Tick(), "the tool has no main window to close");
         break;
     case Action::Remap: {
         int lost = 0;
@@ -474,13 +370,13 @@ int Run(const Options& options) {
     InstallErrorHandler();
     XSetIOErrorHandler(OnIOError);
     XSetIOErrorExitHandler(dpy, OnIOErrorExit, nullptr);
-    CatchSignals();
+    std::signal(SIGPIPE, SIG_IGN);
 
-    RealClock clock;
+    runner::Realtime loop({0, true});
     runner::Job job;
     job.profile = runner::BuiltinDeviceProfile();
     job.profile.taken.clear();
-    job.profile.start_tick = (uint32_t)clock.origin();
+    job.profile.start_tick = (uint32_t)runner::HostMs(); // the clock started just now
     job.profile.exe = device::Widen(options.exe);
     job.profile.root = options.root;
     job.profile_name = "built-in, X display " + std::string(DisplayString(dpy));
@@ -495,7 +391,6 @@ int Run(const Options& options) {
             keyboard.emplace(dpy);
 
         device::Device dev(job.profile);
-        dev.SetClockSource(&clock);
         if (keyboard)
             dev.SetKeyboardHost(&*keyboard);
         runner::Transcript t(&std::cout);
@@ -504,7 +399,6 @@ int Run(const Options& options) {
         std::string error;
         if (!runner::PrepareDevice(dev, job, t, error)) {
             std::cerr << error << std::endl;
-            RestoreSignals();
             return kExitBadArgs;
         }
         // Keys the device hands to "the rest of the system" from a grab
@@ -528,13 +422,11 @@ int Run(const Options& options) {
                 }() + ")");
 
         runner::DeviceWatch watch(dev, job, t);
-        XDriver driver(dpy, screen, keyboard ? &*keyboard : nullptr, t, watch, clock);
-        try {
-            status = runner::RunTool(dev, &driver);
-        } catch (const device::Stalled& e) {
-            t.Event(dev.Tick(), std::string("stalled: ") + e.what());
-            status = runner::kExitStalled;
-        }
+        XDriver driver(dpy, screen, keyboard ? &*keyboard : nullptr, t, watch);
+        std::string stalled;
+        status = loop.Run(dev, driver, t, stalled);
+        if (!stalled.empty())
+            t.Event(dev.Tick(), "stalled: " + stalled);
         if (const device::Window* fg = dev.Find(dev.ForegroundWindow()))
             if (fg->kind == device::WindowKind::Foreign && other && !DisplayLost()) {
                 AskToRaise(dpy, other);
@@ -563,7 +455,6 @@ int Run(const Options& options) {
             _exit(kExitDisplayLost);
         }
     }
-    RestoreSignals();
     XCloseDisplay(dpy);
     return status;
 }

@@ -4,9 +4,12 @@
 // Ctrl-L clears the list, Ctrl-X exits with 0 (skipped when tmux is not
 // installed). Through a pseudo-terminal that answers the protocol's query:
 // real presses and releases, modifier-only presses, the screen on the
-// controlling terminal and the transcript on standard output. Every wait is
-// bounded.
+// controlling terminal and the transcript on standard output; SIGTERM and
+// SIGHUP close the tool as the shell would, so a save-on-exit name saves.
+// Every wait is bounded.
 #include "tests/harness/harness.h"
+
+#include "cli/runner/realtime.h"
 
 #include <gtest/gtest.h>
 
@@ -222,6 +225,7 @@ class ProtocolTerminal {
         ssize_t n = ::write(master_, s.data(), s.size());
         (void)n;
     }
+    void Signal(int sig) { kill(pid_, sig); }
     // Reads the screen and the transcript until `done` holds or 10 s pass;
     // answers the protocol's query as such a terminal does.
     bool Until(const std::function<bool()>& done, int ms = 10000) {
@@ -297,6 +301,88 @@ TEST(RunnerInteractive, TheKeyboardProtocolGivesRealPressesAndReleases) {
     EXPECT_NE(term.transcript.find("the shell closes the tool (Ctrl-C)\n"), std::string::npos)
         << term.transcript;
     EXPECT_NE(term.transcript.find(" exit 0\n"), std::string::npos) << term.transcript;
+}
+
+// A signal from outside is the shell's close request, as Ctrl-C is: the tool
+// closes, a save-on-exit name writes its data file, the terminal is put back,
+// and the exit status is the tool's.
+TEST(RunnerInteractive, SigtermAndSighupCloseTheToolWhichSaves) {
+    ASSERT_EQ(access(kSim.c_str(), X_OK), 0) << kSim << " has not been built";
+    const struct {
+        int sig;
+        const char* why;
+    } kCases[] = {{SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.why);
+        TempDir tmp;
+        ProtocolTerminal term(
+            {kSim, "--root", tmp.path + "/device", "--exe", "\\Program Files\\Wtapwatcher.exe"});
+        auto seen = [&](const std::string& where, const std::string& what) {
+            return [&where, what] { return where.find(what) != std::string::npos; };
+        };
+        ASSERT_TRUE(term.Until(seen(term.screen, "rows 34-48 of 48"))) << term.screen;
+        term.Send("\x1b[97u\x1b[97;1:3u");
+        ASSERT_TRUE(term.Until(seen(term.transcript, ": 41 U\n"))) << term.transcript;
+
+        term.Signal(c.sig);
+        EXPECT_EQ(term.Wait(), 0) << term.transcript;
+        EXPECT_NE(term.transcript.find(std::string("the shell closes the tool (") + c.why + ")\n"),
+                  std::string::npos)
+            << term.transcript;
+        EXPECT_NE(term.transcript.find("data file written: "), std::string::npos)
+            << term.transcript;
+        std::string data = ReadFile(tmp.path + "/device/Program Files/tapwatcherdata.txt");
+        EXPECT_NE(data.find("\t41\tD\t"), std::string::npos) << data;
+        EXPECT_NE(data.find("\t41\tU\t"), std::string::npos) << data;
+        // The protocol turned off and the alternate screen left, in that order.
+        size_t pop = term.screen.rfind("\x1b[<u"), leave = term.screen.rfind("\x1b[?1049l");
+        ASSERT_NE(pop, std::string::npos);
+        ASSERT_NE(leave, std::string::npos);
+        EXPECT_LT(pop, leave);
+    }
+}
+
+int g_restored_fd = -1; // where a forked child says that it put the terminal back
+
+// A second close signal ends the process at once, the terminal put back
+// first; the first one again at once (`timeout`, a shell passing on a hangup)
+// is the same request and ends nothing.
+TEST(RunnerInteractive, ASecondCloseSignalEndsAtOnceTheSameOneAtOnceDoesNot) {
+    const struct {
+        int first, second, after_ms, dies_by;
+    } kCases[] = {
+        {SIGHUP, SIGHUP, 0, 0}, {SIGTERM, SIGINT, 0, SIGINT}, {SIGINT, SIGINT, 600, SIGINT}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::to_string(c.first) + " then " + std::to_string(c.second) + " after " +
+                     std::to_string(c.after_ms) + " ms");
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        g_restored_fd = fds[1];
+        pid_t pid = fork();
+        if (pid == 0) {
+            runner::Realtime loop({0, false, [] {
+                                       ssize_t n = ::write(g_restored_fd, "r", 1);
+                                       (void)n;
+                                   }});
+            raise(c.first);
+            usleep((useconds_t)c.after_ms * 1000);
+            raise(c.second);
+            _exit(0);
+        }
+        ::close(fds[1]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        char restored[8];
+        ssize_t n = ::read(fds[0], restored, sizeof restored);
+        ::close(fds[0]);
+        if (c.dies_by) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.dies_by) << status;
+            EXPECT_EQ(n, 1);
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            EXPECT_EQ(n, 0);
+        }
+    }
 }
 
 } // namespace
