@@ -51,6 +51,10 @@
 
 namespace runner {
 
+// The screen model's areas and columns as the page reads them.
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(ScreenArea, x, y, w, h)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(ScreenModel::Column, x, w, chars, header)
+
 namespace {
 
 // How far the device's clock runs behind the host's (see above).
@@ -128,23 +132,36 @@ struct Hub {
     }
 };
 
-// The state of the screen for the page.
+// The state of the screen for the page: the screen model, areas in device pixels.
 std::string StateJson(device::Device& dev, const ScreenView& view) {
-    const ScreenPicture& p = view.picture;
+    const ScreenModel& m = view.model;
+    nlohmann::json buttons = nlohmann::json::array();
+    for (const ScreenModel::Button& b : m.buttons) {
+        buttons.push_back(b.area);
+        buttons.back().update({{"caption", device::Narrow(b.caption)}, {"enabled", b.enabled}});
+    }
     nlohmann::json j = {
-        {"type", "state"},          {"tick", (int32_t)dev.Tick()},
-        {"summary", view.summary},  {"width", p.width},
-        {"height", p.height},       {"taskbar", p.taskbar},
-        {"title", p.title},         {"has_window", view.has_window},
-        {"has_list", p.has_list},   {"list_x", p.list_x},
-        {"list_y", p.list_y},       {"list_w", p.list_w},
-        {"list_h", p.list_h},       {"header_h", p.header_h},
-        {"row_h", p.row_h},         {"col_x", p.col_x},
-        {"col_w", p.col_w},         {"header", p.header},
-        {"rows", p.rows},           {"row_numbers", p.row_numbers},
-        {"menubar_y", p.menubar_y}, {"menubar_h", p.menubar_h},
-        {"buttons", p.buttons},     {"row_count", view.row_count},
+        {"type", "state"},
+        {"tick", (int32_t)dev.Tick()},
+        {"summary", view.summary},
+        {"width", m.width},
+        {"height", m.height},
+        {"taskbar", m.taskbar},
+        {"title", device::Narrow(m.title)},
+        {"has_window", m.has_window},
+        {"header_h", m.header_h},
+        {"row_h", m.row_h},
+        {"header_shown", m.header_shown},
+        {"columns", m.columns},
+        {"rows", m.rows},
+        {"first_row", m.first_row},
+        {"row_count", m.row_count},
+        {"buttons", buttons},
     };
+    if (m.has_list)
+        j["list"] = m.list;
+    if (m.has_menubar)
+        j["menubar"] = m.menubar;
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 

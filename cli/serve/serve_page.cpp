@@ -57,8 +57,8 @@ const token = new URLSearchParams(location.search).get("t") || "";
 const $ = (id) => document.getElementById(id);
 const canvas = $("screen"), ctx = canvas.getContext("2d"), dev = $("device");
 const tw = window.__tw = {state: null, session: null, driving: false, rowSeenAt: {}, keyLog: [],
-  exited: null, lines: []};
-let scale = 1, buttons = [];
+  exited: null, lines: [], buttons: []};
+let scale = 1;
 
 function fitCanvas(w, h) {
   scale = Math.max(1, Math.round(window.devicePixelRatio || 1)) * 2;
@@ -66,11 +66,14 @@ function fitCanvas(w, h) {
   canvas.style.width = (w * 2) + "px"; canvas.style.height = (h * 2) + "px";
 }
 
-function cell(text, x, y, w, h) {
+// A text in a box, clipped to it: from its left edge, or centred.
+function cell(text, x, y, w, h, centre) {
   ctx.save(); ctx.beginPath(); ctx.rect(x, y, w, h); ctx.clip();
-  ctx.fillText(text, x + 2, y + h / 2 + 1); ctx.restore();
+  ctx.textAlign = centre ? "center" : "left";
+  ctx.fillText(text, centre ? x + w / 2 : x + 2, y + h / 2 + 1); ctx.restore();
 }
 
+// Paints the server's screen model: areas in device pixels, texts cut to fit.
 function draw(s) {
   fitCanvas(s.width, s.height);
   ctx.setTransform(scale, 0, 0, scale, 0, 0);
@@ -82,38 +85,32 @@ function draw(s) {
     cell(s.has_window ? s.title : "(the tool shows no window)", 2, 0, s.width - 4, s.taskbar);
     ctx.font = "11px Tahoma, 'DejaVu Sans', sans-serif";
   }
-  const cover = s.menubar_y >= 0 ? s.menubar_y : s.height;
-  if (s.has_list) {
-    ctx.save(); ctx.beginPath();
-    ctx.rect(s.list_x, s.list_y, s.list_w, Math.min(s.list_h, cover - s.list_y)); ctx.clip();
-    ctx.fillStyle = "#e0e0e0"; ctx.fillRect(s.list_x, s.list_y, s.list_w, s.header_h);
-    for (let c = 0; c < s.header.length; c++) {
-      const x = s.list_x + s.col_x[c];
-      ctx.fillStyle = "#222"; cell(s.header[c], x, s.list_y, s.col_w[c], s.header_h);
-      ctx.strokeStyle = "#9e9e9e"; ctx.lineWidth = 1;
-      ctx.beginPath(); ctx.moveTo(x + s.col_w[c] - 0.5, s.list_y);
-      ctx.lineTo(x + s.col_w[c] - 0.5, s.list_y + s.header_h); ctx.stroke();
+  const l = s.list;
+  if (l) {
+    ctx.save(); ctx.beginPath(); ctx.rect(l.x, l.y, l.w, l.h); ctx.clip();
+    if (s.header_shown) {
+      ctx.fillStyle = "#e0e0e0"; ctx.fillRect(l.x, l.y, l.w, s.header_h);
+      for (const c of s.columns) {
+        ctx.fillStyle = "#222"; cell(c.header, l.x + c.x, l.y, c.w, s.header_h);
+        ctx.strokeStyle = "#9e9e9e"; ctx.lineWidth = 1;
+        ctx.beginPath(); ctx.moveTo(l.x + c.x + c.w - 0.5, l.y);
+        ctx.lineTo(l.x + c.x + c.w - 0.5, l.y + s.header_h); ctx.stroke();
+      }
     }
-    for (let r = 0; r < s.rows.length; r++) {
-      const y = s.list_y + s.header_h + r * s.row_h;
-      ctx.fillStyle = "#222";
-      for (let c = 0; c < s.rows[r].length; c++)
-        cell(s.rows[r][c], s.list_x + s.col_x[c], y, s.col_w[c], s.row_h);
-    }
+    ctx.fillStyle = "#222";
+    for (let r = 0; r < s.rows.length; r++)
+      s.columns.forEach((c, i) => cell(s.rows[r][i], l.x + c.x, l.y + s.header_h + r * s.row_h, c.w, s.row_h));
     ctx.restore();
   }
-  buttons = tw.buttons = [];
-  if (s.menubar_y >= 0) {
-    ctx.fillStyle = "#cfd8dc"; ctx.fillRect(0, s.menubar_y, s.width, s.menubar_h);
-    let x = 4;
+  tw.buttons = s.buttons;
+  if (s.menubar) {
+    const m = s.menubar;
+    ctx.fillStyle = "#cfd8dc"; ctx.fillRect(m.x, m.y, m.w, m.h);
     ctx.font = "bold 12px Tahoma, 'DejaVu Sans', sans-serif";
     for (const b of s.buttons) {
-      const w = Math.ceil(ctx.measureText(b).width) + 16;
-      ctx.fillStyle = "#fff"; ctx.fillRect(x, s.menubar_y + 3, w, s.menubar_h - 6);
-      ctx.strokeStyle = "#607d8b"; ctx.strokeRect(x + 0.5, s.menubar_y + 3.5, w - 1, s.menubar_h - 7);
-      ctx.fillStyle = "#0d47a1"; cell(b, x + 6, s.menubar_y, w, s.menubar_h);
-      buttons.push({caption: b, x: x, y: s.menubar_y, w: w, h: s.menubar_h});
-      x += w + 6;
+      ctx.fillStyle = "#fff"; ctx.fillRect(b.x + 3, b.y + 3, b.w - 6, b.h - 6);
+      ctx.strokeStyle = "#607d8b"; ctx.strokeRect(b.x + 3.5, b.y + 3.5, b.w - 7, b.h - 7);
+      ctx.fillStyle = b.enabled ? "#0d47a1" : "#90a4ae"; cell(b.caption, b.x, b.y, b.w, b.h, true);
     }
   }
 }
@@ -178,7 +175,7 @@ canvas.addEventListener("click", (e) => {
   const r = canvas.getBoundingClientRect();
   const x = (e.clientX - r.left) * (tw.state ? tw.state.width : 240) / r.width;
   const y = (e.clientY - r.top) * (tw.state ? tw.state.height : 320) / r.height;
-  for (const b of buttons)
+  for (const b of tw.buttons)
     if (x >= b.x && x < b.x + b.w && y >= b.y && y < b.y + b.h) send({k: "tap", caption: b.caption});
 });
 $("boxok").addEventListener("click", () => { $("box").style.display = "none"; dev.focus(); });
@@ -196,6 +193,7 @@ es.addEventListener("hello", (m) => {
 });
 es.addEventListener("state", (m) => {
   const s = JSON.parse(m.data); tw.state = s; draw(s);
+  s.row_numbers = s.rows.map((r, i) => s.first_row + i + 1);
   const now = performance.now();
   for (let i = 0; i < s.row_numbers.length; i++)
     if (!(s.row_numbers[i] in tw.rowSeenAt)) tw.rowSeenAt[s.row_numbers[i]] = now;

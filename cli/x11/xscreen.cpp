@@ -1,20 +1,17 @@
-// xscreen.cpp - drawing the device's screen into a real X window.
+// xscreen.cpp - painting the runner's screen model into a real X window.
 //
-// The screen is drawn in device pixels, each one a scale x scale block, into
+// The model is painted in device pixels, each one a scale x scale block, into
 // a back buffer on the server, then copied to the window: plain pixel
 // doubling, which keeps the device's look. Text is the server's built-in
 // "fixed" font (6 pixels a character, the device's character width at 96 dpi,
-// so a cell's text is cut where the device cuts it: runner::FitText), each
-// glyph scaled once into an atlas at start; a redraw then makes no round
-// trip and sends no image.
+// the width the model cuts a cell's text to), each glyph scaled once into an
+// atlas at start; a redraw then makes no round trip and sends no image.
 //
 // Choices where the device says nothing about drawing:
 //  - the taskbar is dark blue with the tool's window title in white;
-//  - the list view's header is grey with a line after each column; rows are
-//    drawn from the list view's top index, as many as its height holds, and
-//    none behind the menu bar;
-//  - the menu bar is grey; its buttons share its width equally, in order, so
-//    "Exit" is the left half and "Clear" the right; a click taps the button
+//  - the list view's header is grey with a line after each column;
+//  - the menu bar is grey, each button's caption centred in its share of it
+//    ("Exit" the left half, "Clear" the right); a click taps the button
 //    under it when the button is released over the same button;
 //  - characters beyond Latin-1 are drawn as '?', the list view's "…" as three
 //    dots;
@@ -23,10 +20,7 @@
 //    watches come from grabs).
 #include "cli/x11/xscreen.h"
 
-#include "cli/runner/screen.h"
 #include "device/x11/xkeyboard.h"
-#include "device/listview.h"
-#include "device/menubar.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -200,12 +194,11 @@ void ScreenWindow::Update(device::Device& dev, bool force) {
     }
     if (!mapped_)
         return;
-    runner::ScreenView view = runner::DrawScreen(dev);
-    view.lines.push_back(view.summary);
-    if (!force && view.lines == last_)
+    runner::ScreenModel model = runner::LayOutScreen(dev);
+    if (!force && model == last_)
         return;
-    last_ = std::move(view.lines);
-    Draw(dev);
+    last_ = std::move(model);
+    Draw(last_);
     XCopyArea(dpy_, canvas_, win_, gc_, 0, 0, (unsigned)(w_ * scale_), (unsigned)(h_ * scale_), 0,
               0);
     ++redraws_;
@@ -239,105 +232,56 @@ void ScreenWindow::Text(int x, int y, const std::string& utf8, unsigned long fg,
     }
 }
 
-void ScreenWindow::Draw(device::Device& dev) {
-    const device::Profile& p = dev.profile();
+// Draw: the screen model into the back buffer, in device pixels.
+void ScreenWindow::Draw(const runner::ScreenModel& m) {
     Fill(0, 0, w_, h_, white_);
-
-    HWND main = dev.MainWindow();
-    const device::Window* mw = main ? dev.Find(main) : nullptr;
-    const device::Window* list = nullptr;
-    const device::Window* bar = nullptr;
-    for (device::Window* w : dev.Windows()) {
-        if (mw && w->kind == device::WindowKind::ListView && w->parent == main && w->listview &&
-            !list)
-            list = w;
-        if (mw && w->kind == device::WindowKind::MenuBar && w->owner == main && w->menubar && !bar)
-            bar = w;
-    }
     const int line_h = glyph_h_;
-
-    if (p.taskbar > 0) {
-        Fill(0, 0, w_, p.taskbar, bar_);
-        if (mw)
-            Text(4, (p.taskbar - line_h) / 2, device::Narrow(mw->title), title_, bar_, w_);
+    if (m.taskbar > 0) {
+        Fill(0, 0, w_, m.taskbar, bar_);
+        Text(4, (m.taskbar - line_h) / 2, device::Narrow(m.title), title_, bar_, w_);
     }
-    const int covered_from = bar ? std::min<int>(bar->rect.top, h_) : h_;
-    if (!mw) {
-        Text(4, p.taskbar + 4, "(the tool shows no window)", black_, white_, w_);
-    } else if (list) {
-        const device::ListView& lv = *list->listview;
-        const int x0 = mw->rect.left + list->rect.left, y0 = mw->rect.top + list->rect.top;
-        const int lw = list->rect.right - list->rect.left;
-        const int lh = list->rect.bottom - list->rect.top;
-        const int right = std::min(w_, x0 + lw);
-        const int cw = runner::CharWidth(p.dpi);
-        const int hh = lv.HeaderHeight(), rh = lv.RowHeight();
-        if (lh > 0 && y0 + hh <= covered_from) {
-            Fill(x0, y0, lw, hh, face_);
-            Fill(x0, y0 + hh - 1, right - x0, 1, shade_);
-            int x = x0;
-            for (int c = 0; c < lv.ColumnCount(); ++c) {
-                const device::ListColumn& col = lv.Column(c);
-                int width = std::max(0, col.width);
-                Text(x + 2, y0 + (hh - line_h) / 2, runner::FitText(col.text, width / cw), black_,
-                     face_, std::min(right, x + width));
-                Fill(x + width - 1, y0 + 2, 1, hh - 4, shade_);
-                x += width;
-            }
-        }
-        const int top = std::max(0, lv.TopIndex());
-        for (int k = 0; k < lv.RowsPerPage(lh); ++k) {
-            int r = top + k, y = y0 + hh + k * rh;
-            if (r >= lv.Count() || y + rh > covered_from)
-                break;
-            int x = x0;
-            for (int c = 0; c < lv.ColumnCount(); ++c) {
-                const device::ListColumn& col = lv.Column(c);
-                int width = std::max(0, col.width);
-                Text(x + 2, y + (rh - line_h) / 2,
-                     runner::FitText(lv.Cell(r, col.sub_item), width / cw), black_, white_,
-                     std::min(right, x + width));
-                x += width;
-            }
+    if (!m.has_window)
+        Text(4, m.taskbar + 4, "(the tool shows no window)", black_, white_, w_);
+    const runner::ScreenArea& l = m.list;
+    const int right = std::min(w_, l.x + l.w);
+    if (m.header_shown) {
+        Fill(l.x, l.y, l.w, m.header_h, face_);
+        Fill(l.x, l.y + m.header_h - 1, right - l.x, 1, shade_);
+        for (const runner::ScreenModel::Column& c : m.columns) {
+            Text(l.x + c.x + 2, l.y + (m.header_h - line_h) / 2, c.header, black_, face_,
+                 std::min(right, l.x + c.x + c.w));
+            Fill(l.x + c.x + c.w - 1, l.y + 2, 1, m.header_h - 4, shade_);
         }
     }
-    if (bar) {
-        const RECT& r = bar->rect;
-        const int bw = r.right - r.left, bh = r.bottom - r.top;
-        Fill(r.left, r.top, bw, bh, face_);
-        Fill(r.left, r.top, bw, 1, shade_);
-        const auto& buttons = bar->menubar->buttons;
-        const int n = (int)buttons.size();
-        for (int i = 0; i < n; ++i) {
-            int left = r.left + bw * i / n, width = bw * (i + 1) / n - bw * i / n;
-            std::string caption = device::Narrow(buttons[i].caption);
-            int text_w = glyph_w_ * (int)CodePoints(caption).size();
-            bool enabled = (buttons[i].state & TBSTATE_ENABLED) != 0;
-            Text(left + (width - text_w) / 2, r.top + (bh - line_h) / 2, caption,
-                 enabled ? black_ : shade_, face_, left + width);
-            if (i > 0)
-                Fill(left, r.top + 4, 1, bh - 8, shade_);
+    for (size_t r = 0; r < m.rows.size(); ++r) {
+        const int y = l.y + m.header_h + (int)r * m.row_h + (m.row_h - line_h) / 2;
+        for (size_t c = 0; c < m.columns.size(); ++c) {
+            const runner::ScreenModel::Column& col = m.columns[c];
+            Text(l.x + col.x + 2, y, m.rows[r][c], black_, white_,
+                 std::min(right, l.x + col.x + col.w));
         }
+    }
+    if (m.has_menubar) {
+        const runner::ScreenArea& bar = m.menubar;
+        Fill(bar.x, bar.y, bar.w, bar.h, face_);
+        Fill(bar.x, bar.y, bar.w, 1, shade_);
+    }
+    for (size_t i = 0; i < m.buttons.size(); ++i) {
+        const runner::ScreenModel::Button& b = m.buttons[i];
+        const runner::ScreenArea& a = b.area;
+        std::string caption = device::Narrow(b.caption);
+        int text_w = glyph_w_ * (int)CodePoints(caption).size();
+        Text(a.x + (a.w - text_w) / 2, a.y + (a.h - line_h) / 2, caption,
+             b.enabled ? black_ : shade_, face_, a.x + a.w);
+        if (i > 0)
+            Fill(a.x, a.y + 4, 1, a.h - 8, shade_);
     }
 }
 
 std::u16string ScreenWindow::ButtonAt(device::Device& dev, int x, int y) const {
-    HWND main = dev.MainWindow();
-    if (!main)
-        return u"";
-    x /= scale_;
-    y /= scale_;
-    for (device::Window* w : dev.Windows()) {
-        if (w->kind != device::WindowKind::MenuBar || w->owner != main || !w->menubar)
-            continue;
-        const RECT& r = w->rect;
-        const int n = (int)w->menubar->buttons.size();
-        if (n == 0 || x < r.left || x >= r.right || y < r.top || y >= r.bottom)
-            return u"";
-        int i = std::min(n - 1, (x - r.left) * n / (r.right - r.left));
-        return w->menubar->buttons[i].caption;
-    }
-    return u"";
+    const runner::ScreenModel m = runner::LayOutScreen(dev);
+    const runner::ScreenModel::Button* b = runner::ButtonAt(m, x / scale_, y / scale_);
+    return b ? b->caption : u"";
 }
 
 } // namespace x11

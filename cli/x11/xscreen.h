@@ -1,14 +1,15 @@
-// xscreen.h - the device's screen as a real X window: the taskbar with the
-// tool's title, the list view's header and rows, the menu bar's buttons,
-// drawn at the device's size and scaled up to be readable.
+// xscreen.h - the device's screen as a real X window: the runner's screen
+// model (taskbar with the tool's title, the list view's header and rows, the
+// menu bar's buttons) painted at the device's size and scaled up to be
+// readable.
 #pragma once
 
+#include "cli/runner/screen.h"
 #include "device/device.h"
 
 #include <X11/Xlib.h>
 
 #include <string>
-#include <vector>
 
 namespace x11 {
 
@@ -26,8 +27,8 @@ class ScreenWindow {
     // Draws the screen when it changed since the last call (or `force`), and
     // maps the window once the tool shows its main window.
     void Update(device::Device& dev, bool force = false);
-    // The caption of the menu-bar button under window point (x, y); empty
-    // when no button is there.
+    // The caption of the menu-bar button under window point (x, y), as the
+    // screen model hit-tests it; empty when no button is there.
     std::u16string ButtonAt(device::Device& dev, int x, int y) const;
     // True for the window manager's close request to this window.
     bool IsCloseRequest(const XEvent& e) const;
@@ -39,7 +40,7 @@ class ScreenWindow {
 
   private:
     void MakeAtlas();
-    void Draw(device::Device& dev);
+    void Draw(const runner::ScreenModel& m);
     void Fill(int x, int y, int w, int h, unsigned long pixel);
     void Text(int x, int y, const std::string& utf8, unsigned long fg, unsigned long bg,
               int limit_px);
@@ -55,7 +56,7 @@ class ScreenWindow {
     Atom wm_protocols_ = 0, wm_delete_ = 0;
     unsigned long white_, black_, bar_, face_, shade_, title_;
     bool mapped_ = false;
-    std::vector<std::string> last_; // what was drawn last, to skip a redraw
+    runner::ScreenModel last_; // what was drawn last, to skip a redraw
     std::string title_text_;
     uint64_t redraws_ = 0;
 };

@@ -312,10 +312,10 @@ std::vector<std::string> ListLines(const runner::ScreenView& v, size_t header_at
 TEST(RunnerScreen, NarrowPocketPcShowsTheLastPageWhereTheListScrolled) {
     runner::ScreenView v = ScreenAfter(device::BuiltinProfile(), TwentyKeys());
     // 48 combinations of the shell, the sweep's quiet mark, 20 keys down and up.
-    EXPECT_EQ(v.row_count, 48 + 1 + 40);
-    EXPECT_EQ(v.rows_shown, 15); // (320 - 26 - 26 - 18) / 16
-    EXPECT_EQ(v.first_row, v.row_count - 15);
-    EXPECT_EQ(v.rows_covered, 0);
+    EXPECT_EQ(v.model.row_count, 48 + 1 + 40);
+    EXPECT_EQ(v.model.rows.size(), 15u); // (320 - 26 - 26 - 18) / 16
+    EXPECT_EQ(v.model.first_row, v.model.row_count - 15);
+    EXPECT_EQ(v.model.rows_covered, 0);
     ASSERT_GE(v.lines.size(), 4u);
     EXPECT_EQ(v.lines[0], "+" + std::string(40, '-') + "+");
     EXPECT_EQ(v.lines[1], "|Tapwatcher" + std::string(30, ' ') + "|");
@@ -346,7 +346,7 @@ TEST(RunnerScreen, HighDensityUsesWideColumnsAtTwelvePixelsACharacter) {
     std::vector<std::string> rows = ListLines(v, 3);
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows.back().rfind("|21474\xE2\x80\xA6 41  U", 0), 0u) << rows.back();
-    EXPECT_EQ(v.rows_shown, 15); // (640 - 52 - 52 - 36) / 32
+    EXPECT_EQ(v.model.rows.size(), 15u); // (640 - 52 - 52 - 36) / 32
 }
 
 TEST(RunnerScreen, AMenuBarTheToolLeftNoRoomForHidesTheNewestRows) {
@@ -354,9 +354,9 @@ TEST(RunnerScreen, AMenuBarTheToolLeftNoRoomForHidesTheNewestRows) {
     p.platform = u"SmartPhone";
     runner::ScreenView v = ScreenAfter(p, TwentyKeys());
     // The list is 294 pixels high, 17 rows; the menu bar covers the last 26.
-    EXPECT_EQ(v.rows_covered, 2);
-    EXPECT_EQ(v.rows_shown, 15);
-    EXPECT_EQ(v.first_row, v.row_count - 17);
+    EXPECT_EQ(v.model.rows_covered, 2);
+    EXPECT_EQ(v.model.rows.size(), 15u);
+    EXPECT_EQ(v.model.first_row, v.model.row_count - 17);
     for (const std::string& line : v.lines)
         EXPECT_EQ(line.find("54  U"), std::string::npos) << "the newest row is behind the menu bar";
     EXPECT_NE(v.summary.find("2 more behind the menu bar"), std::string::npos) << v.summary;
@@ -367,17 +367,82 @@ TEST(RunnerScreen, NoMenuBarAndNoListView) {
     p.platform = u"Windows CE";
     p.menubar = -1;
     runner::ScreenView v = ScreenAfter(p, "wait 10\n");
-    EXPECT_TRUE(v.has_list);
-    EXPECT_EQ(v.rows_shown, 17); // the whole client area: (294 - 18) / 16
+    EXPECT_TRUE(v.model.has_list);
+    EXPECT_EQ(v.model.rows.size(), 17u); // the whole client area: (294 - 18) / 16
     EXPECT_EQ(v.summary.substr(v.summary.size() - 13), ", no menu bar");
     EXPECT_EQ(v.lines.back(), v.lines.front()); // the frame ends under the list
 
     p = device::BuiltinProfile();
     p.commctrl = false;
     v = ScreenAfter(p, "wait 10\n");
-    EXPECT_TRUE(v.has_window);
-    EXPECT_FALSE(v.has_list);
+    EXPECT_TRUE(v.model.has_window);
+    EXPECT_FALSE(v.model.has_list);
     EXPECT_EQ(v.summary, "no list view, menu bar [Exit] [Clear]");
+}
+
+// Taps the menu-bar button the screen model hits in the middle of the area it
+// gives `caption`, as a click on the X window or the page does.
+void TapWhereShown(device::Device& dev, std::u16string_view caption) {
+    const runner::ScreenModel m = runner::LayOutScreen(dev);
+    for (const runner::ScreenModel::Button& b : m.buttons) {
+        if (b.caption != caption)
+            continue;
+        const runner::ScreenArea& a = b.area;
+        const runner::ScreenModel::Button* hit = runner::ButtonAt(m, a.x + a.w / 2, a.y + a.h / 2);
+        ASSERT_NE(hit, nullptr) << device::Narrow(caption);
+        dev.TapButton(hit->caption);
+        return;
+    }
+    ADD_FAILURE() << "no button " << device::Narrow(caption);
+}
+
+TEST(RunnerScreen, ATapOnAButtonsAreaIsATapOnItsCaption) {
+    struct Case {
+        int w, h, dpi, bar;
+    };
+    for (const Case c : {Case{240, 320, 96, 26}, Case{480, 640, 192, 52}}) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+        auto tweak = [&](device::Profile& p) {
+            p.screen_w = c.w;
+            p.screen_h = c.h;
+            p.dpi = c.dpi;
+            p.taskbar = p.menubar = c.bar;
+        };
+        // The journal of a run whose script `steps` writes (one device at a time).
+        auto journal = [&](const std::function<void(device::Script&)>& steps) {
+            testing_support::Tool t(tweak);
+            steps(t.script.Wait(10));
+            EXPECT_EQ(t.Run(), 0);
+            return testing_support::JournalLines(*t.dev);
+        };
+        runner::ScreenModel m;
+        std::vector<std::string> by_area = journal([&](device::Script& s) {
+            s.Type({'A'})
+                .Check([&](device::Device& dev) {
+                    m = runner::LayOutScreen(dev);
+                    TapWhereShown(dev, u"Clear");
+                })
+                .Type({'B'})
+                .Check([](device::Device& dev) { TapWhereShown(dev, u"Exit"); })
+                .Wait(1000);
+        });
+        std::vector<std::string> by_caption = journal([](device::Script& s) {
+            s.Type({'A'}).Button(u"Clear").Type({'B'}).Button(u"Exit").Wait(1000);
+        });
+        EXPECT_TRUE(testing_support::SameLines(by_area, by_caption));
+
+        // The device's buttons in order, sharing the menu bar: Exit the left half.
+        ASSERT_EQ(m.buttons.size(), 2u);
+        EXPECT_EQ(m.buttons[0].caption, u"Exit");
+        EXPECT_EQ(m.buttons[1].caption, u"Clear");
+        const int top = c.h - c.bar, half = c.w / 2;
+        EXPECT_EQ(m.buttons[0].area, (runner::ScreenArea{0, top, half, c.bar}));
+        EXPECT_EQ(m.buttons[1].area, (runner::ScreenArea{half, top, half, c.bar}));
+        EXPECT_EQ(runner::ButtonAt(m, half - 1, c.h - 1), &m.buttons[0]);
+        EXPECT_EQ(runner::ButtonAt(m, half, top), &m.buttons[1]);
+        EXPECT_EQ(runner::ButtonAt(m, half, top - 1), nullptr); // the list view
+        EXPECT_EQ(runner::ButtonAt(m, c.w, top), nullptr);
+    }
 }
 
 // --- runs ------------------------------------------------------------------------
