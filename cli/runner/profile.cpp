@@ -59,7 +59,7 @@ bool ParseTaken(std::string_view v, std::vector<device::TakenCombo>& out, std::s
             return false;
         }
         if (mods & bit) {
-            error = ModsName(bit) + " appears twice";
+            error = keys::ModsName(bit) + " appears twice";
             return false;
         }
         mods |= bit;
@@ -69,7 +69,7 @@ bool ParseTaken(std::string_view v, std::vector<device::TakenCombo>& out, std::s
         return false;
     }
     uint8_t vk;
-    if (!ParseKey(parts.back(), vk, error))
+    if (!keys::ParseKey(parts.back(), vk, error))
         return false;
     if (any) {
         for (uint8_t m = 0; m < 8; ++m)

@@ -53,16 +53,14 @@ namespace runner {
 
 namespace {
 
-constexpr uint8_t kShift = 0x10, kCtrl = 0x11, kAlt = 0x12;
-
 TypedKey Combo(unsigned mods, uint8_t vk) {
     TypedKey k;
     if (mods & MOD_SHIFT)
-        k.keys.push_back(kShift);
+        k.keys.push_back(keys::kVkShift);
     if (mods & MOD_CONTROL)
-        k.keys.push_back(kCtrl);
+        k.keys.push_back(keys::kVkCtrl);
     if (mods & MOD_ALT)
-        k.keys.push_back(kAlt);
+        k.keys.push_back(keys::kVkAlt);
     k.keys.push_back(vk);
     return k;
 }
@@ -296,13 +294,13 @@ uint8_t ProtocolCodeKey(long code) {
         return VK_RETURN; // keypad Enter
     case 57441:           // left and right Shift, Ctrl, Alt, Super
     case 57447:
-        return kShift;
+        return keys::kVkShift;
     case 57442:
     case 57448:
-        return kCtrl;
+        return keys::kVkCtrl;
     case 57443:
     case 57449:
-        return kAlt;
+        return keys::kVkAlt;
     case 57444:
         return 0x5B;
     case 57450:
@@ -796,7 +794,7 @@ void TerminalDriver::Take(const std::vector<TypedKey>& keys) {
         }
         case TypedKey::Press: {
             uint8_t orig = k.keys[0], vk = orig;
-            if (prefix_ && !k.repeat && ModifierOfKey(orig) == 0) {
+            if (prefix_ && !k.repeat && keys::ModifierOfKey(orig) == 0) {
                 vk = Prefixed(orig);
                 if (!vk) { // the h of Ctrl-] h: its release goes nowhere either
                     drop_release_[orig] = true;
@@ -965,7 +963,7 @@ void TerminalDriver::Redraw(device::Device& dev) {
     if (!held_.empty()) {
         mode += "  held:";
         for (uint8_t vk : held_)
-            mode += " " + KeyName(vk);
+            mode += " " + keys::KeyName(vk);
         mode += " (type it again to let go)";
     }
     lines.push_back(mode);
