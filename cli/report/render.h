@@ -1,4 +1,5 @@
-// render.h - the report as terminal text, its short form, and the names it uses.
+// render.h - the report as terminal text, its short form, and the names it uses (those
+// of cli/common/keys.h, and combinations).
 #pragma once
 
 #include "analysis.h"
