@@ -38,8 +38,8 @@ std::string Write(const device::Profile& p) {
     s += "start-tick = " + std::to_string(p.start_tick) + "\n";
     s += "exe = " + device::Narrow(p.exe) + "\n";
     for (const device::TakenCombo& t : p.taken) {
-        std::string mods = runner::ModsName(t.mods);
-        s += "taken = " + (t.mods ? mods + "+" : std::string()) + runner::KeyName(t.vk) + "\n";
+        std::string mods = keys::ModsName(t.mods);
+        s += "taken = " + (t.mods ? mods + "+" : std::string()) + keys::KeyName(t.vk) + "\n";
     }
     s += std::string("running-instance = ") + (p.running_instance ? "yes" : "no") + "\n";
     for (const std::u16string& r : p.read_only)

@@ -31,13 +31,13 @@ std::string Canonical(const runner::ScenarioLine& l) {
     case runner::ScenarioLine::Wait:
         return "wait " + std::to_string(l.ms);
     case runner::ScenarioLine::Press:
-        return "press " + runner::KeyName(l.keys.at(0));
+        return "press " + keys::KeyName(l.keys.at(0));
     case runner::ScenarioLine::Release:
-        return "release " + runner::KeyName(l.keys.at(0));
+        return "release " + keys::KeyName(l.keys.at(0));
     case runner::ScenarioLine::Type: {
         std::string s = "type ";
         for (size_t i = 0; i < l.keys.size(); ++i)
-            s += (i ? "+" : "") + runner::KeyName(l.keys[i]);
+            s += (i ? "+" : "") + keys::KeyName(l.keys[i]);
         return s;
     }
     case runner::ScenarioLine::Button:

@@ -1,46 +1,56 @@
-// keys.cpp - key names and codes. The first name listed for a code is the one
-// the transcript prints; the others are accepted as well.
+// keys.cpp - the one table of key names and codes.
 #include "cli/common/keys.h"
 
-#include "cli/runner/parse_util.h"
+#include "cli/common/text.h"
 
 #include "platform/platform.h"
 
 #include <cstdio>
+#include <cstring>
 
-namespace runner {
+namespace keys {
+
+static_assert(kModAlt == MOD_ALT && kModCtrl == MOD_CONTROL && kModShift == MOD_SHIFT);
+static_assert(kVkShift == VK_SHIFT && kVkCtrl == VK_CONTROL && kVkAlt == VK_MENU);
 
 namespace {
 
-struct KeyNameEntry {
-    const char* name;
+// A key with a name of its own: its names, separated by blanks (the first is
+// the one printed, the others are read as well), and a label where the name
+// is too long for a narrow place. Letters and digits are their own names,
+// F1 to F24 are named by rule.
+struct Named {
     uint8_t vk;
+    const char* names;
+    const char* label; // "": the name
 };
 
-// Named keys other than letters, digits and F1-F24 (made by rule below).
-const KeyNameEntry kNames[] = {
-    {"Back", 0x08},      {"Backspace", 0x08}, {"Tab", 0x09},       {"Clear", 0x0C},
-    {"Enter", 0x0D},     {"Return", 0x0D},    {"Shift", 0x10},     {"Ctrl", 0x11},
-    {"Control", 0x11},   {"Alt", 0x12},       {"Menu", 0x12},      {"Pause", 0x13},
-    {"CapsLock", 0x14},  {"Esc", 0x1B},       {"Escape", 0x1B},    {"Space", 0x20},
-    {"PageUp", 0x21},    {"PgUp", 0x21},      {"Prior", 0x21},     {"PageDown", 0x22},
-    {"PgDn", 0x22},      {"Next", 0x22},      {"End", 0x23},       {"Home", 0x24},
-    {"Left", 0x25},      {"Up", 0x26},        {"Right", 0x27},     {"Down", 0x28},
-    {"Select", 0x29},    {"Print", 0x2A},     {"Execute", 0x2B},   {"PrintScreen", 0x2C},
-    {"Snapshot", 0x2C},  {"Insert", 0x2D},    {"Ins", 0x2D},       {"Delete", 0x2E},
-    {"Del", 0x2E},       {"Help", 0x2F},      {"LWin", 0x5B},      {"RWin", 0x5C},
-    {"Apps", 0x5D},      {"Sleep", 0x5F},     {"Numpad0", 0x60},   {"Numpad1", 0x61},
-    {"Numpad2", 0x62},   {"Numpad3", 0x63},   {"Numpad4", 0x64},   {"Numpad5", 0x65},
-    {"Numpad6", 0x66},   {"Numpad7", 0x67},   {"Numpad8", 0x68},   {"Numpad9", 0x69},
-    {"Multiply", 0x6A},  {"Add", 0x6B},       {"Separator", 0x6C}, {"Subtract", 0x6D},
-    {"Decimal", 0x6E},   {"Divide", 0x6F},    {"NumLock", 0x90},   {"ScrollLock", 0x91},
-    {"LShift", 0xA0},    {"RShift", 0xA1},    {"LCtrl", 0xA2},     {"RCtrl", 0xA3},
-    {"LAlt", 0xA4},      {"RAlt", 0xA5},      {"Semicolon", 0xBA}, {"Plus", 0xBB},
-    {"Comma", 0xBC},     {"Minus", 0xBD},     {"Period", 0xBE},    {"Slash", 0xBF},
-    {"Grave", 0xC0},     {"App1", 0xC1},      {"App2", 0xC2},      {"App3", 0xC3},
-    {"App4", 0xC4},      {"App5", 0xC5},      {"App6", 0xC6},      {"LBracket", 0xDB},
-    {"Backslash", 0xDC}, {"RBracket", 0xDD},  {"Quote", 0xDE},
+// clang-format off
+const Named kNamed[] = {
+    {0x01, "LButton", ""}, {0x02, "RButton", ""}, {0x03, "Cancel", ""}, {0x04, "MButton", ""},
+    {0x08, "Back Backspace", ""}, {0x09, "Tab", ""}, {0x0C, "Clear", ""},
+    {0x0D, "Enter Return", ""}, {0x10, "Shift", ""}, {0x11, "Ctrl Control", ""},
+    {0x12, "Alt Menu", ""}, {0x13, "Pause", ""}, {0x14, "CapsLock", ""}, {0x1B, "Esc Escape", ""},
+    {0x20, "Space", ""}, {0x21, "PageUp PgUp Prior", "PgUp"}, {0x22, "PageDown PgDn Next", "PgDn"},
+    {0x23, "End", ""}, {0x24, "Home", ""}, {0x25, "Left", ""}, {0x26, "Up", ""},
+    {0x27, "Right", ""}, {0x28, "Down", ""}, {0x29, "Select", ""}, {0x2A, "Print", ""},
+    {0x2B, "Execute", ""}, {0x2C, "PrintScreen Snapshot", "PrtSc"}, {0x2D, "Insert Ins", ""},
+    {0x2E, "Delete Del", ""}, {0x2F, "Help", ""}, {0x5B, "LWin", ""}, {0x5C, "RWin", ""},
+    {0x5D, "Apps", ""}, {0x5F, "Sleep", ""}, {0x60, "Numpad0", "Num0"}, {0x61, "Numpad1", "Num1"},
+    {0x62, "Numpad2", "Num2"}, {0x63, "Numpad3", "Num3"}, {0x64, "Numpad4", "Num4"},
+    {0x65, "Numpad5", "Num5"}, {0x66, "Numpad6", "Num6"}, {0x67, "Numpad7", "Num7"},
+    {0x68, "Numpad8", "Num8"}, {0x69, "Numpad9", "Num9"}, {0x6A, "Multiply", "Num*"},
+    {0x6B, "Add", "Num+"}, {0x6C, "Separator", "Sep"}, {0x6D, "Subtract", "Num-"},
+    {0x6E, "Decimal", "Num."}, {0x6F, "Divide", "Num/"}, {0x90, "NumLock", ""},
+    {0x91, "ScrollLock", "ScrLock"}, {0xA0, "LShift", ""}, {0xA1, "RShift", ""},
+    {0xA2, "LCtrl", ""}, {0xA3, "RCtrl", ""}, {0xA4, "LAlt", ""}, {0xA5, "RAlt", ""},
+    {0xBA, "Semicolon", ";"}, {0xBB, "Plus", "="}, {0xBC, "Comma", ","}, {0xBD, "Minus", "-"},
+    {0xBE, "Period", "."}, {0xBF, "Slash", "/"}, {0xC0, "Grave", "`"}, {0xC1, "App1", ""},
+    {0xC2, "App2", ""}, {0xC3, "App3", ""}, {0xC4, "App4", ""}, {0xC5, "App5", ""},
+    {0xC6, "App6", ""}, {0xDB, "LBracket", "["}, {0xDC, "Backslash", "\\"}, {0xDD, "RBracket", "]"},
+    {0xDE, "Quote", "'"},
 };
+// clang-format on
 
 char Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? (char)(c + 32) : c;
@@ -65,7 +75,84 @@ int HexDigit(char c) {
 }
 
 std::string Quoted(std::string_view s) {
-    return "\"" + Printable(s, 60) + "\"";
+    return "\"" + text::Printable(s, 60) + "\"";
+}
+
+// Calls `fn(word)` for each blank-separated word of `words` until it returns
+// true; true when it did.
+template <typename Fn> bool AnyWord(std::string_view words, Fn&& fn) {
+    while (!words.empty()) {
+        size_t blank = words.find(' ');
+        if (fn(words.substr(0, blank)))
+            return true;
+        if (blank == std::string_view::npos)
+            break;
+        words.remove_prefix(blank + 1);
+    }
+    return false;
+}
+
+bool IsLetterOrDigit(unsigned vk) {
+    return (vk >= 'A' && vk <= 'Z') || (vk >= '0' && vk <= '9');
+}
+
+// F1 to F24, named by rule.
+bool IsFKey(unsigned vk) {
+    return vk >= VK_F1 && vk < VK_F1 + 24;
+}
+
+const Named* NamedOf(unsigned vk) {
+    for (const Named& n : kNamed)
+        if (n.vk == vk)
+            return &n;
+    return nullptr;
+}
+
+// The name of a key code, or its label; the code in hex for one without a name.
+std::string Describe(unsigned vk, bool label) {
+    if (IsLetterOrDigit(vk))
+        return std::string(1, (char)vk);
+    if (IsFKey(vk))
+        return "F" + std::to_string(vk - VK_F1 + 1);
+    if (const Named* n = NamedOf(vk))
+        return label && *n->label ? n->label : std::string(n->names, std::strcspn(n->names, " "));
+    return HexCode(vk);
+}
+
+// A code: "0x" followed by hexadecimal digits, at most 0xFF.
+bool ParseCode(std::string_view text, uint8_t& vk, std::string& error) {
+    unsigned value = 0;
+    for (size_t i = 2; i < text.size(); ++i) {
+        int d = HexDigit(text[i]);
+        if (d < 0) {
+            error = "bad key code " + Quoted(text);
+            return false;
+        }
+        value = value * 16 + (unsigned)d;
+        if (value > 0xFF) {
+            error = "key code " + Quoted(text) + " is out of range (0x00 to 0xFF)";
+            return false;
+        }
+    }
+    vk = (uint8_t)value;
+    return true;
+}
+
+// "F1" to "F24", in any case.
+bool ParseFKey(std::string_view text, uint8_t& vk) {
+    if (text.size() < 2 || text.size() > 3 || Lower(text[0]) != 'f' || text[1] < '1' ||
+        text[1] > '9')
+        return false;
+    int n = text[1] - '0';
+    if (text.size() == 3) {
+        if (text[2] < '0' || text[2] > '9')
+            return false;
+        n = n * 10 + (text[2] - '0');
+    }
+    if (n > 24)
+        return false;
+    vk = (uint8_t)(VK_F1 + n - 1);
+    return true;
 }
 
 } // namespace
@@ -75,49 +162,22 @@ bool ParseKey(std::string_view text, uint8_t& vk, std::string& error) {
         error = "missing key name";
         return false;
     }
-    // A code: 0x followed by hexadecimal digits.
-    if (text.size() > 2 && text[0] == '0' && Lower(text[1]) == 'x') {
-        unsigned value = 0;
-        for (size_t i = 2; i < text.size(); ++i) {
-            int d = HexDigit(text[i]);
-            if (d < 0) {
-                error = "bad key code " + Quoted(text);
-                return false;
-            }
-            value = value * 16 + (unsigned)d;
-            if (value > 0xFF) {
-                error = "key code " + Quoted(text) + " is out of range (0x00 to 0xFF)";
-                return false;
-            }
-        }
-        vk = (uint8_t)value;
-        return true;
-    }
+    if (text.size() > 2 && text[0] == '0' && Lower(text[1]) == 'x')
+        return ParseCode(text, vk, error);
     if (text.size() == 1) {
         char c = text[0];
         if (c >= 'a' && c <= 'z')
             c = (char)(c - 32);
-        if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+        if (IsLetterOrDigit((unsigned char)c)) {
             vk = (uint8_t)c;
             return true;
         }
     }
-    // F1 to F24.
-    if ((text[0] == 'F' || text[0] == 'f') && text.size() >= 2 && text.size() <= 3 &&
-        text[1] >= '1' && text[1] <= '9') {
-        int n = text[1] - '0';
-        bool ok = true;
-        if (text.size() == 3) {
-            ok = text[2] >= '0' && text[2] <= '9';
-            n = n * 10 + (text[2] - '0');
-        }
-        if (ok && n >= 1 && n <= 24) {
-            vk = (uint8_t)(VK_F1 + n - 1);
-            return true;
-        }
-    }
-    for (const KeyNameEntry& e : kNames)
-        if (SameNoCase(text, e.name)) {
+    if (ParseFKey(text, vk))
+        return true;
+    auto same = [text](std::string_view name) { return SameNoCase(text, name); };
+    for (const Named& e : kNamed)
+        if (AnyWord(e.names, same)) {
             vk = e.vk;
             return true;
         }
@@ -155,17 +215,30 @@ bool ParseCombo(std::string_view text, std::vector<uint8_t>& keys, std::string& 
     }
 }
 
-std::string KeyName(uint8_t vk) {
-    if ((vk >= 'A' && vk <= 'Z') || (vk >= '0' && vk <= '9'))
-        return std::string(1, (char)vk);
-    if (vk >= VK_F1 && vk < VK_F1 + 24)
-        return "F" + std::to_string(vk - VK_F1 + 1);
-    for (const KeyNameEntry& e : kNames)
-        if (e.vk == vk)
-            return e.name;
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", vk);
-    return buf;
+std::string KeyName(unsigned vk) {
+    return Describe(vk, false);
+}
+
+std::string KeyLabel(unsigned vk) {
+    return Describe(vk, true);
+}
+
+std::vector<std::string> NamesOf(uint8_t vk) {
+    if (IsLetterOrDigit(vk) || IsFKey(vk))
+        return {KeyName(vk)};
+    std::vector<std::string> out;
+    if (const Named* n = NamedOf(vk))
+        AnyWord(n->names, [&out](std::string_view name) {
+            out.emplace_back(name);
+            return false;
+        });
+    return out;
+}
+
+std::string HexCode(unsigned vk) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%02X", vk);
+    return text;
 }
 
 std::string ModsName(unsigned mods) {
@@ -174,29 +247,20 @@ std::string ModsName(unsigned mods) {
         if (mods & bit)
             out += (out.empty() ? "" : "+") + std::string(name);
     };
-    add(MOD_SHIFT, "Shift");
-    add(MOD_CONTROL, "Ctrl");
-    add(MOD_ALT, "Alt");
+    add(kModShift, "Shift");
+    add(kModCtrl, "Ctrl");
+    add(kModAlt, "Alt");
     return out.empty() ? "none" : out;
 }
 
-unsigned ModifierOfKey(uint8_t vk) {
-    switch (vk) {
-    case VK_SHIFT:
-    case VK_LSHIFT:
-    case VK_RSHIFT:
-        return MOD_SHIFT;
-    case VK_CONTROL:
-    case VK_LCONTROL:
-    case VK_RCONTROL:
-        return MOD_CONTROL;
-    case VK_MENU:
-    case VK_LMENU:
-    case VK_RMENU:
-        return MOD_ALT;
-    default:
-        return 0;
-    }
+unsigned ModifierOfKey(unsigned vk) {
+    // Shift, Ctrl and Alt; their left and right keys come in pairs in the same order.
+    const unsigned mods[] = {kModShift, kModCtrl, kModAlt};
+    if (vk >= VK_SHIFT && vk <= VK_MENU)
+        return mods[vk - VK_SHIFT];
+    if (vk >= VK_LSHIFT && vk <= VK_RMENU)
+        return mods[(vk - VK_LSHIFT) / 2];
+    return 0;
 }
 
-} // namespace runner
+} // namespace keys

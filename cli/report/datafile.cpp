@@ -286,18 +286,4 @@ std::vector<Row> ParseDataFile(std::string_view bytes, std::vector<Warning>* war
     return rows;
 }
 
-// Modifier bit of Shift, Ctrl or Alt; 0 for other keys.
-unsigned ModifierOfKey(unsigned vk) {
-    switch (vk) {
-    case kVkShift:
-        return kModShift;
-    case kVkCtrl:
-        return kModCtrl;
-    case kVkAlt:
-        return kModAlt;
-    default:
-        return 0;
-    }
-}
-
 } // namespace report

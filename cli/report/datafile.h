@@ -7,6 +7,8 @@
 // warning that names it.
 #pragma once
 
+#include "cli/common/keys.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -15,15 +17,15 @@
 
 namespace report {
 
-// Modifier set bits, as the hot-key registrations use them.
-inline constexpr unsigned kModAlt = 1;
-inline constexpr unsigned kModCtrl = 2;
-inline constexpr unsigned kModShift = 4;
-
-// Virtual-key codes of the three modifier keys.
-inline constexpr unsigned kVkShift = 0x10;
-inline constexpr unsigned kVkCtrl = 0x11;
-inline constexpr unsigned kVkAlt = 0x12;
+// Modifier set bits, the modifier keys' codes and the modifier bit of a key
+// (cli/common/keys.h).
+using keys::kModAlt;
+using keys::kModCtrl;
+using keys::kModShift;
+using keys::kVkAlt;
+using keys::kVkCtrl;
+using keys::kVkShift;
+using keys::ModifierOfKey;
 
 inline constexpr std::string_view kHeader = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r\n";
 
@@ -64,8 +66,5 @@ struct Warning {
 // Parses the bytes of a whole data file; throws DataFileError at the first bad line. What
 // was read in spite of the rules is added to WARNINGS, one entry per kind, when given.
 std::vector<Row> ParseDataFile(std::string_view bytes, std::vector<Warning>* warnings = nullptr);
-
-// Modifier bit that a modifier key sets while it is down, 0 for any other key.
-unsigned ModifierOfKey(unsigned vk);
 
 } // namespace report

@@ -143,7 +143,7 @@ std::string RenderGridSvg(const std::vector<Row>& rows, const Analysis& analysis
             out << "<text transform=\"translate(" << column_x(vk) + kCell / 2 + 4 << ","
                 << grid_top - 4 << ") rotate(-90)\" font-size=\"11\""
                 << (any ? " font-weight=\"bold\"" : " fill=\"#3a3a3a\"") << ">"
-                << XmlEscaped(KeyName(vk)) << "</text>\n";
+                << XmlEscaped(KeyLabel(vk)) << "</text>\n";
         }
         for (unsigned set = 0; set < 8; ++set) {
             int y = grid_top + static_cast<int>(set) * kRow;

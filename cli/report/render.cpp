@@ -4,16 +4,8 @@
 #include <cstdio>
 #include <optional>
 #include <sstream>
-#include <utility>
 
 namespace report {
-
-// "0x" and at least two upper-case hex digits.
-std::string HexCode(unsigned vk) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%02X", vk);
-    return text;
-}
 
 namespace {
 
@@ -30,56 +22,6 @@ std::string LineOf(const std::vector<Row>& rows, std::size_t index) {
 }
 
 } // namespace
-
-// The key's usual name, or its hex code.
-std::string KeyName(unsigned vk) {
-    if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z'))
-        return std::string(1, static_cast<char>(vk));
-    if (vk >= 0x60 && vk <= 0x69)
-        return "Num" + std::to_string(vk - 0x60);
-    if (vk >= 0x70 && vk <= 0x87)
-        return "F" + std::to_string(vk - 0x70 + 1);
-    if (vk >= 0xC1 && vk <= 0xC6)
-        return "App" + std::to_string(vk - 0xC1 + 1);
-    // The other named keys, one by one.
-    static constexpr std::pair<unsigned, const char*> kNames[] = {
-        {0x01, "LButton"},  {0x02, "RButton"}, {0x03, "Cancel"}, {0x04, "MButton"},
-        {0x08, "Back"},     {0x09, "Tab"},     {0x0C, "Clear"},  {0x0D, "Enter"},
-        {0x10, "Shift"},    {0x11, "Ctrl"},    {0x12, "Alt"},    {0x13, "Pause"},
-        {0x14, "CapsLock"}, {0x1B, "Esc"},     {0x20, "Space"},  {0x21, "PgUp"},
-        {0x22, "PgDn"},     {0x23, "End"},     {0x24, "Home"},   {0x25, "Left"},
-        {0x26, "Up"},       {0x27, "Right"},   {0x28, "Down"},   {0x29, "Select"},
-        {0x2A, "Print"},    {0x2B, "Execute"}, {0x2C, "PrtSc"},  {0x2D, "Insert"},
-        {0x2E, "Delete"},   {0x2F, "Help"},    {0x5B, "LWin"},   {0x5C, "RWin"},
-        {0x5D, "Apps"},     {0x5F, "Sleep"},   {0x6A, "Num*"},   {0x6B, "Num+"},
-        {0x6C, "Sep"},      {0x6D, "Num-"},    {0x6E, "Num."},   {0x6F, "Num/"},
-        {0x90, "NumLock"},  {0x91, "ScrLock"}, {0xA0, "LShift"}, {0xA1, "RShift"},
-        {0xA2, "LCtrl"},    {0xA3, "RCtrl"},   {0xA4, "LAlt"},   {0xA5, "RAlt"},
-        {0xBA, ";"},        {0xBB, "="},       {0xBC, ","},      {0xBD, "-"},
-        {0xBE, "."},        {0xBF, "/"},       {0xC0, "`"},      {0xDB, "["},
-        {0xDC, "\\"},       {0xDD, "]"},       {0xDE, "'"},
-    };
-    for (const auto& [code, name] : kNames) {
-        if (code == vk)
-            return name;
-    }
-    return HexCode(vk);
-}
-
-// The modifier names joined by "+", or "none".
-std::string ModsName(unsigned mods) {
-    if (mods == 0)
-        return "none";
-    std::string out;
-    auto add = [&](unsigned bit, const char* name) {
-        if (mods & bit)
-            out += out.empty() ? name : std::string("+") + name;
-    };
-    add(kModShift, "Shift");
-    add(kModCtrl, "Ctrl");
-    add(kModAlt, "Alt");
-    return out;
-}
 
 // The key with the other modifiers held before it.
 std::string ComboName(unsigned vk, unsigned mods) {

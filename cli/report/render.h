@@ -1,22 +1,23 @@
-// render.h - the report as terminal text, its short form, and the names it uses.
+// render.h - the report as terminal text, its short form, and the names it uses (those
+// of cli/common/keys.h, and combinations).
 #pragma once
 
 #include "analysis.h"
 #include "datafile.h"
+
+#include "cli/common/keys.h"
 
 #include <string>
 #include <vector>
 
 namespace report {
 
-// A virtual-key code in hex: "0x41".
-std::string HexCode(unsigned vk);
-
-// Name of a virtual-key code ("A", "F3", "Ctrl", "App1"), or its hex code ("0x9A").
-std::string KeyName(unsigned vk);
-
-// Name of a modifier set: "none", "Alt", ..., "Shift+Ctrl+Alt".
-std::string ModsName(unsigned mods);
+// Codes, keys and modifier sets by the names every program uses; KeyLabel
+// where room is short.
+using keys::HexCode;
+using keys::KeyLabel;
+using keys::KeyName;
+using keys::ModsName;
 
 // A key with the modifiers held, leaving out the key's own modifier: "Ctrl+A", "Ctrl".
 std::string ComboName(unsigned vk, unsigned mods);

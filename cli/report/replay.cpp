@@ -40,16 +40,7 @@ namespace {
 
 // Key as a scenario names it: the modifier keys by name, every other key by its code.
 std::string ScenarioKey(unsigned vk) {
-    switch (vk) {
-    case kVkShift:
-        return "Shift";
-    case kVkCtrl:
-        return "Ctrl";
-    case kVkAlt:
-        return "Alt";
-    default:
-        return HexCode(vk);
-    }
+    return vk == kVkShift || vk == kVkCtrl || vk == kVkAlt ? KeyName(vk) : HexCode(vk);
 }
 
 // A press or a release row.

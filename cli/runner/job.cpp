@@ -97,7 +97,7 @@ void DeviceWatch::KeyTaken(uint8_t vk, bool down, bool synthesized, const device
     k.mods = dev_.ModsHeld();
     k.synthesized = synthesized;
     std::string owner = OwnerName(hk);
-    std::string name = KeyName(vk), mods = ModsName(k.mods);
+    std::string name = keys::KeyName(vk), mods = keys::ModsName(k.mods);
     std::string text = DescribeSystemKey(k) + ", taken by " + owner;
     t_.Event(dev_.Tick(), "taken", text,
              {{"key", name},
@@ -150,7 +150,7 @@ void DeviceWatch::Sync() {
             char vk[4];
             std::snprintf(vk, sizeof vk, "%02X", echoes_[e].vk);
             if (cells[1] == vk && cells[2] == (echoes_[e].down ? "D" : "U")) {
-                echo_of = KeyName(echoes_[e].vk) + (echoes_[e].down ? " down" : " up");
+                echo_of = keys::KeyName(echoes_[e].vk) + (echoes_[e].down ? " down" : " up");
                 echoes_.erase(echoes_.begin() + (ptrdiff_t)e);
                 break;
             }

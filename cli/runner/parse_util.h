@@ -2,6 +2,8 @@
 // comments, words and numbers.
 #pragma once
 
+#include "cli/common/text.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -60,10 +62,8 @@ bool ParseNumber(std::string_view s, uint64_t max, uint64_t& value);
 // ASCII lower case.
 std::string Lowered(std::string_view s);
 
-// Text from outside (a scenario line, a caption) made safe to echo: control
-// bytes and bytes that are not UTF-8 written as \xHH, and cut to `limit`
-// characters with "..." after it.
-std::string Printable(std::string_view text, size_t limit = 80);
+// Outside text made safe to echo (cli/common/text.h).
+using text::Printable;
 
 // "FILE:LINE: what" (the form of every input error).
 std::string Where(const std::string& file, int line, const std::string& what);

@@ -59,7 +59,7 @@ bool ParseTaken(std::string_view v, std::vector<device::TakenCombo>& out, std::s
             return false;
         }
         if (mods & bit) {
-            error = ModsName(bit) + " appears twice";
+            error = keys::ModsName(bit) + " appears twice";
             return false;
         }
         mods |= bit;
@@ -69,13 +69,125 @@ bool ParseTaken(std::string_view v, std::vector<device::TakenCombo>& out, std::s
         return false;
     }
     uint8_t vk;
-    if (!ParseKey(parts.back(), vk, error))
+    if (!keys::ParseKey(parts.back(), vk, error))
         return false;
     if (any) {
         for (uint8_t m = 0; m < 8; ++m)
             out.push_back({vk, m});
     } else {
         out.push_back({vk, (uint8_t)mods});
+    }
+    return true;
+}
+
+// The value of a "taken" line, "Ctrl+F3 phone": the combination, then the
+// name of its owner, given to every combination the line adds.
+bool ParseTakenLine(std::string_view value, device::Profile& profile,
+                    std::vector<std::string>* owners, std::string& error) {
+    std::string_view combo = value, owner;
+    size_t plus = value.rfind('+');
+    size_t key_at = plus == std::string_view::npos ? 0 : plus + 1;
+    key_at = value.find_first_not_of(" \t", key_at);
+    size_t blank = key_at == std::string_view::npos ? key_at : value.find_first_of(" \t", key_at);
+    if (blank != std::string_view::npos) {
+        combo = value.substr(0, blank);
+        owner = Trim(value.substr(blank));
+    }
+    size_t before = profile.taken.size();
+    if (!ParseTaken(combo, profile.taken, error)) {
+        error = "taken: " + error;
+        return false;
+    }
+    if (owners) {
+        owners->resize(before);
+        owners->resize(profile.taken.size(), std::string(owner));
+    }
+    return true;
+}
+
+// Applies one setting's value to `profile`; false with `error` (the setting
+// and what is wrong with the value) for an unknown setting or a bad value.
+bool ApplySetting(const std::string& key, std::string_view value, device::Profile& profile,
+                  std::vector<std::string>* owners, std::string& error) {
+    std::string v = Printable(value, 60); // as messages echo it
+    auto expected = [&](const std::string& what) {
+        error = key + ": expected " + what + ", got \"" + v + "\"";
+        return false;
+    };
+    auto bad_number = [&](uint64_t lo, uint64_t hi) {
+        error = key + ": bad number \"" + v + "\" (expected " + std::to_string(lo) + " to " +
+                std::to_string(hi) + ")";
+        return false;
+    };
+    std::string l = Lowered(value);
+    uint64_t n = 0;
+    if (key == "platform") {
+        profile.platform_query_fails = l == "none";
+        profile.platform = l == "none" ? std::u16string() : device::Widen(value);
+    } else if (key == "dpi") {
+        if (!ParseNumber(value, kMaxDpi, n) || n < 1)
+            return bad_number(1, kMaxDpi);
+        profile.dpi = (int)n;
+    } else if (key == "screen") {
+        size_t x = l.find('x');
+        uint64_t w = 0, h = 0;
+        if (x == std::string_view::npos || !ParseNumber(Trim(value.substr(0, x)), kMaxPixels, w) ||
+            !ParseNumber(Trim(value.substr(x + 1)), kMaxPixels, h) || w < 1 || h < 1)
+            return expected("WIDTHxHEIGHT in pixels (1 to " + std::to_string(kMaxPixels) +
+                            " each)");
+        profile.screen_w = (int)w;
+        profile.screen_h = (int)h;
+    } else if (key == "taskbar") {
+        if (!ParseNumber(value, kMaxPixels, n))
+            return bad_number(0, kMaxPixels);
+        profile.taskbar = (int)n;
+    } else if (key == "menubar") {
+        if (l != "none" && !ParseNumber(value, kMaxPixels, n))
+            return expected("pixels (0 to " + std::to_string(kMaxPixels) + ") or none");
+        profile.menubar = l == "none" ? -1 : (int)n;
+    } else if (key == "commctrl") {
+        if (!ParseYesNo(value, profile.commctrl))
+            return expected("yes or no");
+    } else if (key == "start-tick") {
+        if (!ParseNumber(value, UINT32_MAX, n))
+            return bad_number(0, UINT32_MAX);
+        profile.start_tick = (uint32_t)n;
+    } else if (key == "exe") {
+        if (!IsDevicePath(value))
+            return expected("a full device path such as \\Program Files\\tapwatcher.exe");
+        profile.exe = device::Widen(value);
+    } else if (key == "taken") {
+        if (!ParseTakenLine(value, profile, owners, error))
+            return false;
+    } else if (key == "running-instance") {
+        if (!ParseYesNo(value, profile.running_instance))
+            return expected("yes or no");
+    } else if (key == "read-only") {
+        if (!IsDevicePath(value))
+            return expected("a full device path such as \\Program Files\\tapwatcherdata.txt");
+        profile.read_only.push_back(device::Widen(value));
+    } else if (key == "disk-free") {
+        constexpr uint64_t kMax = uint64_t{1} << 62;
+        if (l != "unlimited" && !ParseNumber(value, kMax, n))
+            return expected("bytes (0 to " + std::to_string(kMax) + ") or unlimited");
+        profile.disk_free = l == "unlimited" ? -1 : (int64_t)n;
+    } else if (key == "hotkey-queue") {
+        if (l != "top" && l != "back")
+            return expected("top or back");
+        profile.hotkey_queue =
+            l == "top" ? device::Profile::HotKeyQueue::Top : device::Profile::HotKeyQueue::Back;
+    } else if (key == "synthesised-keys") {
+        if (l != "hot-keys" && l != "system")
+            return expected("hot-keys or system");
+        profile.synthesised_keys = l == "system" ? device::Profile::SynthesisedKeys::System
+                                                 : device::Profile::SynthesisedKeys::HotKeys;
+    } else if (key == "register-cost") {
+        if (!ParseNumber(value, kMaxRegisterCost, n))
+            return expected("microseconds (0 to " + std::to_string(kMaxRegisterCost) + ")");
+        profile.register_cost_us = (uint32_t)n;
+    } else {
+        error = "unknown setting \"" + Printable(key, 60) + "\"";
+        return false;
     }
     return true;
 }
@@ -118,120 +230,9 @@ bool ParseProfile(std::string_view text, const std::string& filename, device::Pr
                 return fail(key + " is set twice (first on line " + std::to_string(it->second) +
                             ")");
         }
-        std::string v = Printable(value, 60); // as messages echo it
-        uint64_t n = 0;
-        auto bad_number = [&](uint64_t lo, uint64_t hi) {
-            return fail(key + ": bad number \"" + v + "\" (expected " + std::to_string(lo) +
-                        " to " + std::to_string(hi) + ")");
-        };
-
-        if (key == "platform") {
-            if (Lowered(value) == "none") {
-                profile.platform_query_fails = true;
-                profile.platform.clear();
-            } else {
-                profile.platform_query_fails = false;
-                profile.platform = device::Widen(value);
-            }
-        } else if (key == "dpi") {
-            if (!ParseNumber(value, kMaxDpi, n) || n < 1)
-                return bad_number(1, kMaxDpi);
-            profile.dpi = (int)n;
-        } else if (key == "screen") {
-            size_t x = Lowered(value).find('x');
-            uint64_t w = 0, h = 0;
-            if (x == std::string_view::npos ||
-                !ParseNumber(Trim(value.substr(0, x)), kMaxPixels, w) ||
-                !ParseNumber(Trim(value.substr(x + 1)), kMaxPixels, h) || w < 1 || h < 1)
-                return fail("screen: expected WIDTHxHEIGHT in pixels (1 to " +
-                            std::to_string(kMaxPixels) + " each), got \"" + v + "\"");
-            profile.screen_w = (int)w;
-            profile.screen_h = (int)h;
-        } else if (key == "taskbar") {
-            if (!ParseNumber(value, kMaxPixels, n))
-                return bad_number(0, kMaxPixels);
-            profile.taskbar = (int)n;
-        } else if (key == "menubar") {
-            if (Lowered(value) == "none") {
-                profile.menubar = -1;
-            } else {
-                if (!ParseNumber(value, kMaxPixels, n))
-                    return fail("menubar: expected pixels (0 to " + std::to_string(kMaxPixels) +
-                                ") or none, got \"" + v + "\"");
-                profile.menubar = (int)n;
-            }
-        } else if (key == "commctrl") {
-            if (!ParseYesNo(value, profile.commctrl))
-                return fail("commctrl: expected yes or no, got \"" + v + "\"");
-        } else if (key == "start-tick") {
-            if (!ParseNumber(value, UINT32_MAX, n))
-                return bad_number(0, UINT32_MAX);
-            profile.start_tick = (uint32_t)n;
-        } else if (key == "exe") {
-            if (!IsDevicePath(value))
-                return fail("exe: expected a full device path such as "
-                            "\\Program Files\\tapwatcher.exe, got \"" +
-                            v + "\"");
-            profile.exe = device::Widen(value);
-        } else if (key == "taken") {
-            // "Ctrl+F3 phone": the combination, then the name of its owner.
-            std::string_view combo = value, owner;
-            size_t plus = value.rfind('+');
-            size_t key_at = plus == std::string_view::npos ? 0 : plus + 1;
-            key_at = value.find_first_not_of(" \t", key_at);
-            size_t blank =
-                key_at == std::string_view::npos ? key_at : value.find_first_of(" \t", key_at);
-            if (blank != std::string_view::npos) {
-                combo = value.substr(0, blank);
-                owner = Trim(value.substr(blank));
-            }
-            std::string why;
-            size_t before = profile.taken.size();
-            if (!ParseTaken(combo, profile.taken, why))
-                return fail("taken: " + why);
-            if (owners) {
-                owners->resize(before);
-                owners->resize(profile.taken.size(), std::string(owner));
-            }
-        } else if (key == "running-instance") {
-            if (!ParseYesNo(value, profile.running_instance))
-                return fail("running-instance: expected yes or no, got \"" + v + "\"");
-        } else if (key == "read-only") {
-            if (!IsDevicePath(value))
-                return fail("read-only: expected a full device path such as "
-                            "\\Program Files\\tapwatcherdata.txt, got \"" +
-                            v + "\"");
-            profile.read_only.push_back(device::Widen(value));
-        } else if (key == "disk-free") {
-            if (Lowered(value) == "unlimited") {
-                profile.disk_free = -1;
-            } else {
-                constexpr uint64_t kMax = uint64_t{1} << 62;
-                if (!ParseNumber(value, kMax, n))
-                    return fail("disk-free: expected bytes (0 to " + std::to_string(kMax) +
-                                ") or unlimited, got \"" + v + "\"");
-                profile.disk_free = (int64_t)n;
-            }
-        } else if (key == "hotkey-queue") {
-            std::string l = Lowered(value);
-            if (l != "top" && l != "back")
-                return fail("hotkey-queue: expected top or back, got \"" + v + "\"");
-            profile.hotkey_queue =
-                l == "top" ? device::Profile::HotKeyQueue::Top : device::Profile::HotKeyQueue::Back;
-        } else if (key == "synthesised-keys") {
-            std::string l = Lowered(value);
-            if (l != "hot-keys" && l != "system")
-                return fail("synthesised-keys: expected hot-keys or system, got \"" + v + "\"");
-            profile.synthesised_keys = l == "system" ? device::Profile::SynthesisedKeys::System
-                                                     : device::Profile::SynthesisedKeys::HotKeys;
-        } else if (key == "register-cost") {
-            if (!ParseNumber(value, kMaxRegisterCost, n))
-                return fail("register-cost: expected microseconds (0 to " +
-                            std::to_string(kMaxRegisterCost) + "), got \"" + v + "\"");
-            profile.register_cost_us = (uint32_t)n;
-        } else {
-            return fail("unknown setting \"" + Printable(key, 60) + "\"");
-        }
+        std::string why;
+        if (!ApplySetting(key, value, profile, owners, why))
+            return fail(why);
         seen.emplace(key, line.number);
     }
     return true;

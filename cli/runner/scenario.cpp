@@ -65,7 +65,7 @@ bool Scenario::ParseInto(std::string_view text, uint64_t text_at, int number,
         if (rest.find_first_of(" \t") != std::string_view::npos)
             return fail(cmd + ": one key expected, got \"" + Printable(rest, 60) + "\"");
         uint8_t vk;
-        if (!ParseKey(rest, vk, why))
+        if (!keys::ParseKey(rest, vk, why))
             return fail(cmd + ": " + why);
         l.nkeys = 1;
         l.key = vk;
@@ -101,7 +101,7 @@ bool Scenario::ParseInto(std::string_view text, uint64_t text_at, int number,
             return fail("type: one combination expected, such as Ctrl+Shift+A, got \"" +
                         Printable(rest, 60) + "\"");
         combo.clear();
-        if (!ParseCombo(rest, combo, why))
+        if (!keys::ParseCombo(rest, combo, why))
             return fail("type: " + why);
         // Each key appears once at most: no more than 256 of them.
         l.nkeys = (uint16_t)combo.size();

@@ -11,7 +11,6 @@
 #include <nlohmann/json.hpp>
 
 #include <charconv>
-#include <cstdio>
 
 namespace runner {
 
@@ -47,14 +46,12 @@ std::string TickText(DWORD tick) {
 }
 
 std::string DescribeSystemKey(const device::SystemKey& key) {
-    char code[8];
-    std::snprintf(code, sizeof code, "0x%02X", key.vk);
-    std::string name = KeyName(key.vk);
+    std::string name = keys::KeyName(key.vk), code = keys::HexCode(key.vk);
     std::string s = "key " + name;
     if (name != code)
-        s += " (" + std::string(code) + ")";
+        s += " (" + code + ")";
     s += key.down ? " down" : " up";
-    s += ", mods " + ModsName(key.mods);
+    s += ", mods " + keys::ModsName(key.mods);
     if (key.synthesized)
         s += ", synthesised";
     return s;
@@ -193,7 +190,7 @@ void Transcript::Row(DWORD tick, int number, const std::array<std::string, 6>& c
 void Transcript::SystemKey(DWORD tick, const device::SystemKey& key) {
     if (format_ == Format::Jsonl) {
         Before();
-        std::string name = KeyName(key.vk), mods = ModsName(key.mods);
+        std::string name = keys::KeyName(key.vk), mods = keys::ModsName(key.mods);
         WriteJson(tick, "key",
                   {{"key", name},
                    {"vk", (int)key.vk},
@@ -209,17 +206,15 @@ void Transcript::SystemKey(DWORD tick, const device::SystemKey& key) {
     static const std::array<std::string, 256> kKeys = [] {
         std::array<std::string, 256> k;
         for (int vk = 0; vk < 256; ++vk) {
-            char code[8];
-            std::snprintf(code, sizeof code, "0x%02X", vk);
-            std::string name = KeyName((uint8_t)vk);
-            k[vk] = "key " + name + (name != code ? " (" + std::string(code) + ")" : "");
+            std::string name = keys::KeyName(vk), code = keys::HexCode(vk);
+            k[vk] = "key " + name + (name != code ? " (" + code + ")" : "");
         }
         return k;
     }();
     static const std::array<std::string, 8> kMods = [] {
         std::array<std::string, 8> m;
         for (unsigned bits = 0; bits < 8; ++bits)
-            m[bits] = ", mods " + ModsName(bits);
+            m[bits] = ", mods " + keys::ModsName(bits);
         return m;
     }();
     std::string& line = scratch_;
@@ -228,7 +223,7 @@ void Transcript::SystemKey(DWORD tick, const device::SystemKey& key) {
     if ((key.mods & ~7u) == 0)
         line += kMods[key.mods];
     else
-        line += ", mods " + ModsName(key.mods);
+        line += ", mods " + keys::ModsName(key.mods);
     if (key.synthesized)
         line += ", synthesised";
     WriteText(tick, line);

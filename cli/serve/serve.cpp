@@ -212,13 +212,15 @@ class ServeDriver : public RealtimeFrontEnd {
         switch (p.kind) {
         case PageInput::Down:
             if (p.repeat)
-                t_.Event(dev.Tick(), "browser", "browser: key " + KeyName(p.vk) + " auto-repeat");
+                t_.Event(dev.Tick(), "browser",
+                         "browser: key " + keys::KeyName(p.vk) + " auto-repeat");
             dev.KeyDown(p.vk);
             break;
         case PageInput::Up:
             if (p.on_blur)
                 t_.Event(dev.Tick(), "browser",
-                         "browser: key " + KeyName(p.vk) + " released as the page lost the focus");
+                         "browser: key " + keys::KeyName(p.vk) +
+                             " released as the page lost the focus");
             dev.KeyUp(p.vk);
             break;
         case PageInput::Tap:

@@ -55,16 +55,14 @@ namespace runner {
 
 namespace {
 
-constexpr uint8_t kShift = 0x10, kCtrl = 0x11, kAlt = 0x12;
-
 TypedKey Combo(unsigned mods, uint8_t vk) {
     TypedKey k;
     if (mods & MOD_SHIFT)
-        k.keys.push_back(kShift);
+        k.keys.push_back(keys::kVkShift);
     if (mods & MOD_CONTROL)
-        k.keys.push_back(kCtrl);
+        k.keys.push_back(keys::kVkCtrl);
     if (mods & MOD_ALT)
-        k.keys.push_back(kAlt);
+        k.keys.push_back(keys::kVkAlt);
     k.keys.push_back(vk);
     return k;
 }
@@ -175,11 +173,31 @@ uint8_t ProtocolCodeKey(long code) {
     // CapsLock ScrollLock NumLock PrintScreen Pause Menu; the keypad's . / * - +
     // Enter; left Shift Ctrl Alt Super, then the right ones.
     static const std::pair<long, uint8_t> kCodes[] = {
-        {13, VK_RETURN}, {9, VK_TAB},   {8, VK_BACK},       {127, VK_BACK},  {27, VK_ESCAPE},
-        {' ', VK_SPACE}, {57358, 0x14}, {57359, 0x91},      {57360, 0x90},   {57361, 0x2C},
-        {57362, 0x13},   {57363, 0x5D}, {57409, 0x6E},      {57410, 0x6F},   {57411, 0x6A},
-        {57412, 0x6D},   {57413, 0x6B}, {57414, VK_RETURN}, {57441, kShift}, {57442, kCtrl},
-        {57443, kAlt},   {57444, 0x5B}, {57447, kShift},    {57448, kCtrl},  {57449, kAlt},
+        {13, VK_RETURN},
+        {9, VK_TAB},
+        {8, VK_BACK},
+        {127, VK_BACK},
+        {27, VK_ESCAPE},
+        {' ', VK_SPACE},
+        {57358, 0x14},
+        {57359, 0x91},
+        {57360, 0x90},
+        {57361, 0x2C},
+        {57362, 0x13},
+        {57363, 0x5D},
+        {57409, 0x6E},
+        {57410, 0x6F},
+        {57411, 0x6A},
+        {57412, 0x6D},
+        {57413, 0x6B},
+        {57414, VK_RETURN},
+        {57441, keys::kVkShift},
+        {57442, keys::kVkCtrl},
+        {57443, keys::kVkAlt},
+        {57444, 0x5B},
+        {57447, keys::kVkShift},
+        {57448, keys::kVkCtrl},
+        {57449, keys::kVkAlt},
         {57450, 0x5C},
     };
     for (const auto& [c, vk] : kCodes)
@@ -653,7 +671,7 @@ void TerminalDriver::TakeCombo(std::vector<uint8_t> keys) {
 // half; a held key pressed again goes up.
 void TerminalDriver::TakePress(uint8_t orig, bool repeat) {
     uint8_t vk = orig;
-    if (prefix_ && !repeat && ModifierOfKey(orig) == 0) {
+    if (prefix_ && !repeat && keys::ModifierOfKey(orig) == 0) {
         vk = Prefixed(orig);
         if (!vk) { // the h of Ctrl-] h: its release goes nowhere either
             drop_release_[orig] = true;
@@ -806,7 +824,7 @@ void TerminalDriver::Redraw(device::Device& dev) {
     if (!held_.empty()) {
         mode += "  held:";
         for (uint8_t vk : held_)
-            mode += " " + KeyName(vk);
+            mode += " " + keys::KeyName(vk);
         mode += " (type it again to let go)";
     }
     lines.push_back(mode);

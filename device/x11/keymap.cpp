@@ -32,6 +32,8 @@
 //    bit. (VK_CONTROL, no Ctrl) can never happen and grabs nothing.
 #include "device/x11/keymap.h"
 
+#include "cli/common/keys.h"
+
 #include <X11/XF86keysym.h>
 #include <X11/keysym.h>
 
@@ -41,8 +43,6 @@ namespace x11 {
 
 namespace {
 
-// Device modifier bits (the MOD_ values of the platform).
-constexpr uint8_t kModAlt = 0x1, kModControl = 0x2, kModShift = 0x4;
 // X core modifier masks.
 constexpr unsigned kShiftMask = 1u << 0, kLockMask = 1u << 1, kControlMask = 1u << 2;
 
@@ -199,25 +199,6 @@ std::vector<unsigned long> KeysymsOfVk(uint8_t vk) {
     return out;
 }
 
-uint8_t OwnModifier(uint8_t vk) {
-    switch (vk) {
-    case 0x10: // VK_SHIFT, VK_LSHIFT, VK_RSHIFT
-    case 0xA0:
-    case 0xA1:
-        return kModShift;
-    case 0x11: // VK_CONTROL, VK_LCONTROL, VK_RCONTROL
-    case 0xA2:
-    case 0xA3:
-        return kModControl;
-    case 0x12: // VK_MENU, VK_LMENU, VK_RMENU
-    case 0xA4:
-    case 0xA5:
-        return kModAlt;
-    default:
-        return 0;
-    }
-}
-
 // Keymap: finds the Alt, Num Lock and Scroll Lock bits from the key codes
 // that set them, then files every (key code, state) under the combination
 // the device would see it as.
@@ -305,12 +286,12 @@ uint8_t Keymap::VkOf(uint8_t keycode, unsigned state) const {
 uint8_t Keymap::ModsOf(unsigned state, uint8_t vk, bool down) const {
     uint8_t mods = 0;
     if (state & kShiftMask)
-        mods |= kModShift;
+        mods |= keys::kModShift;
     if (state & kControlMask)
-        mods |= kModControl;
+        mods |= keys::kModCtrl;
     if (alt_mask_ && (state & alt_mask_))
-        mods |= kModAlt;
-    uint8_t own = OwnModifier(vk);
+        mods |= keys::kModAlt;
+    uint8_t own = (uint8_t)keys::ModifierOfKey(vk);
     return down ? (uint8_t)(mods | own) : (uint8_t)(mods & ~own);
 }
 

@@ -74,7 +74,4 @@ class Keymap {
     std::vector<std::vector<Grab>> grabs_; // index set * 256 + vk
 };
 
-// The device's modifier set a virtual key stands for itself (Shift, Ctrl, Alt), or 0.
-uint8_t OwnModifier(uint8_t vk);
-
 } // namespace x11

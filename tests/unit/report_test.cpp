@@ -651,6 +651,7 @@ TEST(Render, FindingsNameTheKeysOfTheirRowsInTheRightNumber) {
 TEST(Render, KeyAndCombinationNames) {
     EXPECT_EQ(ComboName(0x11, kModCtrl), "Ctrl");
     EXPECT_EQ(ComboName(0x10, kModShift | kModCtrl), "Ctrl+Shift");
+    EXPECT_EQ(ComboName(0xA1, kModShift | kModCtrl), "Ctrl+RShift");
     EXPECT_EQ(ComboName(0x41, kModShift | kModCtrl | kModAlt), "Shift+Ctrl+Alt+A");
     EXPECT_EQ(KeyName(0x72), "F3");
     EXPECT_EQ(KeyName(0x1A5), "0x1A5");

@@ -1,4 +1,4 @@
-// runner_test.cpp - tapwatcher-sim: key names, the scenario and profile
+// runner_test.cpp - tapwatcher-sim: the scenario and profile
 // readers, the screen as drawn, bad input, and what a run reports.
 #include "tests/harness/harness.h"
 #include "cli/common/keys.h"
@@ -23,55 +23,6 @@ using testing_support::TempDir;
 void WriteFile(const std::string& path, const std::string& text) {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << text;
-}
-
-// --- key names ---------------------------------------------------------------
-
-TEST(RunnerKeys, EveryCodeHasANameThatReadsBackInAnyCase) {
-    for (int vk = 0; vk < 256; ++vk) {
-        std::string name = runner::KeyName((uint8_t)vk), error;
-        uint8_t got = 0;
-        ASSERT_TRUE(runner::ParseKey(name, got, error)) << name << ": " << error;
-        EXPECT_EQ(got, vk) << name;
-        std::string lower = name;
-        for (char& c : lower)
-            c = (char)std::tolower((unsigned char)c);
-        ASSERT_TRUE(runner::ParseKey(lower, got, error)) << lower << ": " << error;
-        EXPECT_EQ(got, vk) << lower;
-    }
-}
-
-TEST(RunnerKeys, NamesAndCodes) {
-    const std::pair<const char*, int> cases[] = {
-        {"a", 0x41},    {"Z", 0x5A},     {"0", 0x30},      {"9", 0x39},    {"f1", 0x70},
-        {"F24", 0x87},  {"Shift", 0x10}, {"CTRL", 0x11},   {"alt", 0x12},  {"Enter", 0x0D},
-        {"esc", 0x1B},  {"Space", 0x20}, {"Tab", 0x09},    {"Back", 0x08}, {"Left", 0x25},
-        {"Up", 0x26},   {"Right", 0x27}, {"Down", 0x28},   {"0x0d", 0x0D}, {"0xFF", 0xFF},
-        {"0x00", 0x00}, {"App1", 0xC1},  {"Delete", 0x2E},
-    };
-    for (const auto& [name, vk] : cases) {
-        uint8_t got = 0;
-        std::string error;
-        EXPECT_TRUE(runner::ParseKey(name, got, error)) << name << ": " << error;
-        EXPECT_EQ(got, vk) << name;
-    }
-    for (const char* bad : {"F25", "F0", "0x100", "0xG1", "0x", "Foo", "", "AB", "-1"}) {
-        uint8_t got;
-        std::string error;
-        EXPECT_FALSE(runner::ParseKey(bad, got, error)) << bad;
-        EXPECT_FALSE(error.empty()) << bad;
-    }
-}
-
-TEST(RunnerKeys, CombinationsKeepTheirOrderAndRejectRepeats) {
-    std::vector<uint8_t> keys;
-    std::string error;
-    ASSERT_TRUE(runner::ParseCombo("Ctrl+Shift+A", keys, error)) << error;
-    EXPECT_EQ(keys, (std::vector<uint8_t>{0x11, 0x10, 0x41}));
-    for (const char* bad : {"Ctrl+Ctrl", "Ctrl+", "+A", "Ctrl++A", "Ctrl+Nope"})
-        EXPECT_FALSE(runner::ParseCombo(bad, keys, error)) << bad;
-    EXPECT_EQ(runner::ModsName(MOD_SHIFT | MOD_ALT), "Shift+Alt");
-    EXPECT_EQ(runner::ModsName(0), "none");
 }
 
 // --- scenarios -----------------------------------------------------------------
@@ -709,7 +660,7 @@ std::string Show(const std::vector<runner::TypedKey>& keys) {
     for (const auto& k : keys) {
         s += "[" + std::to_string((int)k.kind);
         for (uint8_t vk : k.keys)
-            s += " " + runner::KeyName(vk);
+            s += " " + keys::KeyName(vk);
         s += "]";
     }
     return s;
