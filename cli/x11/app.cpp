@@ -187,7 +187,7 @@ void XDriver::Take(device::Device& dev, XEvent& e) {
     switch (e.type) {
     case KeyPress:
     case KeyRelease: {
-        if (!kb_)
+        if (!kb_ || kb_->OwnRelease(e.xkey))
             return;
         Action a{Action::Key};
         bool held = true;
@@ -448,15 +448,14 @@ int Run(const Options& options) {
         runner::DeviceWatch watch(dev, job, t);
         if (keyboard) {
             // A release the tool synthesises that a hot key takes (its own
-            // modifier up after a pass-through) is made on the server too, so
-            // the server's key state is the device's.
+            // modifier up after a pass-through) is made on the server too.
             auto log_taken = dev.on_key_taken;
             XKeyboard* kb = &*keyboard;
             dev.on_key_taken = [log_taken, kb](uint8_t vk, bool down, bool synthesized,
                                                const device::HotKey& hk) {
                 log_taken(vk, down, synthesized, hk);
                 if (synthesized && !down)
-                    kb->PassOn(vk, false);
+                    kb->ReleaseOwn(vk);
             };
         }
         XDriver driver(dpy, screen, keyboard ? &*keyboard : nullptr, t, watch);

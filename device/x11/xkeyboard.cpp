@@ -401,6 +401,35 @@ void XKeyboard::LetGo(uint8_t code) {
     }
 }
 
+void XKeyboard::ReleaseOwn(uint8_t vk) {
+    if (DisplayLost())
+        return;
+    char keys[32];
+    XQueryKeymap(dpy_, keys);
+    for (unsigned locks : keymap_->LockCombinations())
+        for (uint8_t c : keymap_->KeycodesOf(vk, locks)) {
+            if (!(keys[c / 8] & (1 << (c % 8))))
+                continue;
+            if (!holding_)
+                return PassOn(vk, false);
+            own_release_[c] = true;
+            XTestFakeKeyEvent(dpy_, c, False, CurrentTime);
+            mods_state_ &= ~keymap_->ModifierBitsOf(c);
+            XFlush(dpy_);
+            return;
+        }
+}
+
+bool XKeyboard::OwnRelease(const XKeyEvent& e) {
+    const uint8_t code = (uint8_t)e.keycode;
+    if (e.type != KeyRelease || !own_release_[code])
+        return false;
+    own_release_[code] = false;
+    pressed_vk_[code] = 0;
+    LetGo(code);
+    return true;
+}
+
 std::vector<uint8_t> XKeyboard::ReleasesLost() {
     std::vector<uint8_t> lost;
     if (hold_checked_ || DisplayLost())

@@ -50,6 +50,12 @@ class XKeyboard : public device::KeyboardHost {
     // release never came here (once after each hold began; a round trip):
     // their release went elsewhere before the tool held the keyboard.
     std::vector<uint8_t> ReleasesLost();
+    // A release the tool synthesised that its own hot key took: the server
+    // lets go of the key too, when it has it down, so that its key state is
+    // the device's; under the tool's hold it comes back here, not elsewhere.
+    void ReleaseOwn(uint8_t vk);
+    // True (and the event is done with) for the event of such a release.
+    bool OwnRelease(const XKeyEvent& e);
     // Whether the tool holds the keyboard now (keys it took are down).
     bool Holding() const { return holding_; }
     // Takes an XKB state notification (true) or leaves an event alone: the
@@ -101,6 +107,7 @@ class XKeyboard : public device::KeyboardHost {
     bool detectable_repeat_ = false;
     int xkb_event_ = -1;              // the XKB extension's event code
     std::vector<uint8_t> taken_down_; // key codes whose press came to the tool, still down
+    bool own_release_[256] = {};      // a release ReleaseOwn faked under the hold, still to come
     bool holding_ = false;            // the keyboard grabbed actively (taken keys down)
     bool hold_checked_ = true;        // ReleasesLost looked since the hold began
 };
