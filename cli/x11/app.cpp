@@ -187,10 +187,16 @@ void XDriver::Take(device::Device& dev, XEvent& e) {
     switch (e.type) {
     case KeyPress:
     case KeyRelease: {
-        if (!kb_)
+        if (!kb_ || kb_->OwnRelease(e.xkey))
             return;
         Action a{Action::Key};
-        if (kb_->Translate(e.xkey, a.vk, a.down, a.mods))
+        bool held = true;
+        bool known = kb_->Translate(e.xkey, a.vk, a.down, a.mods, held);
+        if (!held)
+            t_.Event(dev.Tick(), "key code " + std::to_string(e.xkey.keycode) +
+                                     " down: another program holds the keyboard, so releases "
+                                     "may go to the focused window");
+        if (known)
             actions_.push_back(a);
         else
             t_.Event(dev.Tick(), "key code " + std::to_string(e.xkey.keycode) +
@@ -240,6 +246,24 @@ int XDriver::Paint(device::Device& dev, uint64_t) {
     watch_.Idle();
     if (kb_)
         kb_->Settle();
+    if (kb_ && kb_->Holding()) {
+        for (uint8_t code : kb_->ReleasesLost()) {
+            // The release reached another window before the tool held the
+            // keyboard: the row is made here, and says so.
+            XEvent up{};
+            up.xkey.type = KeyRelease;
+            up.xkey.keycode = code;
+            Action a{Action::Key};
+            bool held;
+            if (kb_->Translate(up.xkey, a.vk, a.down, a.mods, held))
+                actions_.push_back(a);
+            t_.Event(dev.Tick(), "key code " + std::to_string(code) +
+                                     " up: its release went to the focused window before the "
+                                     "tool held the keyboard; the next row stands for it");
+        }
+        if (!actions_.empty())
+            return 0;
+    }
     if (kb_ && kb_->Claimed() != claimed_) {
         claimed_ = kb_->Claimed();
         t_.Event(dev.Tick(), "the tool holds " + std::to_string(claimed_) + " combinations as " +
@@ -422,6 +446,18 @@ int Run(const Options& options) {
                 }() + ")");
 
         runner::DeviceWatch watch(dev, job, t);
+        if (keyboard) {
+            // A release the tool synthesises that a hot key takes (its own
+            // modifier up after a pass-through) is made on the server too.
+            auto log_taken = dev.on_key_taken;
+            XKeyboard* kb = &*keyboard;
+            dev.on_key_taken = [log_taken, kb](uint8_t vk, bool down, bool synthesized,
+                                               const device::HotKey& hk) {
+                log_taken(vk, down, synthesized, hk);
+                if (synthesized && !down)
+                    kb->ReleaseOwn(vk);
+            };
+        }
         XDriver driver(dpy, screen, keyboard ? &*keyboard : nullptr, t, watch);
         std::string stalled;
         status = loop.Run(dev, driver, t, stalled);

@@ -22,11 +22,18 @@
 //    for long that the tool did not ask for.
 //  - grabs are asynchronous in both modes, with owner_events off: the
 //    events come to this client alone, relative to the root window.
-//  - a key sent on (keybd_event that no hot key takes) first ends any
-//    keyboard grab that a held key of ours activated (XUngrabKeyboard), so
-//    that it reaches the focused window and not this client; a virtual key
-//    with several key codes (left and right Shift) is sent on the first
-//    one, or for a release, on the one the server has down.
+//  - while any key whose press came to the tool is down, the tool holds the
+//    keyboard (XGrabKeyboard on the first such press): a passive grab alone
+//    ends when the key that began it is released, and the release of a key
+//    pressed under it would go to the focused window;
+//  - a key sent on (keybd_event that no hot key takes) goes under a server
+//    grab: the tool lets go of the keyboard and, for a press, of every grab
+//    on that key code (so none of its own catches it, whatever the modifier
+//    state), fakes the key, grabs the claimed ones again and takes the
+//    keyboard back when keys it took are still down. A virtual key with
+//    several key codes (left and right Shift) is sent on the first one, or
+//    for a release, on the one the server has down; a key sent up is up for
+//    the server, so its own release is not waited for.
 //  - the modifier and lock state come from the XKB state: asked once
 //    (XkbGetState), then followed from XKB state notifications, which the
 //    server sends for every key whichever window it goes to, and from the
@@ -40,6 +47,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <set>
 
 namespace x11 {
@@ -336,20 +344,35 @@ void XKeyboard::PassOn(uint8_t vk, bool down) {
                 break;
             }
     }
+    // No other client's request runs while the keyboard and this key's
+    // grabs are let go of: the key reaches the focused window and nothing
+    // slips past the tool meanwhile.
+    XGrabServer(dpy_);
+    std::vector<Grab> again; // grabs of claimed combinations on this key code
     if (down) {
-        // A grab given back but not yet let go of that this press would
-        // activate (same key code, the state as it stands) goes now.
-        const unsigned state = (mods_state_ | locks_state_) & 0xFF;
-        for (size_t i : pending_) {
-            auto at = std::find(held_[i].begin(), held_[i].end(), Grab{code, state});
-            if (at != held_[i].end()) {
-                XUngrabKey(dpy_, code, state, root_);
-                held_[i].erase(at);
-            }
+        // Whatever the server's modifier state, no grab of ours may catch the
+        // press: every grab on the key code goes, the claimed ones come back.
+        XUngrabKey(dpy_, code, AnyModifier, root_);
+        for (size_t i = 0; i < held_.size(); ++i) {
+            std::vector<Grab>& h = held_[i];
+            auto on_code = [code](const Grab& g) { return g.keycode == code; };
+            if (claimed_[i])
+                std::copy_if(h.begin(), h.end(), std::back_inserter(again), on_code);
+            else
+                h.erase(std::remove_if(h.begin(), h.end(), on_code), h.end());
         }
     }
     XUngrabKeyboard(dpy_, CurrentTime);
     XTestFakeKeyEvent(dpy_, code, down ? True : False, CurrentTime);
+    for (const Grab& g : again)
+        XGrabKey(dpy_, g.keycode, g.state, root_, False, GrabModeAsync, GrabModeAsync);
+    if (!down) // the server has it up now: its own release never comes
+        taken_down_.erase(std::remove(taken_down_.begin(), taken_down_.end(), code),
+                          taken_down_.end());
+    holding_ = false;
+    if (!taken_down_.empty())
+        Hold();
+    XUngrabServer(dpy_);
     // The key's modifier bits follow it (another key holding the same bit
     // is not looked for).
     unsigned bits = keymap_->ModifierBitsOf(code);
@@ -357,15 +380,85 @@ void XKeyboard::PassOn(uint8_t vk, bool down) {
     XFlush(dpy_);
 }
 
-bool XKeyboard::Translate(const XKeyEvent& e, uint8_t& vk, bool& down, uint8_t& mods) {
+// Hold: the keyboard grabbed actively, so that the release of every key the
+// tool took comes here even after the key that began a passive grab is up.
+bool XKeyboard::Hold() {
+    if (holding_ || DisplayLost())
+        return true;
+    holding_ =
+        XGrabKeyboard(dpy_, root_, False, GrabModeAsync, GrabModeAsync, CurrentTime) == GrabSuccess;
+    hold_checked_ = !holding_;
+    return holding_;
+}
+
+// LetGo: `code` is up; with no key the tool took still down, the keyboard goes back.
+void XKeyboard::LetGo(uint8_t code) {
+    taken_down_.erase(std::remove(taken_down_.begin(), taken_down_.end(), code), taken_down_.end());
+    if (taken_down_.empty() && holding_) {
+        holding_ = false;
+        if (!DisplayLost())
+            XUngrabKeyboard(dpy_, CurrentTime);
+    }
+}
+
+void XKeyboard::ReleaseOwn(uint8_t vk) {
+    if (DisplayLost())
+        return;
+    char keys[32];
+    XQueryKeymap(dpy_, keys);
+    for (unsigned locks : keymap_->LockCombinations())
+        for (uint8_t c : keymap_->KeycodesOf(vk, locks)) {
+            if (!(keys[c / 8] & (1 << (c % 8))))
+                continue;
+            if (!holding_)
+                return PassOn(vk, false);
+            own_release_[c] = true;
+            XTestFakeKeyEvent(dpy_, c, False, CurrentTime);
+            mods_state_ &= ~keymap_->ModifierBitsOf(c);
+            XFlush(dpy_);
+            return;
+        }
+}
+
+bool XKeyboard::OwnRelease(const XKeyEvent& e) {
+    const uint8_t code = (uint8_t)e.keycode;
+    if (e.type != KeyRelease || !own_release_[code])
+        return false;
+    own_release_[code] = false;
+    pressed_vk_[code] = 0;
+    LetGo(code);
+    return true;
+}
+
+std::vector<uint8_t> XKeyboard::ReleasesLost() {
+    std::vector<uint8_t> lost;
+    if (hold_checked_ || DisplayLost())
+        return lost;
+    char keys[32];
+    XQueryKeymap(dpy_, keys);
+    if (XPending(dpy_) > 0) // events came before the answer: look once they are read
+        return lost;
+    hold_checked_ = true;
+    for (uint8_t c : taken_down_)
+        if (!(keys[c / 8] & (1 << (c % 8))))
+            lost.push_back(c);
+    return lost;
+}
+
+bool XKeyboard::Translate(const XKeyEvent& e, uint8_t& vk, bool& down, uint8_t& mods, bool& held) {
     down = e.type == KeyPress;
     uint8_t code = (uint8_t)e.keycode;
+    held = true;
     if (down) {
         vk = keymap_->VkOf(code, e.state);
         pressed_vk_[code] = vk;
+        if (std::find(taken_down_.begin(), taken_down_.end(), code) == taken_down_.end())
+            taken_down_.push_back(code);
+        held = Hold();
     } else {
         vk = pressed_vk_[code] ? pressed_vk_[code] : keymap_->VkOf(code, e.state);
         pressed_vk_[code] = 0;
+        LetGo(code);
     }
     if (xkb_event_ < 0)
         state_valid_ = false;

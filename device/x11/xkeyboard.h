@@ -42,8 +42,22 @@ class XKeyboard : public device::KeyboardHost {
     void PassOn(uint8_t vk, bool down) override;
 
     // A key event of one of our grabs as the device sees it: false when the
-    // key code gives no virtual key.
-    bool Translate(const XKeyEvent& e, uint8_t& vk, bool& down, uint8_t& mods);
+    // key code gives no virtual key. A press keeps the keyboard held until
+    // every key that came to the tool is up again (`held` false when another
+    // program holds it).
+    bool Translate(const XKeyEvent& e, uint8_t& vk, bool& down, uint8_t& mods, bool& held);
+    // Key codes the tool took a press of that the server has up although their
+    // release never came here (once after each hold began; a round trip):
+    // their release went elsewhere before the tool held the keyboard.
+    std::vector<uint8_t> ReleasesLost();
+    // A release the tool synthesised that its own hot key took: the server
+    // lets go of the key too, when it has it down, so that its key state is
+    // the device's; under the tool's hold it comes back here, not elsewhere.
+    void ReleaseOwn(uint8_t vk);
+    // True (and the event is done with) for the event of such a release.
+    bool OwnRelease(const XKeyEvent& e);
+    // Whether the tool holds the keyboard now (keys it took are down).
+    bool Holding() const { return holding_; }
     // Takes an XKB state notification (true) or leaves an event alone: the
     // modifier and lock state is followed from these, without a round trip.
     bool Watch(const XEvent& e);
@@ -72,6 +86,8 @@ class XKeyboard : public device::KeyboardHost {
     void UngrabAll(const std::vector<Grab>& grabs);
     void ReadState();
     void SetPending(size_t i, bool pending);
+    bool Hold();
+    void LetGo(uint8_t code);
 
     Display* dpy_;
     ::Window root_;
@@ -89,7 +105,11 @@ class XKeyboard : public device::KeyboardHost {
     unsigned mods_state_ = 0;  // modifier bits held (X masks)
     unsigned locks_state_ = 0; // lock modifier bits on
     bool detectable_repeat_ = false;
-    int xkb_event_ = -1; // the XKB extension's event code
+    int xkb_event_ = -1;              // the XKB extension's event code
+    std::vector<uint8_t> taken_down_; // key codes whose press came to the tool, still down
+    bool own_release_[256] = {};      // a release ReleaseOwn faked under the hold, still to come
+    bool holding_ = false;            // the keyboard grabbed actively (taken keys down)
+    bool hold_checked_ = true;        // ReleasesLost looked since the hold began
 };
 
 } // namespace x11

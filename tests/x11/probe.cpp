@@ -4,7 +4,8 @@
 //
 //   probe hold COMBO...          grab each (e.g. ctrl+alt+t shift+F3) until killed
 //   probe listen SECONDS         a focused window printing "press t Control" lines
-//   probe keys STEP...           +KEYSYM press, -KEYSYM release, ~MS sleep
+//   probe keys STEP...           +KEYSYM press, -KEYSYM release, ~MS sleep,
+//                                @X,Y click in the window Tapwatcher
 //   probe click TITLE X Y        click button 1 at (X, Y) in the window TITLE
 //   probe windows TITLE          print how many mapped windows are called TITLE
 //   probe windowid TITLE         print the id of the one window called TITLE
@@ -142,8 +143,15 @@ int Listen(Display* dpy, int seconds) {
     return 0;
 }
 
+int Click(Display* dpy, const std::string& title, int x, int y);
+
 int Keys(Display* dpy, const std::vector<std::string>& steps) {
     for (const std::string& s : steps) {
+        if (s[0] == '@' && s.find(',') != std::string::npos) {
+            Click(dpy, "Tapwatcher", std::atoi(s.c_str() + 1),
+                  std::atoi(s.c_str() + s.find(',') + 1));
+            continue;
+        }
         if (s.size() < 2)
             Fail("bad step \"" + s + "\"");
         if (s[0] == '~') {

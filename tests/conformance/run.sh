@@ -1,0 +1,212 @@
+#!/usr/bin/env bash
+# tests/conformance/run.sh - plays the conformance table on one front-end and
+# compares its rows with the simulated device's, sequence by sequence: key
+# code, U/D and modifier cells byte for byte and in order; each row's tick,
+# counted from the sequence's first row, within TOL ms (default 60). The
+# platform differences in differences.txt are applied first.
+#
+#   tests/conformance/run.sh x11 TAPWATCHER-SIM TAPWATCHER-X11 PROBE
+#
+# The matrix (one line per sequence: ok, or what differed) goes to
+# $OUT/matrix-FRONTEND.txt. Exit 0 when every sequence matches, 1 otherwise.
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+frontend=$1
+sim=$2
+tol=${TOL:-60}
+exe='\Program Files\Wtapwatcher.exe'
+work=$(mktemp -d /tmp/tapwatcher-conformance.XXXXXX)
+out=${OUT:-$work/out}
+mkdir -p "$out"
+matrix=$out/matrix-$frontend.txt
+: >"$matrix"
+pids=()
+failures=0
+
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# rows TRANSCRIPT: the key rows as "TICK CODE U/D MODS", the tick counted from
+# the first key row, annotations in parentheses left out.
+rows() {
+    grep -E '^-?[0-9]+ row [0-9]+: [0-9A-F]{2} [DU]' "$1" |
+        sed -E 's/ \(.*\)$//; s/^(-?[0-9]+) row [0-9]+: /\1 /' |
+        awk '{ if (NR == 1) t0 = $1; $1 = $1 - t0; print }'
+}
+
+# apply RULES: the documented differences of this front-end and sequence.
+apply() {
+    local rules=$1
+    case " $rules " in
+    *" repeats "*) awk '{ k = $2; if ($3 == "D" && down[k]) next; down[k] = ($3 == "D"); print }' ;;
+    *" trailing "*) cat ;; # compare() allows the extra rows
+    *) cat ;;
+    esac
+}
+
+# compare NAME REF GOT RULES: one matrix line; sets failures.
+compare() {
+    local name=$1 ref=$2 got=$3 extra=0 verdict
+    case " $4 " in *" trailing "*) extra=2 ;; esac
+    verdict=$(awk -v tol="$tol" -v extra="$extra" '
+        NR == FNR { rt[++n] = $1; $1 = ""; rc[n] = $0; next }
+        { gt[++m] = $1; $1 = ""; gc[m] = $0 }
+        END {
+            if (m > n && m <= n + extra) m = n
+            for (i = 1; i <= (n > m ? n : m); i++) {
+                if (i > n) { print "extra row" gc[i]; exit }
+                if (i > m) { print "lost row" rc[i]; exit }
+                if (rc[i] != gc[i]) { print "row " i ":" gc[i] " instead of" rc[i]; exit }
+                d = gt[i] - rt[i]; if (d < 0) d = -d
+                if (d > tol) { print "row " i ":" gc[i] " at +" gt[i] " ms, not +" rt[i]; exit }
+            }
+            print "ok"
+        }' "$ref" "$got")
+    printf '%-15s %s\n' "$name" "$verdict" >>"$matrix"
+    if [ "$verdict" = ok ]; then
+        echo "ok   $name ($(wc -l <"$got") rows)"
+    else
+        echo "FAIL $name: $verdict"
+        sed 's/^/     ref | /' "$ref"
+        sed 's/^/     got | /' "$got"
+        failures=$((failures + 1))
+    fi
+}
+
+# reference NAME TAKEN STEP...: the simulated device's rows, from a scenario.
+reference() {
+    local name=$1 taken=$2 step
+    shift 2
+    {
+        echo "wait 4000"
+        for step in "$@"; do
+            case $step in
+            +*) echo "press ${step#+}" ;;
+            -*) echo "release ${step#-}" ;;
+            ~*) echo "wait ${step#\~}" ;;
+            *) echo "button $step" ;;
+            esac
+        done
+        echo "wait 1000"
+    } >"$work/$name.scn"
+    local device=()
+    if [ -n "$taken" ]; then
+        echo "taken = $taken other" >"$work/$name.profile"
+        device=(--device "$work/$name.profile")
+    fi
+    timeout 30 "$sim" "${device[@]}" --exe "$exe" --root "$work/sim-$name" "$work/$name.scn" \
+        >"$out/$name.sim.txt" 2>&1
+    rows "$out/$name.sim.txt"
+}
+
+# ---------------------------------------------------------------------------
+# tapwatcher-x11: XTest keys from a second client, a focused listener
+# ---------------------------------------------------------------------------
+
+x11_setup() {
+    tool=$1
+    probe=$2
+    local fifo=$work/displayfd
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" 2>/dev/null &
+    pids+=($!)
+    local n
+    n=$(timeout 10 head -n1 "$fifo") || {
+        echo "Xvfb did not start" >&2
+        exit 1
+    }
+    export DISPLAY=":$n"
+}
+
+# x11_keysym KEY: the keysym the probe types for a scenario key name.
+x11_keysym() {
+    case $1 in
+    Shift) echo Shift_L ;;
+    Ctrl) echo Control_L ;;
+    Alt) echo Alt_L ;;
+    *) echo "$1" | tr 'A-Z' 'a-z' ;;
+    esac
+}
+
+# x11_play NAME TAKEN STEP...: the sequence on a fresh tool; its rows.
+x11_play() {
+    local name=$1 taken=$2 step keys=() holder=""
+    shift 2
+    if [ -n "$taken" ]; then
+        "$probe" hold "$(echo "$taken" | tr 'A-Z' 'a-z')" \
+            >"$work/hold.txt" &
+        holder=$!
+        timeout 5 bash -c "until grep -q holding '$work/hold.txt'; do sleep 0.02; done"
+    fi
+    "$probe" listen 30 >"$out/$name.listener.txt" &
+    local listener=$!
+    timeout 5 bash -c "until grep -q ready '$out/$name.listener.txt'; do sleep 0.02; done"
+    timeout 10 bash -c "until [ \"\$(\"\$0\" windows Tapwatcher)\" = 0 ]; do sleep 0.02; done" \
+        "$probe"
+    timeout 60 "$tool" --exe "$exe" --root "$work/x11-$name" >"$out/$name.x11.txt" 2>&1 &
+    local pid=$!
+    timeout 20 bash -c "until grep -qE 'the tool holds [0-9]+ combinations' '$out/$name.x11.txt'
+        do sleep 0.02; done"
+    sleep 0.3
+    for step in "$@" end; do
+        case $step in
+        +* | -*) keys+=("${step:0:1}$(x11_keysym "${step:1}")") ;;
+        ~0) ;;
+        ~*) keys+=("$step") ;;
+        Clear) keys+=(@360,614) ;; # the right half of the menu bar
+        Exit) keys+=(@120,614) ;;  # the left half
+        end) "$probe" keys "${keys[@]}" ;;
+        esac
+    done
+    sleep 1
+    kill -TERM "$pid" 2>/dev/null
+    timeout 20 tail --pid="$pid" -f /dev/null
+    kill "$listener" ${holder:+"$holder"} 2>/dev/null
+    wait "$listener" ${holder:+"$holder"} 2>/dev/null
+    # Every key passed on reached the listener as a press and a release.
+    local unpaired
+    unpaired=$(awk '$1 == "press" { n[$2]++ } $1 == "release" { n[$2]-- }
+        END { for (k in n) if (n[k] != 0) printf "%s ", k }' \
+        "$out/$name.listener.txt")
+    [ -n "$unpaired" ] && echo "     the listener saw unpaired presses or releases of: $unpaired" >&2
+    rows "$out/$name.x11.txt"
+    [ -z "$unpaired" ]
+}
+
+case $frontend in
+x11) x11_setup "$3" "$4" ;;
+*)
+    echo "unknown front-end $frontend" >&2
+    exit 2
+    ;;
+esac
+
+while read -r name first rest; do
+    [ -z "$name" ] || [ "${name:0:1}" = "#" ] && continue
+    taken=""
+    if [ "${first#taken=}" != "$first" ]; then
+        taken=${first#taken=}
+        first=""
+    fi
+    # shellcheck disable=SC2086
+    set -- $first $rest
+    rules=$(awk -v f="$frontend" -v s="$name" '$1 == f && $2 == s { $1 = $2 = ""; print }' \
+        "$here/differences.txt")
+    reference "$name" "$taken" "$@" >"$work/$name.ref"
+    if ! "${frontend}_play" "$name" "$taken" "$@" 2>"$work/$name.err" | apply "$rules" \
+        >"$work/$name.got"; then
+        cat "$work/$name.err"
+        printf '%-15s %s\n' "$name" "unpaired keys at the listener" >>"$matrix"
+        failures=$((failures + 1))
+        continue
+    fi
+    compare "$name" "$work/$name.ref" "$work/$name.got" "$rules"
+done <"$here/table.txt"
+
+echo "$failures failed"
+[ "$failures" = 0 ]
