@@ -510,12 +510,15 @@ int Run(const Options& options) {
         // Keys the device hands to "the rest of the system" from a grab
         // (a key pressed while a grab of ours was active, that no hot key
         // of the tool holds) never reach another window.
-        dev.on_system_key = [&t, &dev](const device::SystemKey& k) {
-            DWORD tick = (DWORD)(dev.profile().start_tick + k.time);
-            if (k.synthesized)
-                t.SystemKey(tick, k);
-            else
-                t.Event(tick, runner::DescribeSystemKey(k) + ", held back by the grab");
+        struct GrabWatch : runner::DeviceWatch {
+            using DeviceWatch::DeviceWatch;
+            void OnSystemKey(const device::SystemKey& k) override {
+                DWORD tick = (DWORD)(dev_.profile().start_tick + k.time);
+                if (k.synthesized)
+                    t_.SystemKey(tick, k);
+                else
+                    t_.Event(tick, runner::DescribeSystemKey(k) + ", held back by the grab");
+            }
         };
         if (keyboard)
             t.Event(dev.Tick(), keyboard->Describe());
@@ -527,7 +530,7 @@ int Run(const Options& options) {
                     return std::string(b);
                 }() + ")");
 
-        runner::DeviceWatch watch(dev, job, t);
+        GrabWatch watch(dev, job, t);
         XDriver driver(dpy, screen, keyboard ? &*keyboard : nullptr, t, watch, clock);
         try {
             status = runner::RunTool(dev, &driver);
