@@ -9,10 +9,11 @@
 //
 // Choices: GetModuleFileNameW truncates as Windows CE does (nSize-1 units,
 // always terminated, no error); SystemParametersInfoW knows only
-// SPI_GETPLATFORMTYPE; GetDeviceCaps answers for the screen whatever the DC;
-// CoreRoutine814 (the input-method open-status setter) is recorded and
-// returns 0, since the device has no input method to close; each
-// RegisterHotKey takes the profile's register-cost of device time.
+// SPI_GETPLATFORMTYPE, its size argument a count of characters;
+// GetDeviceCaps answers for the screen whatever the DC; CoreRoutine814 (the
+// input-method open-status setter) is recorded and returns 0, since the
+// device has no input method to close; each RegisterHotKey takes the
+// profile's register-cost of device time.
 #include "platform/platform.h"
 
 #include "device/device.h"
