@@ -1,6 +1,8 @@
 // common.cpp - helpers shared by the benchmarks.
 #include "bench/common.h"
 
+#include "cli/runner/profile.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -52,7 +54,7 @@ double ThreadCpuSeconds() {
 }
 
 device::Profile DeviceProfile(const std::string& root) {
-    device::Profile p = device::BuiltinProfile();
+    device::Profile p = runner::BuiltinDeviceProfile();
     p.root = root;
     return p;
 }
@@ -107,53 +109,55 @@ Transcript::Transcript(device::Device& dev, const std::string& path) : dev_(dev)
         std::perror(path.c_str());
         std::abort();
     }
-    dev.on_system_key = [this](const device::SystemKey& k) {
-        // "TICK key VK down|up[ Shift][ Ctrl][ Alt][ synthesised]", formatted by
-        // hand: this line is written for every key that reaches the system.
-        char line[96];
-        char* p = line + 24;
-        char* end = p;
-        uint64_t t = k.time;
-        do {
-            *--p = (char)('0' + t % 10);
-            t /= 10;
-        } while (t != 0);
-        size_t n = (size_t)(end - p);
-        std::memmove(line, p, n);
-        auto put = [&](const char* s, size_t len) {
-            std::memcpy(line + n, s, len);
-            n += len;
-        };
-        static const char hex[] = "0123456789ABCDEF";
-        put(" key ", 5);
-        line[n++] = hex[k.vk >> 4];
-        line[n++] = hex[k.vk & 15];
-        if (k.down)
-            put(" down", 5);
-        else
-            put(" up", 3);
-        if (k.mods & MOD_SHIFT)
-            put(" Shift", 6);
-        if (k.mods & MOD_CONTROL)
-            put(" Ctrl", 5);
-        if (k.mods & MOD_ALT)
-            put(" Alt", 4);
-        if (k.synthesized)
-            put(" synthesised", 12);
-        line[n++] = '\n';
-        fwrite_unlocked(line, 1, n, out_);
-        ++lines_;
+    dev.AddObserver(this);
+}
+
+// "TICK key VK down|up[ Shift][ Ctrl][ Alt][ synthesised]", formatted by hand:
+// this line is written for every key that reaches the system.
+void Transcript::OnSystemKey(const device::SystemKey& k) {
+    char line[96];
+    char* p = line + 24;
+    char* end = p;
+    uint64_t t = k.time;
+    do {
+        *--p = (char)('0' + t % 10);
+        t /= 10;
+    } while (t != 0);
+    size_t n = (size_t)(end - p);
+    std::memmove(line, p, n);
+    auto put = [&](const char* s, size_t len) {
+        std::memcpy(line + n, s, len);
+        n += len;
     };
-    dev.on_message_box = [this](const device::MessageBoxRecord& m) {
-        std::fprintf(out_, "%llu message box \"%s\": %s\n", (unsigned long long)m.time,
-                     device::Narrow(m.caption).c_str(), device::Narrow(m.text).c_str());
-        ++lines_;
-    };
+    static const char hex[] = "0123456789ABCDEF";
+    put(" key ", 5);
+    line[n++] = hex[k.vk >> 4];
+    line[n++] = hex[k.vk & 15];
+    if (k.down)
+        put(" down", 5);
+    else
+        put(" up", 3);
+    if (k.mods & MOD_SHIFT)
+        put(" Shift", 6);
+    if (k.mods & MOD_CONTROL)
+        put(" Ctrl", 5);
+    if (k.mods & MOD_ALT)
+        put(" Alt", 4);
+    if (k.synthesized)
+        put(" synthesised", 12);
+    line[n++] = '\n';
+    fwrite_unlocked(line, 1, n, out_);
+    ++lines_;
+}
+
+void Transcript::OnMessageBox(const device::MessageBoxRecord& m) {
+    std::fprintf(out_, "%llu message box \"%s\": %s\n", (unsigned long long)m.time,
+                 device::Narrow(m.caption).c_str(), device::Narrow(m.text).c_str());
+    ++lines_;
 }
 
 Transcript::~Transcript() {
-    dev_.on_system_key = nullptr;
-    dev_.on_message_box = nullptr;
+    dev_.RemoveObserver(this);
     std::fclose(out_);
 }
 

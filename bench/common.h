@@ -86,11 +86,13 @@ std::string PairScenario(uint64_t pairs);
 // A transcript of what reached the rest of the system and the message boxes,
 // one line per event, tick first, written to a file through a stdio buffer
 // (a file is fully buffered; a terminal would be flushed line by line).
-class Transcript {
+class Transcript : public device::Observer {
   public:
     Transcript(device::Device& dev, const std::string& path);
-    ~Transcript();
+    ~Transcript() override;
     uint64_t Lines() const { return lines_; }
+    void OnSystemKey(const device::SystemKey& k) override;
+    void OnMessageBox(const device::MessageBoxRecord& m) override;
 
   private:
     FILE* out_;

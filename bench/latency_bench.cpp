@@ -1,6 +1,6 @@
 // latency_bench.cpp - host time from a key's release on the device's keyboard to
 // its synthesised copy (the tool's keybd_event press and release) reaching the
-// rest of the system, seen through the device's on_system_key hook.
+// rest of the system, seen through the device's observer of system keys.
 #include "bench/common.h"
 
 #include <benchmark/benchmark.h>
@@ -11,22 +11,24 @@ using namespace bench;
 
 // Stamps each release just before it goes to the keyboard; the hook stamps the
 // synthesised release of the same key when it reaches the system.
-class StampDriver : public PairDriver {
+class StampDriver : public PairDriver, public device::Observer {
   public:
-    StampDriver(device::Device& dev, uint64_t pairs) : PairDriver(pairs) {
+    StampDriver(device::Device& dev, uint64_t pairs) : PairDriver(pairs), dev_(dev) {
         samples_down.reserve(pairs);
         samples_up.reserve(pairs);
-        dev.on_system_key = [this](const device::SystemKey& k) {
-            if (!waiting_ || !k.synthesized || k.vk != vk_)
-                return;
-            double ns = std::chrono::duration<double, std::nano>(Clock::now() - released_).count();
-            if (k.down) {
-                samples_down.push_back(ns);
-            } else {
-                samples_up.push_back(ns);
-                waiting_ = false;
-            }
-        };
+        dev.AddObserver(this);
+    }
+    ~StampDriver() override { dev_.RemoveObserver(this); }
+    void OnSystemKey(const device::SystemKey& k) override {
+        if (!waiting_ || !k.synthesized || k.vk != vk_)
+            return;
+        double ns = std::chrono::duration<double, std::nano>(Clock::now() - released_).count();
+        if (k.down) {
+            samples_down.push_back(ns);
+        } else {
+            samples_up.push_back(ns);
+            waiting_ = false;
+        }
     }
     std::vector<double> samples_down, samples_up;
 
@@ -38,6 +40,7 @@ class StampDriver : public PairDriver {
     }
 
   private:
+    device::Device& dev_;
     uint8_t vk_ = 0;
     bool waiting_ = false;
     Clock::time_point released_;
@@ -55,7 +58,6 @@ void BM_ReleaseToSystem(benchmark::State& state) {
         Clock::time_point start = Clock::now();
         runner::RunTool(dev, &driver);
         state.SetIterationTime(Seconds(start, Clock::now()));
-        dev.on_system_key = nullptr;
         n = driver.samples_up.size();
         p50 = Percentile(driver.samples_up, 50);
         p99 = Percentile(driver.samples_up, 99);

@@ -5,6 +5,7 @@
 #include "bench/common.h"
 
 #include "cli/runner/scenario_run.h"
+#include "cli/runner/profile.h"
 #include "cli/runner/scenario.h"
 #include "cli/runner/transcript.h"
 
@@ -36,7 +37,7 @@ void BM_RunnerWholePath(benchmark::State& state) {
     for (auto _ : state) {
         TempDir tmp;
         runner::Job job;
-        job.profile = device::BuiltinProfile();
+        job.profile = runner::BuiltinDeviceProfile();
         job.profile.root = tmp.path + "/device";
         job.profile_name = "built-in";
         std::string error;

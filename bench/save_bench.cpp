@@ -68,15 +68,20 @@ void BM_SaveLog(benchmark::State& state) {
             state.SkipWithError("cannot make the executable's folder");
             return;
         }
-        Clock::time_point saved;
-        std::string written;
-        dev.on_file_written = [&](const std::string& host) {
-            saved = Clock::now();
-            written = host;
-        };
+        struct SaveWatch : device::Observer {
+            Clock::time_point saved;
+            std::string written;
+            void OnFileWritten(const std::string& host) override {
+                saved = Clock::now();
+                written = host;
+            }
+        } watch;
+        dev.AddObserver(&watch);
         CloseDriver driver(pairs);
         runner::RunTool(dev, &driver);
-        dev.on_file_written = nullptr;
+        dev.RemoveObserver(&watch);
+        const Clock::time_point saved = watch.saved;
+        const std::string& written = watch.written;
         if (written.empty()) {
             state.SkipWithError("the tool saved no data file");
             return;

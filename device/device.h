@@ -7,18 +7,16 @@
 // the journal of calls, the keys that reached the rest of the system, and the
 // message boxes shown.
 //
-// What it does not model (gap inventory):
+// What it does not model (gap inventory; the keyboard's is in keyboard.h):
 //  - more than one thread or process running at a time: other programs exist
 //    only as windows and hot-key registrations made from the device profile;
 //  - painting, the mouse (a menu-bar tap is the only pointer input), focus
-//    changes beyond recording SetFocus, window activation and z-order;
-//  - key auto-repeat, keyboard layouts, WM_KEYDOWN/WM_CHAR delivery to the
-//    focus window (keys no hot key takes go to "the rest of the system",
-//    which is the record below);
-//  - hot keys with MOD_WIN held (no Windows key on the keyboard).
+//    changes beyond recording SetFocus, window activation and z-order.
 #pragma once
 
 #include "platform/platform.h"
+#include "device/journal.h"
+#include "device/keyboard.h"
 #include "device/resources.h"
 
 #include <cstdint>
@@ -28,7 +26,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace device {
@@ -55,9 +52,12 @@ struct Profile {
     int menubar = 26; // height in pixels; < 0: no menu bar can be made
     bool commctrl = true;
     uint32_t start_tick = 0;
-    std::u16string exe = u"\\Program Files\\tapwatcher.exe";
+    std::u16string exe; // the tool's own path on the device
     std::vector<TakenCombo> taken;
+    // Another instance of the tool already runs: a window of this class and
+    // title exists before the tool starts.
     bool running_instance = false;
+    std::u16string instance_class, instance_title;
     std::vector<std::u16string> read_only; // device paths
     int64_t disk_free = -1;                // bytes; < 0: unlimited
     std::string root;                      // host folder holding the device's files
@@ -70,9 +70,10 @@ struct Profile {
     uint32_t register_cost_us = 0; // device time each RegisterHotKey call takes
 };
 
-// The built-in Pocket PC profile: 240x320, 96 dpi, "PocketPC", 26-pixel taskbar
+// The built-in Pocket PC device: 240x320, 96 dpi, "PocketPC", 26-pixel taskbar
 // and menu bar, the hardware buttons held by the shell, hot-key messages at
-// the top of the queue and synthesised keys meeting the hot keys.
+// the top of the queue and synthesised keys meeting the hot keys. What the
+// device runs (exe, the running instance's window) is the runner's to say.
 Profile BuiltinProfile();
 
 // The profile words of the two queue and key settings, as profiles write them.
@@ -93,57 +94,6 @@ struct Faults {
     // The narrow code page is double-byte, as on East Asian devices: wcstombs
     // writes each unit above 0x7F as two bytes and never splits one.
     bool double_byte_narrow = false;
-};
-
-// One entry of the journal: a platform call, a message the device itself
-// sends to a window procedure (WM_CREATE, WM_SIZE, WM_COMMAND, WM_DESTROY), or
-// the device's own release of a destroyed window's hot key (FreeHotKey).
-struct JournalEntry {
-    std::string what;                   // e.g. "RegisterHotKey", "WM_DESTROY"
-    HWND hwnd = nullptr;                // the window the call names
-    int64_t a = 0, b = 0, c = 0, d = 0; // its first numeric arguments, per call
-    int64_t result = 0;
-    std::string args;  // every argument as handed, structures field by field
-    std::string shown; // the result as text; empty for a message or a note
-    // "what(args) -> shown": windows by class ("<SysListView32>"), text quoted.
-    std::string ToString() const;
-};
-
-class Device;
-
-// Writes the arguments of one journal entry: values separated by ", ",
-// structures as {field=value, ...}, windows by their class, text quoted.
-class JournalArgs {
-  public:
-    explicit JournalArgs(const Device& dev) : dev_(dev) {}
-    JournalArgs& Int(int64_t v);
-    JournalArgs& Hex(uint64_t v);
-    JournalArgs& Wnd(HWND h);
-    JournalArgs& Ptr(const void* p);                      // NULL or its address
-    JournalArgs& Out(const void* p);                      // NULL or "out": a buffer the call fills
-    JournalArgs& Text(const WCHAR* s, size_t max = 1024); // NULL or "text"
-    JournalArgs& Char(WCHAR c);                           // 'c'
-    JournalArgs& Bytes(const void* p, size_t n);          // "bytes", C escapes
-    JournalArgs& Msg(UINT msg);                           // WM_ or LVM_ name, else hex
-    JournalArgs& Rect(const RECT* rc);                    // {left, top, right, bottom} or NULL
-    JournalArgs& Field(const char* name);                 // "name=" inside a structure
-    JournalArgs& Begin();                                 // "{"
-    JournalArgs& End();                                   // "}"
-    JournalArgs& Raw(const std::string& text);
-    std::string text;
-
-  private:
-    void Sep();
-    const Device& dev_;
-};
-
-// A key event that reached the rest of the system (no hot key took it).
-struct SystemKey {
-    uint64_t time; // device time, ms since boot
-    uint8_t vk;
-    bool down;
-    uint8_t mods;     // modifier set held then (MOD_ALT | MOD_CONTROL | MOD_SHIFT)
-    bool synthesized; // came from keybd_event
 };
 
 struct MessageBoxRecord {
@@ -186,34 +136,6 @@ struct Timer {
     uint64_t ordinal; // arm order, breaks ties between equal due times
 };
 
-struct HotKey {
-    HWND owner;
-    int id;
-    UINT mods; // as registered, MOD_KEYUP included
-    UINT vk;
-};
-
-// Open-addressing map from (owner, id) to a value other than 0, with no
-// allocation per insert or erase (the tool unregisters and registers again on
-// every key it passes through).
-class HotKeyIndex {
-  public:
-    uint32_t Get(HWND owner, int id) const; // 0 when absent
-    void Set(HWND owner, int id, uint32_t value);
-    void Erase(HWND owner, int id);
-
-  private:
-    struct Slot {
-        HWND owner;
-        int id;
-        uint32_t value; // 0: free
-    };
-    size_t Home(HWND owner, int id) const;
-    void Grow();
-    std::vector<Slot> slots_; // size 0 or a power of two, at most half full
-    size_t used_ = 0;
-};
-
 // What drives the device when the tool waits for input: a script, a scenario
 // file or the terminal.
 class Driver {
@@ -231,28 +153,6 @@ class Driver {
     virtual void Step(class Device& dev) = 0;
 };
 
-// The keyboard and hot-key table of a host, standing in for the device's own
-// (an X server, whose key grabs are every program's hot keys). With one set,
-// RegisterHotKey also claims its combination on the host and fails with 1409
-// when the host says another program holds it; every hot key the device frees
-// is given back; the modifier state is the host's; a key that reaches "the rest
-// of the system" from keybd_event is sent to the host's keyboard; and key
-// events come from the host through Device::HostKeyEvent. Routing (which hot key
-// takes a press, which one its release) stays the device's own.
-class KeyboardHost {
-  public:
-    virtual ~KeyboardHost() = default;
-    // Claims (vk, modifier set) for a hot key; false when another program holds it.
-    virtual bool Claim(UINT vk, UINT set) = 0;
-    // Gives back a combination claimed before.
-    virtual void Unclaim(UINT vk, UINT set) = 0;
-    // The modifier set (MOD_ALT | MOD_CONTROL | MOD_SHIFT) held on the host now.
-    virtual uint8_t ModsHeld() = 0;
-    // A synthesised key event that no hot key of the device takes: the host
-    // sends it on, to whatever program it reaches there.
-    virtual void PassOn(uint8_t vk, bool down) = 0;
-};
-
 // Where the device's time comes from when it is not the virtual clock that
 // drivers move: a real clock.
 class ClockSource {
@@ -260,6 +160,30 @@ class ClockSource {
     virtual ~ClockSource() = default;
     // Milliseconds since the device started.
     virtual uint64_t ElapsedMs() = 0;
+};
+
+// What listens to the device: one method per kind of event, each doing
+// nothing unless overridden. Any number may listen (Device::AddObserver); each
+// event goes to them in the order they were added.
+class Observer {
+  public:
+    virtual ~Observer() = default;
+    // A key event reached the rest of the system.
+    virtual void OnSystemKey(const SystemKey& k) {}
+    virtual void OnMessageBox(const MessageBoxRecord& box) {}
+    // A file written to was closed.
+    virtual void OnFileWritten(const std::string& host_path) {}
+    // A key event a hot key took: the key, press or release, whether a
+    // program synthesised it, and the hot key (its owner included).
+    virtual void OnKeyTaken(uint8_t vk, bool down, bool synthesized, const HotKey& hk) {}
+    // A list view handled a message that changes its rows (LVM_INSERTITEMW,
+    // LVM_DELETEALLITEMS); `result` is what the message returned.
+    virtual void OnListChange(const Window& w, UINT msg, LRESULT result) {}
+    // A host call under the device's files failed for a reason of the host's
+    // own (a read-only mount, a full host disk), not a limit the profile set:
+    // what failed ("write", "open") and the host's errno.
+    virtual void OnHostError(const std::string& what, const std::string& host_path,
+                             int host_errno) {}
 };
 
 // Raised when the tool can make no progress: input has ended, the shell's
@@ -322,7 +246,7 @@ class Device {
     uint8_t ModsHeld() const;
     // The host's keyboard and hot-key table instead of the device's own (NULL:
     // the device's own). Set it before the tool registers anything.
-    void SetKeyboardHost(KeyboardHost* host) { keyboard_host_ = host; }
+    void SetKeyboardHost(KeyboardHost* host) { keyboard_ = host ? host : &own_keyboard_; }
     // A key event from the keyboard host, routed as KeyDown/KeyUp route one;
     // `mods` is the modifier set held once the event has happened (a modifier
     // key counts itself while it is down).
@@ -343,8 +267,7 @@ class Device {
     bool ForegroundLowBitSet() const { return foreground_low_bit_; }
 
     // --- hot keys ---
-    const std::vector<HotKey>& HotKeys() const { return hotkeys_; }
-    size_t HotKeysOf(HWND owner) const;
+    const std::vector<HotKey>& HotKeys() const { return hotkeys_.All(); }
 
     // --- timers ---
     const std::vector<Timer>& Timers() const { return timers_; }
@@ -357,14 +280,12 @@ class Device {
     // the call runs, so that what the call causes follows it, and closed with
     // the result. `render` writes the arguments; it runs only while the
     // journal is on (Open then returns SIZE_MAX, and Close does nothing).
-    template <class Render>
-    size_t JournalOpen(const char* what, HWND h, int64_t a, int64_t b, int64_t c, int64_t d,
-                       Render&& render) {
+    template <class Render> size_t JournalOpen(const char* what, HWND h, Render&& render) {
         if (!journal_on)
             return SIZE_MAX;
         JournalArgs args(*this);
         render(args);
-        return Open(what, h, a, b, c, d, std::move(args.text));
+        return Open(what, h, std::move(args.text));
     }
     void JournalClose(size_t at, int64_t result, std::string shown);
     // The name the journal gives a window: "<class>", "<class>|1" for a
@@ -378,20 +299,15 @@ class Device {
     bool record_system_keys = true;
     std::vector<SystemKey> system_keys;
     std::vector<MessageBoxRecord> message_boxes;
-    std::function<void(const SystemKey&)> on_system_key;
-    std::function<void(const MessageBoxRecord&)> on_message_box;
-    std::function<void(const std::string& host_path)> on_file_written;
-    // A key event a hot key took: the key, press or release, whether a
-    // program synthesised it, and the hot key (its owner included).
-    std::function<void(uint8_t vk, bool down, bool synthesized, const HotKey& hk)> on_key_taken;
-    // A list view handled a message that changes its rows (LVM_INSERTITEMW,
-    // LVM_DELETEALLITEMS); `result` is what the message returned.
-    std::function<void(const Window& w, UINT msg, LRESULT result)> on_list_change;
-    // A host call under the device's files failed for a reason of the host's
-    // own (a read-only mount, a full host disk), not a limit the profile set:
-    // what failed ("write", "open") and the host's errno.
-    std::function<void(const std::string& what, const std::string& host_path, int host_errno)>
-        on_host_error;
+    // Listeners, told of events in the order they were added; an observer
+    // stays listening until it is removed.
+    void AddObserver(Observer* o) { observers_.push_back(o); }
+    void RemoveObserver(Observer* o);
+    // Tells every observer: f(observer).
+    template <class F> void Notify(F&& f) {
+        for (size_t i = 0; i < observers_.size(); ++i)
+            f(*observers_[i]);
+    }
 
     FileSystem& Files() { return *files_; }
 
@@ -433,12 +349,11 @@ class Device {
 
   private:
     [[noreturn]] static void NoDevice();
-    size_t Open(const char* what, HWND h, int64_t a, int64_t b, int64_t c, int64_t d,
-                std::string args);
+    size_t Open(const char* what, HWND h, std::string args);
     // A journal entry for something the device does on its own: a message it
     // sends to a window procedure, or a hot key it frees.
-    template <class Render> void Note(const char* what, HWND h, int64_t a, Render&& render) {
-        JournalClose(JournalOpen(what, h, a, 0, 0, 0, render), 0, "");
+    template <class Render> void Note(const char* what, HWND h, Render&& render) {
+        JournalClose(JournalOpen(what, h, render), 0, "");
     }
     void PostHotKey(HWND owner, int id, LPARAM lp);
     Window* NewWindow();
@@ -448,7 +363,6 @@ class Device {
     void Deliver(uint8_t vk, bool down, bool synthesized, uint8_t mods);
     void Press(uint8_t vk, uint8_t mods, bool synthesized);
     void Release(uint8_t vk, bool was_down, uint8_t mods, bool synthesized);
-    uint8_t HostMods(uint8_t vk, bool down);
     bool MakeTimerMessage(LPMSG msg, uint64_t upto);
 
     Profile profile_;
@@ -457,7 +371,6 @@ class Device {
     int next_pid_ = 1;
     const ModuleResources* resources_ = nullptr;
     Driver* driver_ = nullptr;
-    KeyboardHost* keyboard_host_ = nullptr;
     ClockSource* clock_ = nullptr;
     bool input_ended_ = false;
     uint64_t input_end_at_ = 0;
@@ -480,18 +393,14 @@ class Device {
     std::vector<Timer> timers_;
     uint64_t timer_ordinal_ = 0;
 
-    std::vector<HotKey> hotkeys_;
-    // Combination (mods & 0xF, vk) -> index + 1 into hotkeys_; 0 when free.
-    std::vector<uint32_t> combo_index_;
-    // (owner, id) -> index + 1 into hotkeys_: a release, a re-registration and
-    // an unregistration find their hot key without scanning the whole table.
-    HotKeyIndex owner_id_index_;
-    // Index into hotkeys_ of the hot key (owner, id), or SIZE_MAX.
-    size_t FindHotKey(HWND owner, int id) const;
+    HotKeyTable hotkeys_;
+    KeyState keys_;
+    OwnKeyboard own_keyboard_{keys_};
+    KeyboardHost* keyboard_ = &own_keyboard_; // never NULL
     // Whether a hot key took the last press of each key, and which one.
     bool taken_by_[256] = {};
     HotKey taken_key_[256] = {};
-    bool keys_[256] = {};
+    std::vector<Observer*> observers_;
 
     uint32_t spent_us_ = 0; // microseconds spent not yet on the millisecond clock
 
@@ -509,9 +418,8 @@ class Device {
 class JournalCall {
   public:
     template <class Render>
-    JournalCall(Device& dev, const char* what, HWND h, int64_t a, int64_t b, int64_t c, int64_t d,
-                Render&& render)
-        : dev_(dev), at_(dev.JournalOpen(what, h, a, b, c, d, render)) {}
+    JournalCall(Device& dev, const char* what, HWND h, Render&& render)
+        : dev_(dev), at_(dev.JournalOpen(what, h, render)) {}
     JournalCall(const JournalCall&) = delete;
     JournalCall& operator=(const JournalCall&) = delete;
 

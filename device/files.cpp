@@ -377,8 +377,8 @@ HANDLE FileSystem::Create(LPCWSTR path, DWORD access, DWORD share, DWORD disposi
     if (fd < 0) {
         int e = errno;
         err = ErrorFromErrno(e);
-        if (IsHostFault(e) && m.dev.on_host_error)
-            m.dev.on_host_error("open", host, e);
+        if (IsHostFault(e))
+            m.dev.Notify([&](Observer& o) { o.OnHostError("open", host, e); });
         return INVALID_HANDLE_VALUE;
     }
     struct stat now;
@@ -440,8 +440,8 @@ BOOL FileSystem::Write(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written, DWORD& e
                 continue;
             int e = errno;
             err = ErrorFromErrno(e);
-            if (IsHostFault(e) && m.dev.on_host_error)
-                m.dev.on_host_error("write", f->host_path, e);
+            if (IsHostFault(e))
+                m.dev.Notify([&](Observer& o) { o.OnHostError("write", f->host_path, e); });
             // Part of the data may have gone: learn where the file stands now.
             struct stat st;
             off_t pos = lseek(f->fd, 0, SEEK_CUR);
@@ -478,8 +478,8 @@ BOOL FileSystem::Close(HANDLE h, DWORD& err) {
     std::string host = std::move(it->second.host_path);
     bool written = it->second.written;
     m.open.erase(it);
-    if (written && m.dev.on_file_written)
-        m.dev.on_file_written(host);
+    if (written)
+        m.dev.Notify([&](Observer& o) { o.OnFileWritten(host); });
     return TRUE;
 }
 
@@ -529,13 +529,11 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
     device::Device& dev = device::Device::Current();
-    device::JournalCall call(dev, "CreateFileW", nullptr, dwDesiredAccess, dwShareMode,
-                             dwCreationDisposition, dwFlagsAndAttributes,
-                             [&](device::JournalArgs& o) {
-                                 o.Text(lpFileName).Hex(dwDesiredAccess).Hex(dwShareMode);
-                                 o.Ptr(lpSecurityAttributes).Int(dwCreationDisposition);
-                                 o.Hex(dwFlagsAndAttributes).Ptr(hTemplateFile);
-                             });
+    device::JournalCall call(dev, "CreateFileW", nullptr, [&](device::JournalArgs& o) {
+        o.Text(lpFileName).Hex(dwDesiredAccess).Hex(dwShareMode);
+        o.Ptr(lpSecurityAttributes).Int(dwCreationDisposition);
+        o.Hex(dwFlagsAndAttributes).Ptr(hTemplateFile);
+    });
     DWORD err = 0;
     HANDLE h = dev.Files().Create(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
                                   dwFlagsAndAttributes, err);
@@ -548,12 +546,11 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
     device::Device& dev = device::Device::Current();
-    device::JournalCall call(dev, "WriteFile", nullptr, nNumberOfBytesToWrite, 0, 0, 0,
-                             [&](device::JournalArgs& o) {
-                                 o.Ptr(hFile).Bytes(lpBuffer, nNumberOfBytesToWrite);
-                                 o.Int(nNumberOfBytesToWrite).Out(lpNumberOfBytesWritten);
-                                 o.Ptr(lpOverlapped);
-                             });
+    device::JournalCall call(dev, "WriteFile", nullptr, [&](device::JournalArgs& o) {
+        o.Ptr(hFile).Bytes(lpBuffer, nNumberOfBytesToWrite);
+        o.Int(nNumberOfBytesToWrite).Out(lpNumberOfBytesWritten);
+        o.Ptr(lpOverlapped);
+    });
     DWORD err = 0;
     BOOL ok =
         dev.Files().Write(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, err);
@@ -566,7 +563,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
 // ERROR_INVALID_HANDLE.
 BOOL CloseHandle(HANDLE hObject) {
     device::Device& dev = device::Device::Current();
-    device::JournalCall call(dev, "CloseHandle", nullptr, (int64_t)(intptr_t)hObject, 0, 0, 0,
+    device::JournalCall call(dev, "CloseHandle", nullptr,
                              [&](device::JournalArgs& o) { o.Ptr(hObject); });
     DWORD err = 0;
     BOOL ok = dev.Files().Close(hObject, err);

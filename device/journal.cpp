@@ -1,6 +1,8 @@
 // journal.cpp - the device's journal: how its entries are opened, closed and
 // written out, windows by class and structures field by field, so that a test
 // can compare a whole call sequence as text.
+#include "device/journal.h"
+
 #include "device/device.h"
 
 #include <cinttypes>
@@ -15,15 +17,38 @@ std::string JournalEntry::ToString() const {
     return s;
 }
 
-size_t Device::Open(const char* what, HWND h, int64_t a, int64_t b, int64_t c, int64_t d,
-                    std::string args) {
+// Arg: splits `args` at the ", " between values, not inside a structure or
+// quoted text.
+std::string JournalEntry::Arg(size_t n) const {
+    int depth = 0;
+    char quote = 0;
+    size_t start = 0, at = 0;
+    for (size_t i = 0; i <= args.size(); ++i) {
+        char c = i < args.size() ? args[i] : ',';
+        if (quote) {
+            if (c == '\\')
+                ++i;
+            else if (c == quote)
+                quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '{') {
+            ++depth;
+        } else if (c == '}') {
+            --depth;
+        } else if (c == ',' && depth == 0) {
+            if (at++ == n)
+                return args.substr(start, i - start);
+            start = i + 2; // past ", "
+        }
+    }
+    return {};
+}
+
+size_t Device::Open(const char* what, HWND h, std::string args) {
     JournalEntry e;
     e.what = what;
     e.hwnd = h;
-    e.a = a;
-    e.b = b;
-    e.c = c;
-    e.d = d;
     e.args = std::move(args);
     journal.push_back(std::move(e));
     return journal.size() - 1;

@@ -9,10 +9,11 @@
 //
 // Choices: GetModuleFileNameW truncates as Windows CE does (nSize-1 units,
 // always terminated, no error); SystemParametersInfoW knows only
-// SPI_GETPLATFORMTYPE; GetDeviceCaps answers for the screen whatever the DC;
-// CoreRoutine814 (the input-method open-status setter) is recorded and
-// returns 0, since the device has no input method to close; each
-// RegisterHotKey takes the profile's register-cost of device time.
+// SPI_GETPLATFORMTYPE, its size argument a count of characters;
+// GetDeviceCaps answers for the screen whatever the DC; CoreRoutine814 (the
+// input-method open-status setter) is recorded and returns 0, since the
+// device has no input method to close; each RegisterHotKey takes the
+// profile's register-cost of device time.
 #include "platform/platform.h"
 
 #include "device/device.h"
@@ -25,10 +26,6 @@ using device::JournalCall;
 
 static Device& D() {
     return Device::Current();
-}
-
-static int64_t P(const void* p) {
-    return (int64_t)(uintptr_t)p;
 }
 
 // A resource name: an ordinal below 0x10000 (MAKEINTRESOURCE), or text.
@@ -77,7 +74,7 @@ static void ListColumn(JournalArgs& o, const LVCOLUMNW* c) {
 
 HWND FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
     Device& d = D();
-    JournalCall call(d, "FindWindowW", nullptr, 0, 0, 0, 0, [&](JournalArgs& o) {
+    JournalCall call(d, "FindWindowW", nullptr, [&](JournalArgs& o) {
         ResName(o, lpClassName);
         o.Text(lpWindowName);
     });
@@ -86,30 +83,28 @@ HWND FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
 
 BOOL SetForegroundWindow(HWND hWnd) {
     Device& d = D();
-    JournalCall call(d, "SetForegroundWindow", hWnd, 0, 0, 0, 0,
-                     [&](JournalArgs& o) { o.Wnd(hWnd); });
+    JournalCall call(d, "SetForegroundWindow", hWnd, [&](JournalArgs& o) { o.Wnd(hWnd); });
     return (BOOL)call.Return(d.SetForeground(hWnd));
 }
 
 ATOM RegisterClassW(const WNDCLASSW* wc) {
     Device& d = D();
-    JournalCall call(d, "RegisterClassW", nullptr, wc ? wc->style : 0, 0, 0, 0,
-                     [&](JournalArgs& o) {
-                         if (!wc) {
-                             o.Raw("NULL");
-                             return;
-                         }
-                         o.Begin().Field("style").Hex(wc->style);
-                         o.Field("lpfnWndProc").Ptr((const void*)wc->lpfnWndProc);
-                         o.Field("cbClsExtra").Int(wc->cbClsExtra);
-                         o.Field("cbWndExtra").Int(wc->cbWndExtra);
-                         o.Field("hInstance").Ptr(wc->hInstance).Field("hIcon").Ptr(wc->hIcon);
-                         o.Field("hCursor").Ptr(wc->hCursor);
-                         o.Field("hbrBackground").Ptr(wc->hbrBackground);
-                         ResName(o.Field("lpszMenuName"), wc->lpszMenuName);
-                         ResName(o.Field("lpszClassName"), wc->lpszClassName);
-                         o.End();
-                     });
+    JournalCall call(d, "RegisterClassW", nullptr, [&](JournalArgs& o) {
+        if (!wc) {
+            o.Raw("NULL");
+            return;
+        }
+        o.Begin().Field("style").Hex(wc->style);
+        o.Field("lpfnWndProc").Ptr((const void*)wc->lpfnWndProc);
+        o.Field("cbClsExtra").Int(wc->cbClsExtra);
+        o.Field("cbWndExtra").Int(wc->cbWndExtra);
+        o.Field("hInstance").Ptr(wc->hInstance).Field("hIcon").Ptr(wc->hIcon);
+        o.Field("hCursor").Ptr(wc->hCursor);
+        o.Field("hbrBackground").Ptr(wc->hbrBackground);
+        ResName(o.Field("lpszMenuName"), wc->lpszMenuName);
+        ResName(o.Field("lpszClassName"), wc->lpszClassName);
+        o.End();
+    });
     return (ATOM)call.ReturnHex(d.RegisterClass(wc));
 }
 
@@ -117,17 +112,16 @@ HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
                      int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
                      HINSTANCE hInstance, LPVOID lpParam) {
     Device& d = D();
-    JournalCall call(d, "CreateWindowExW", nullptr, (int64_t)dwStyle, X, Y, P(hWndParent),
-                     [&](JournalArgs& o) {
-                         o.Hex(dwExStyle);
-                         ResName(o, lpClassName);
-                         o.Text(lpWindowName).Hex(dwStyle);
-                         Coord(o, X);
-                         Coord(o, Y);
-                         Coord(o, nWidth);
-                         Coord(o, nHeight);
-                         o.Wnd(hWndParent).Int(P(hMenu)).Ptr(hInstance).Ptr(lpParam);
-                     });
+    JournalCall call(d, "CreateWindowExW", nullptr, [&](JournalArgs& o) {
+        o.Hex(dwExStyle);
+        ResName(o, lpClassName);
+        o.Text(lpWindowName).Hex(dwStyle);
+        Coord(o, X);
+        Coord(o, Y);
+        Coord(o, nWidth);
+        Coord(o, nHeight);
+        o.Wnd(hWndParent).Int((int64_t)(uintptr_t)hMenu).Ptr(hInstance).Ptr(lpParam);
+    });
     HWND h = d.CreateWindowEx(dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight,
                               hWndParent, hMenu, hInstance, lpParam);
     call.SetWindow(h);
@@ -136,14 +130,13 @@ HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
 
 BOOL ShowWindow(HWND hWnd, int nCmdShow) {
     Device& d = D();
-    JournalCall call(d, "ShowWindow", hWnd, nCmdShow, 0, 0, 0,
-                     [&](JournalArgs& o) { o.Wnd(hWnd).Int(nCmdShow); });
+    JournalCall call(d, "ShowWindow", hWnd, [&](JournalArgs& o) { o.Wnd(hWnd).Int(nCmdShow); });
     return (BOOL)call.Return(d.ShowWindow(hWnd, nCmdShow));
 }
 
 BOOL UpdateWindow(HWND hWnd) {
     Device& d = D();
-    JournalCall call(d, "UpdateWindow", hWnd, 0, 0, 0, 0, [&](JournalArgs& o) { o.Wnd(hWnd); });
+    JournalCall call(d, "UpdateWindow", hWnd, [&](JournalArgs& o) { o.Wnd(hWnd); });
     BOOL ok = d.Find(hWnd) != nullptr;
     if (!ok)
         d.last_error = ERROR_INVALID_WINDOW_HANDLE;
@@ -152,57 +145,55 @@ BOOL UpdateWindow(HWND hWnd) {
 
 BOOL DestroyWindow(HWND hWnd) {
     Device& d = D();
-    JournalCall call(d, "DestroyWindow", hWnd, 0, 0, 0, 0, [&](JournalArgs& o) { o.Wnd(hWnd); });
+    JournalCall call(d, "DestroyWindow", hWnd, [&](JournalArgs& o) { o.Wnd(hWnd); });
     return (BOOL)call.Return(d.DestroyWindow(hWnd));
 }
 
 LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     Device& d = D();
-    JournalCall call(
-        d, "DefWindowProcW", hWnd, Msg, (int64_t)wParam, (int64_t)lParam, 0,
-        [&](JournalArgs& o) { o.Wnd(hWnd).Msg(Msg).Int((int64_t)wParam).Hex((uint64_t)lParam); });
+    JournalCall call(d, "DefWindowProcW", hWnd, [&](JournalArgs& o) {
+        o.Wnd(hWnd).Msg(Msg).Int((int64_t)wParam).Hex((uint64_t)lParam);
+    });
     return (LRESULT)call.Return(d.DefProc(hWnd, Msg, wParam, lParam));
 }
 
 LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     Device& d = D();
-    JournalCall call(d, "SendMessageW", hWnd, Msg, (int64_t)wParam, (int64_t)lParam, 0,
-                     [&](JournalArgs& o) {
-                         o.Wnd(hWnd).Msg(Msg).Int((int64_t)wParam);
-                         const device::Window* w = d.Find(hWnd);
-                         bool list = w && w->kind == device::WindowKind::ListView && lParam != 0;
-                         if (list && Msg == LVM_INSERTCOLUMNW)
-                             ListColumn(o, (const LVCOLUMNW*)lParam);
-                         else if (list && (Msg == LVM_INSERTITEMW || Msg == LVM_SETITEMW))
-                             ListItem(o, (const LVITEMW*)lParam, false);
-                         else if (list && Msg == LVM_GETITEMTEXTW)
-                             ListItem(o, (const LVITEMW*)lParam, true);
-                         else
-                             o.Hex((uint64_t)lParam);
-                     });
+    JournalCall call(d, "SendMessageW", hWnd, [&](JournalArgs& o) {
+        o.Wnd(hWnd).Msg(Msg).Int((int64_t)wParam);
+        const device::Window* w = d.Find(hWnd);
+        bool list = w && w->kind == device::WindowKind::ListView && lParam != 0;
+        if (list && Msg == LVM_INSERTCOLUMNW)
+            ListColumn(o, (const LVCOLUMNW*)lParam);
+        else if (list && (Msg == LVM_INSERTITEMW || Msg == LVM_SETITEMW))
+            ListItem(o, (const LVITEMW*)lParam, false);
+        else if (list && Msg == LVM_GETITEMTEXTW)
+            ListItem(o, (const LVITEMW*)lParam, true);
+        else
+            o.Hex((uint64_t)lParam);
+    });
     return (LRESULT)call.Return(d.Send(hWnd, Msg, wParam, lParam));
 }
 
 BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     Device& d = D();
-    JournalCall call(
-        d, "PostMessageW", hWnd, Msg, (int64_t)wParam, (int64_t)lParam, 0,
-        [&](JournalArgs& o) { o.Wnd(hWnd).Msg(Msg).Int((int64_t)wParam).Hex((uint64_t)lParam); });
+    JournalCall call(d, "PostMessageW", hWnd, [&](JournalArgs& o) {
+        o.Wnd(hWnd).Msg(Msg).Int((int64_t)wParam).Hex((uint64_t)lParam);
+    });
     return (BOOL)call.Return(d.Post(hWnd, Msg, wParam, lParam));
 }
 
 BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
     Device& d = D();
-    JournalCall call(
-        d, "GetMessageW", hWnd, wMsgFilterMin, wMsgFilterMax, 0, 0,
-        [&](JournalArgs& o) { o.Out(lpMsg).Wnd(hWnd).Int(wMsgFilterMin).Int(wMsgFilterMax); });
+    JournalCall call(d, "GetMessageW", hWnd, [&](JournalArgs& o) {
+        o.Out(lpMsg).Wnd(hWnd).Int(wMsgFilterMin).Int(wMsgFilterMax);
+    });
     return (BOOL)call.Return(d.GetMessage(lpMsg));
 }
 
 BOOL TranslateMessage(const MSG* lpMsg) {
     Device& d = D();
     JournalCall call(d, "TranslateMessage", lpMsg ? lpMsg->hwnd : nullptr,
-                     lpMsg ? lpMsg->message : 0, 0, 0, 0,
                      [&](JournalArgs& o) { Message(o, lpMsg); });
     return (BOOL)call.Return(FALSE);
 }
@@ -210,37 +201,32 @@ BOOL TranslateMessage(const MSG* lpMsg) {
 LRESULT DispatchMessageW(const MSG* lpMsg) {
     Device& d = D();
     JournalCall call(d, "DispatchMessageW", lpMsg ? lpMsg->hwnd : nullptr,
-                     lpMsg ? lpMsg->message : 0, lpMsg ? (int64_t)lpMsg->wParam : 0,
-                     lpMsg ? (int64_t)lpMsg->lParam : 0, 0,
                      [&](JournalArgs& o) { Message(o, lpMsg); });
     return (LRESULT)call.Return(d.Dispatch(lpMsg));
 }
 
 void PostQuitMessage(int nExitCode) {
     Device& d = D();
-    JournalCall call(d, "PostQuitMessage", nullptr, nExitCode, 0, 0, 0,
-                     [&](JournalArgs& o) { o.Int(nExitCode); });
+    JournalCall call(d, "PostQuitMessage", nullptr, [&](JournalArgs& o) { o.Int(nExitCode); });
     d.PostQuit(nExitCode);
     call.ReturnVoid();
 }
 
 BOOL GetClientRect(HWND hWnd, LPRECT lpRect) {
     Device& d = D();
-    JournalCall call(d, "GetClientRect", hWnd, 0, 0, 0, 0,
-                     [&](JournalArgs& o) { o.Wnd(hWnd).Rect(lpRect); });
+    JournalCall call(d, "GetClientRect", hWnd, [&](JournalArgs& o) { o.Wnd(hWnd).Rect(lpRect); });
     return (BOOL)call.Return(d.GetClientRect(hWnd, lpRect));
 }
 
 BOOL GetWindowRect(HWND hWnd, LPRECT lpRect) {
     Device& d = D();
-    JournalCall call(d, "GetWindowRect", hWnd, 0, 0, 0, 0,
-                     [&](JournalArgs& o) { o.Wnd(hWnd).Rect(lpRect); });
+    JournalCall call(d, "GetWindowRect", hWnd, [&](JournalArgs& o) { o.Wnd(hWnd).Rect(lpRect); });
     return (BOOL)call.Return(d.GetWindowRect(hWnd, lpRect));
 }
 
 BOOL MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint) {
     Device& d = D();
-    JournalCall call(d, "MoveWindow", hWnd, X, Y, nWidth, nHeight, [&](JournalArgs& o) {
+    JournalCall call(d, "MoveWindow", hWnd, [&](JournalArgs& o) {
         o.Wnd(hWnd).Int(X).Int(Y).Int(nWidth).Int(nHeight).Int(bRepaint);
     });
     return (BOOL)call.Return(d.MoveWindow(hWnd, X, Y, nWidth, nHeight, bRepaint));
@@ -248,13 +234,13 @@ BOOL MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint)
 
 HWND SetFocus(HWND hWnd) {
     Device& d = D();
-    JournalCall call(d, "SetFocus", hWnd, 0, 0, 0, 0, [&](JournalArgs& o) { o.Wnd(hWnd); });
+    JournalCall call(d, "SetFocus", hWnd, [&](JournalArgs& o) { o.Wnd(hWnd); });
     return call.ReturnWnd(d.SetFocus(hWnd));
 }
 
 HCURSOR LoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName) {
     Device& d = D();
-    JournalCall call(d, "LoadCursorW", nullptr, P(lpCursorName), 0, 0, 0, [&](JournalArgs& o) {
+    JournalCall call(d, "LoadCursorW", nullptr, [&](JournalArgs& o) {
         o.Ptr(hInstance);
         ResName(o, lpCursorName);
     });
@@ -263,20 +249,20 @@ HCURSOR LoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName) {
 
 HGDIOBJ GetStockObject(int i) {
     Device& d = D();
-    JournalCall call(d, "GetStockObject", nullptr, i, 0, 0, 0, [&](JournalArgs& o) { o.Int(i); });
+    JournalCall call(d, "GetStockObject", nullptr, [&](JournalArgs& o) { o.Int(i); });
     return (HGDIOBJ)(uintptr_t)call.ReturnHex(i < 0 || i > 17 ? 0 : 0x8000 + i);
 }
 
 int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
     Device& d = D();
-    JournalCall call(d, "MessageBoxW", hWnd, uType, 0, 0, 0,
+    JournalCall call(d, "MessageBoxW", hWnd,
                      [&](JournalArgs& o) { o.Wnd(hWnd).Text(lpText).Text(lpCaption).Hex(uType); });
     return (int)call.Return(d.MessageBox(hWnd, lpText, lpCaption, uType));
 }
 
 BOOL RegisterHotKey(HWND hWnd, int id, UINT fsModifiers, UINT vk) {
     Device& d = D();
-    JournalCall call(d, "RegisterHotKey", hWnd, id, fsModifiers, vk, 0,
+    JournalCall call(d, "RegisterHotKey", hWnd,
                      [&](JournalArgs& o) { o.Wnd(hWnd).Int(id).Hex(fsModifiers).Hex(vk); });
     BOOL ok = d.RegisterHotKey(hWnd, id, fsModifiers, vk);
     d.Spend(d.profile().register_cost_us);
@@ -285,14 +271,13 @@ BOOL RegisterHotKey(HWND hWnd, int id, UINT fsModifiers, UINT vk) {
 
 BOOL UnregisterHotKey(HWND hWnd, int id) {
     Device& d = D();
-    JournalCall call(d, "UnregisterHotKey", hWnd, id, 0, 0, 0,
-                     [&](JournalArgs& o) { o.Wnd(hWnd).Int(id); });
+    JournalCall call(d, "UnregisterHotKey", hWnd, [&](JournalArgs& o) { o.Wnd(hWnd).Int(id); });
     return (BOOL)call.Return(d.UnregisterHotKey(hWnd, id));
 }
 
 void keybd_event(BYTE bVk, BYTE bScan, DWORD dwFlags, DWORD dwExtraInfo) {
     Device& d = D();
-    JournalCall call(d, "keybd_event", nullptr, bVk, bScan, dwFlags, dwExtraInfo,
+    JournalCall call(d, "keybd_event", nullptr,
                      [&](JournalArgs& o) { o.Hex(bVk).Int(bScan).Hex(dwFlags).Int(dwExtraInfo); });
     if (bVk != 0 && bVk != 0xFF)
         d.Synthesise(bVk, !(dwFlags & KEYEVENTF_KEYUP));
@@ -301,14 +286,14 @@ void keybd_event(BYTE bVk, BYTE bScan, DWORD dwFlags, DWORD dwExtraInfo) {
 
 DWORD GetTickCount(void) {
     Device& d = D();
-    JournalCall call(d, "GetTickCount", nullptr, 0, 0, 0, 0, [](JournalArgs&) {});
+    JournalCall call(d, "GetTickCount", nullptr, [](JournalArgs&) {});
     d.SyncClock();
     return (DWORD)call.Return(d.Tick());
 }
 
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
     Device& d = D();
-    JournalCall call(d, "SetTimer", hWnd, (int64_t)nIDEvent, uElapse, 0, 0, [&](JournalArgs& o) {
+    JournalCall call(d, "SetTimer", hWnd, [&](JournalArgs& o) {
         o.Wnd(hWnd).Int((int64_t)nIDEvent).Int(uElapse).Ptr((const void*)lpTimerFunc);
     });
     return (UINT_PTR)call.Return((int64_t)d.SetTimer(hWnd, nIDEvent, uElapse));
@@ -316,16 +301,16 @@ UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerF
 
 BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) {
     Device& d = D();
-    JournalCall call(d, "KillTimer", hWnd, (int64_t)uIDEvent, 0, 0, 0,
+    JournalCall call(d, "KillTimer", hWnd,
                      [&](JournalArgs& o) { o.Wnd(hWnd).Int((int64_t)uIDEvent); });
     return (BOOL)call.Return(d.KillTimer(hWnd, uIDEvent));
 }
 
 BOOL SystemParametersInfoW(UINT uiAction, UINT uiParam, LPVOID pvParam, UINT fWinIni) {
     Device& d = D();
-    JournalCall call(
-        d, "SystemParametersInfoW", nullptr, uiAction, uiParam, fWinIni, 0,
-        [&](JournalArgs& o) { o.Int(uiAction).Int(uiParam).Out(pvParam).Int(fWinIni); });
+    JournalCall call(d, "SystemParametersInfoW", nullptr, [&](JournalArgs& o) {
+        o.Int(uiAction).Int(uiParam).Out(pvParam).Int(fWinIni);
+    });
     BOOL ok = FALSE;
     if (uiAction != SPI_GETPLATFORMTYPE || !pvParam) {
         d.last_error = ERROR_INVALID_PARAMETER;
@@ -346,8 +331,7 @@ BOOL SystemParametersInfoW(UINT uiAction, UINT uiParam, LPVOID pvParam, UINT fWi
 
 int GetDeviceCaps(HDC hdc, int index) {
     Device& d = D();
-    JournalCall call(d, "GetDeviceCaps", nullptr, P(hdc), index, 0, 0,
-                     [&](JournalArgs& o) { o.Ptr(hdc).Int(index); });
+    JournalCall call(d, "GetDeviceCaps", nullptr, [&](JournalArgs& o) { o.Ptr(hdc).Int(index); });
     int r = 0;
     switch (index) {
     case LOGPIXELSX:
@@ -366,7 +350,7 @@ int GetDeviceCaps(HDC hdc, int index) {
 
 DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
     Device& d = D();
-    JournalCall call(d, "GetModuleFileNameW", nullptr, P(hModule), nSize, 0, 0,
+    JournalCall call(d, "GetModuleFileNameW", nullptr,
                      [&](JournalArgs& o) { o.Ptr(hModule).Out(lpFilename).Int(nSize); });
     DWORD n = 0;
     if (d.faults.no_module_name || d.CurrentPid() == 0) {
@@ -385,60 +369,56 @@ DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
 
 DWORD GetLastError(void) {
     Device& d = D();
-    JournalCall call(d, "GetLastError", nullptr, 0, 0, 0, 0, [](JournalArgs&) {});
+    JournalCall call(d, "GetLastError", nullptr, [](JournalArgs&) {});
     return (DWORD)call.Return(d.last_error);
 }
 
 void SetLastError(DWORD dwErrCode) {
     Device& d = D();
-    JournalCall call(d, "SetLastError", nullptr, dwErrCode, 0, 0, 0,
-                     [&](JournalArgs& o) { o.Int(dwErrCode); });
+    JournalCall call(d, "SetLastError", nullptr, [&](JournalArgs& o) { o.Int(dwErrCode); });
     d.last_error = dwErrCode;
     call.ReturnVoid();
 }
 
 BOOL CoreRoutine814(HIMC himc, BOOL fOpen) {
     Device& d = D();
-    JournalCall call(d, "CoreRoutine814", nullptr, P(himc), fOpen, 0, 0,
-                     [&](JournalArgs& o) { o.Ptr(himc).Int(fOpen); });
+    JournalCall call(d, "CoreRoutine814", nullptr, [&](JournalArgs& o) { o.Ptr(himc).Int(fOpen); });
     return (BOOL)call.Return(0);
 }
 
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* icc) {
     Device& d = D();
-    JournalCall call(d, "InitCommonControlsEx", nullptr, icc ? icc->dwSize : 0,
-                     icc ? icc->dwICC : 0, 0, 0, [&](JournalArgs& o) {
-                         if (!icc) {
-                             o.Raw("NULL");
-                             return;
-                         }
-                         o.Begin().Field("dwSize").Int(icc->dwSize);
-                         o.Field("dwICC").Hex(icc->dwICC).End();
-                     });
+    JournalCall call(d, "InitCommonControlsEx", nullptr, [&](JournalArgs& o) {
+        if (!icc) {
+            o.Raw("NULL");
+            return;
+        }
+        o.Begin().Field("dwSize").Int(icc->dwSize);
+        o.Field("dwICC").Hex(icc->dwICC).End();
+    });
     return (BOOL)call.Return(d.InitCommonControls(icc));
 }
 
 BOOL SHCreateMenuBar(SHMENUBARINFO* mbi) {
     Device& d = D();
-    JournalCall call(d, "SHCreateMenuBar", mbi ? mbi->hwndParent : nullptr, mbi ? mbi->cbSize : 0,
-                     mbi ? mbi->dwFlags : 0, mbi ? mbi->nToolBarId : 0, 0, [&](JournalArgs& o) {
-                         if (!mbi) {
-                             o.Raw("NULL");
-                             return;
-                         }
-                         o.Begin().Field("cbSize").Int(mbi->cbSize);
-                         o.Field("hwndParent").Wnd(mbi->hwndParent);
-                         o.Field("dwFlags").Hex(mbi->dwFlags);
-                         o.Field("nToolBarId").Int(mbi->nToolBarId);
-                         o.Field("hInstRes").Ptr(mbi->hInstRes).Field("nBmpId").Int(mbi->nBmpId);
-                         o.Field("cBmpImages").Int(mbi->cBmpImages);
-                         o.Field("hwndMB").Wnd(mbi->hwndMB).Field("clrBk").Hex(mbi->clrBk).End();
-                     });
+    JournalCall call(d, "SHCreateMenuBar", mbi ? mbi->hwndParent : nullptr, [&](JournalArgs& o) {
+        if (!mbi) {
+            o.Raw("NULL");
+            return;
+        }
+        o.Begin().Field("cbSize").Int(mbi->cbSize);
+        o.Field("hwndParent").Wnd(mbi->hwndParent);
+        o.Field("dwFlags").Hex(mbi->dwFlags);
+        o.Field("nToolBarId").Int(mbi->nToolBarId);
+        o.Field("hInstRes").Ptr(mbi->hInstRes).Field("nBmpId").Int(mbi->nBmpId);
+        o.Field("cBmpImages").Int(mbi->cBmpImages);
+        o.Field("hwndMB").Wnd(mbi->hwndMB).Field("clrBk").Hex(mbi->clrBk).End();
+    });
     return (BOOL)call.Return(d.CreateMenuBar(mbi));
 }
 
 HWND SHFindMenuBar(HWND hwnd) {
     Device& d = D();
-    JournalCall call(d, "SHFindMenuBar", hwnd, 0, 0, 0, 0, [&](JournalArgs& o) { o.Wnd(hwnd); });
+    JournalCall call(d, "SHFindMenuBar", hwnd, [&](JournalArgs& o) { o.Wnd(hwnd); });
     return call.ReturnWnd(d.FindMenuBar(hwnd));
 }

@@ -190,7 +190,7 @@ bool ParseConversion(const WCHAR*& p, Conversion& sp) {
 template <class Shown, class Render>
 void Journal(const char* what, int64_t result, Shown&& shown, Render&& render) {
     if (device::Device* d = device::Device::Journaling()) {
-        device::JournalCall call(*d, what, nullptr, 0, 0, 0, 0, render);
+        device::JournalCall call(*d, what, nullptr, render);
         call.ReturnShown(result, shown());
     }
 }

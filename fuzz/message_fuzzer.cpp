@@ -22,6 +22,7 @@
 
 #include "tool/tapwatcher.h"
 #include "cli/runner/launch.h"
+#include "cli/runner/profile.h"
 #include "device/device.h"
 #include "device/files.h"
 
@@ -247,7 +248,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reader in{data, size};
     uint8_t cfg = in.U8();
 
-    device::Profile profile = device::BuiltinProfile();
+    device::Profile profile = runner::BuiltinDeviceProfile();
     profile.root = fuzzcheck::ScratchRoot();
     profile.exe = kExeNames[cfg & 3];
     if (!(cfg & 4))
@@ -272,11 +273,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     fuzzcheck::LogChecker log(profile.start_tick);
-    int files_written = 0;
-    dev.on_file_written = [&](const std::string& host_path) {
-        ++files_written;
-        log.CheckSavedFile(dev, host_path);
-    };
+    struct FileWatch : device::Observer {
+        device::Device& dev;
+        fuzzcheck::LogChecker& log;
+        int written = 0;
+        FileWatch(device::Device& d, fuzzcheck::LogChecker& l) : dev(d), log(l) {
+            dev.AddObserver(this);
+        }
+        ~FileWatch() override { dev.RemoveObserver(this); }
+        void OnFileWritten(const std::string& host_path) override {
+            ++written;
+            log.CheckSavedFile(dev, host_path);
+        }
+    } files(dev, log);
+    const int& files_written = files.written;
 
     FuzzDriver driver(Decode(in), log);
     int code = -1;

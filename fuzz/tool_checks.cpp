@@ -175,7 +175,7 @@ void LogChecker::CheckSavedFile(device::Device& dev, const std::string& host_pat
 void CheckHotKeyCalls(const device::Device& dev) {
     HWND main = nullptr;
     for (const device::JournalEntry& e : dev.journal)
-        if (e.what == "CreateWindowExW" && e.d == 0) {
+        if (e.what == "CreateWindowExW" && e.Arg(8) == "NULL") { // no parent
             main = e.hwnd;
             break;
         }
@@ -191,8 +191,9 @@ void CheckHotKeyCalls(const device::Device& dev) {
         }
         if (e.hwnd != main)
             continue;
+        auto arg = [&](size_t n) { return (int64_t)std::strtoll(e.Arg(n).c_str(), nullptr, 0); };
         if (e.what == "RegisterHotKey") {
-            int64_t id = e.a, mods = e.b, vk = e.c;
+            int64_t id = arg(1), mods = arg(2), vk = arg(3);
             if (id < 0 || id > 2047)
                 Fail("RegisterHotKey with identifier %lld", (long long)id);
             if (vk > 0xFF || (mods & ~(int64_t)7) != MOD_KEYUP || id != vk + 256 * (mods & 7))
@@ -201,10 +202,11 @@ void CheckHotKeyCalls(const device::Device& dev) {
             if (e.result)
                 held.insert(id);
         } else if (e.what == "UnregisterHotKey") {
-            if (e.a < 0 || e.a > 2047)
-                Fail("UnregisterHotKey with identifier %lld", (long long)e.a);
+            int64_t id = arg(1);
+            if (id < 0 || id > 2047)
+                Fail("UnregisterHotKey with identifier %lld", (long long)id);
             if (e.result)
-                held.erase(e.a);
+                held.erase(id);
         }
     }
     Fail("the tool never posted its quit message");

@@ -44,27 +44,39 @@ std::vector<std::array<std::string, 6>> ListRows(device::Device& dev) {
 }
 
 DeviceWatch::DeviceWatch(device::Device& dev, const Job& job, Transcript& t)
-    : dev_(dev), job_(job), t_(t) {
-    dev.on_key_taken = [this](uint8_t vk, bool down, bool synthesized, const device::HotKey& hk) {
-        KeyTaken(vk, down, synthesized, hk);
-    };
-    dev.on_list_change = [this](const device::Window& w, UINT msg, LRESULT result) {
-        ListChange(w, msg, result);
-    };
-    dev.on_host_error = [this](const std::string& what, const std::string& path, int e) {
-        host_fault_ = true;
-        std::string why = std::strerror(e);
-        t_.Event(dev_.Tick(), "host_error", "host: " + what + " failed: " + why + " (" + path + ")",
-                 {{"call", what}, {"error", why}, {"errno", e}, {"path", path}});
-    };
+    : dev_(dev), t_(t), job_(job) {
+    dev.AddObserver(this);
     t.before_event = [this] { Sync(); };
 }
 
 DeviceWatch::~DeviceWatch() {
-    dev_.on_key_taken = nullptr;
-    dev_.on_list_change = nullptr;
-    dev_.on_host_error = nullptr;
+    dev_.RemoveObserver(this);
     t_.before_event = nullptr;
+}
+
+void DeviceWatch::OnSystemKey(const device::SystemKey& k) {
+    t_.SystemKey((DWORD)(dev_.profile().start_tick + k.time), k);
+}
+
+void DeviceWatch::OnMessageBox(const device::MessageBoxRecord& b) {
+    std::string caption = device::Narrow(b.caption), text = device::Narrow(b.text);
+    t_.Event((DWORD)(dev_.profile().start_tick + b.time), "message_box", DescribeMessageBox(b),
+             {{"caption", caption}, {"text", text}, {"buttons", MessageBoxButtons(b.type)}});
+}
+
+void DeviceWatch::OnFileWritten(const std::string& path) {
+    struct stat st;
+    bool known = stat(path.c_str(), &st) == 0;
+    std::string size = known ? std::to_string(st.st_size) : "?";
+    t_.Event(dev_.Tick(), "data_file", "data file written: " + path + " (" + size + " bytes)",
+             {{"path", path}, {"bytes", known ? (int64_t)st.st_size : (int64_t)-1}});
+}
+
+void DeviceWatch::OnHostError(const std::string& what, const std::string& path, int e) {
+    host_fault_ = true;
+    std::string why = std::strerror(e);
+    t_.Event(dev_.Tick(), "host_error", "host: " + what + " failed: " + why + " (" + path + ")",
+             {{"call", what}, {"error", why}, {"errno", e}, {"path", path}});
 }
 
 std::string DeviceWatch::OwnerName(const device::HotKey& hk) const {
@@ -82,7 +94,7 @@ std::string DeviceWatch::OwnerName(const device::HotKey& hk) const {
     return "process " + std::to_string(w->pid);
 }
 
-void DeviceWatch::KeyTaken(uint8_t vk, bool down, bool synthesized, const device::HotKey& hk) {
+void DeviceWatch::OnKeyTaken(uint8_t vk, bool down, bool synthesized, const device::HotKey& hk) {
     const device::Window* w = dev_.Find(hk.owner);
     if (w && w->kind != device::WindowKind::Foreign && w->pid == dev_.CurrentPid()) {
         // The tool's own hot key: the row tells the event. One the tool
@@ -108,7 +120,7 @@ void DeviceWatch::KeyTaken(uint8_t vk, bool down, bool synthesized, const device
               {"owner", owner}});
 }
 
-void DeviceWatch::ListChange(const device::Window& w, UINT msg, LRESULT result) {
+void DeviceWatch::OnListChange(const device::Window& w, UINT msg, LRESULT result) {
     if (w.pid != dev_.CurrentPid())
         return;
     Sync();
@@ -193,25 +205,9 @@ bool PrepareDevice(device::Device& dev, const Job& job, Transcript& t, std::stri
                 device::Narrow(folder) + " under the device root \"" + p.root + "\"";
         return false;
     }
-    // Long runs: no unbounded records; the hooks below see every event.
+    // Long runs: no unbounded records; the DeviceWatch sees every event.
     dev.record_system_keys = false;
     dev.journal_on = false;
-    const uint32_t start = p.start_tick;
-    dev.on_system_key = [&t, start](const device::SystemKey& k) {
-        t.SystemKey((DWORD)(start + k.time), k);
-    };
-    dev.on_message_box = [&t, start](const device::MessageBoxRecord& b) {
-        std::string caption = device::Narrow(b.caption), text = device::Narrow(b.text);
-        t.Event((DWORD)(start + b.time), "message_box", DescribeMessageBox(b),
-                {{"caption", caption}, {"text", text}, {"buttons", MessageBoxButtons(b.type)}});
-    };
-    dev.on_file_written = [&t, &dev](const std::string& path) {
-        struct stat st;
-        bool known = stat(path.c_str(), &st) == 0;
-        std::string size = known ? std::to_string(st.st_size) : "?";
-        t.Event(dev.Tick(), "data_file", "data file written: " + path + " (" + size + " bytes)",
-                {{"path", path}, {"bytes", known ? (int64_t)st.st_size : (int64_t)-1}});
-    };
     std::string description = DescribeProfile(p), exe = device::Narrow(p.exe);
     t.Event(dev.Tick(), "start",
             "start: device " + job.profile_name + " (" + description + "), exe " + exe,

@@ -43,12 +43,13 @@ LineReader::Result PullLine(Job& job, std::string& error);
 
 // Follows the device for the transcript: the rows the tool adds (each at the
 // tick it was added, marked when the tool's own synthesised key caused it),
-// "Clear", key events another owner's hot key takes, menu-bar taps, and
-// writes the host refused.
-class DeviceWatch {
+// "Clear", key events another owner's hot key takes, keys that reach the rest
+// of the system, message boxes, data files written, menu-bar taps, and writes
+// the host refused. It listens to the device from its making to its end.
+class DeviceWatch : public device::Observer {
   public:
     DeviceWatch(device::Device& dev, const Job& job, Transcript& t);
-    ~DeviceWatch();
+    ~DeviceWatch() override;
     DeviceWatch(const DeviceWatch&) = delete;
     DeviceWatch& operator=(const DeviceWatch&) = delete;
 
@@ -64,10 +65,19 @@ class DeviceWatch {
     // The owner of a hot key, as the transcript names it.
     std::string OwnerName(const device::HotKey& hk) const;
 
-  private:
-    void KeyTaken(uint8_t vk, bool down, bool synthesized, const device::HotKey& hk);
-    void ListChange(const device::Window& w, UINT msg, LRESULT result);
+    // device::Observer
+    void OnSystemKey(const device::SystemKey& k) override;
+    void OnMessageBox(const device::MessageBoxRecord& b) override;
+    void OnFileWritten(const std::string& path) override;
+    void OnKeyTaken(uint8_t vk, bool down, bool synthesized, const device::HotKey& hk) override;
+    void OnListChange(const device::Window& w, UINT msg, LRESULT result) override;
+    void OnHostError(const std::string& what, const std::string& path, int host_errno) override;
 
+  protected:
+    device::Device& dev_;
+    Transcript& t_;
+
+  private:
     struct Pending {
         HWND list;
         int index;
@@ -77,9 +87,7 @@ class DeviceWatch {
         uint8_t vk;
         bool down;
     };
-    device::Device& dev_;
     const Job& job_;
-    Transcript& t_;
     std::vector<Pending> pending_;
     std::vector<Echo> echoes_;
     int rows_ = 0;
@@ -89,9 +97,9 @@ class DeviceWatch {
 };
 
 // Makes the device's folders (the root, the executable's folder, read-only
-// files that are missing), hooks the transcript to the device, and writes
-// the start (and a data file already there). False, with `error`, when a
-// folder cannot be made.
+// files that are missing), turns off the device's unbounded records (the
+// DeviceWatch sees every event), and writes the start (and a data file already there). False, with
+// `error`, when a folder cannot be made.
 bool PrepareDevice(device::Device& dev, const Job& job, Transcript& transcript, std::string& error);
 
 // The device folder of a device path ("\Program Files" for

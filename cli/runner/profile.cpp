@@ -195,7 +195,12 @@ bool ApplySetting(const std::string& key, std::string_view value, device::Profil
 } // namespace
 
 device::Profile BuiltinDeviceProfile() {
-    return device::BuiltinProfile();
+    device::Profile p = device::BuiltinProfile();
+    p.exe = u"\\Program Files\\tapwatcher.exe";
+    // "running-instance = yes": the tool's own main window is already there.
+    p.instance_class = u"TapwatcherWndClass";
+    p.instance_title = u"Tapwatcher";
+    return p;
 }
 
 bool ParseProfile(std::string_view text, const std::string& filename, device::Profile& profile,
@@ -203,7 +208,7 @@ bool ParseProfile(std::string_view text, const std::string& filename, device::Pr
     if (owners)
         owners->clear();
     std::string root = profile.root;
-    profile = device::BuiltinProfile();
+    profile = BuiltinDeviceProfile();
     profile.root = root;
     profile.taken.clear();
     profile.read_only.clear();

@@ -37,7 +37,9 @@ namespace runner {
 bool ParseProfile(std::string_view text, const std::string& filename, device::Profile& profile,
                   std::string& error, std::vector<std::string>* owners = nullptr);
 
-// The built-in Pocket PC profile the runner uses without --device.
+// The built-in Pocket PC profile the runner uses without --device: the
+// device's own, running the tool as \Program Files\tapwatcher.exe, with the
+// tool's main window as the running instance when one is asked for.
 device::Profile BuiltinDeviceProfile();
 
 // A one-line summary for the transcript: screen, density, platform, bars,

@@ -503,16 +503,20 @@ int RunServe(const Job& job, const ServeAddress& address, std::ostream& out, std
         errors << error << std::endl;
         return kExitBadInput;
     }
-    auto box_hook = dev.on_message_box;
-    dev.on_message_box = [&hub, box_hook](const device::MessageBoxRecord& b) {
-        if (box_hook)
-            box_hook(b);
-        std::lock_guard<std::mutex> lk(hub.m);
-        hub.Push({{"type", "box"},
-                  {"caption", device::Narrow(b.caption)},
-                  {"text", device::Narrow(b.text)},
-                  {"ok_cancel", (b.type & 0xF) == 1}});
-    };
+    // Message boxes go to the page too, after the transcript has them.
+    struct BoxesToPage : device::Observer {
+        device::Device& dev;
+        Hub& hub;
+        BoxesToPage(device::Device& d, Hub& h) : dev(d), hub(h) { dev.AddObserver(this); }
+        ~BoxesToPage() override { dev.RemoveObserver(this); }
+        void OnMessageBox(const device::MessageBoxRecord& b) override {
+            std::lock_guard<std::mutex> lk(hub.m);
+            hub.Push({{"type", "box"},
+                      {"caption", device::Narrow(b.caption)},
+                      {"text", device::Narrow(b.text)},
+                      {"ok_cancel", (b.type & 0xF) == 1}});
+        }
+    } boxes(dev, hub);
 
     ServeDriver driver(hub, t);
     driver.watch = &watch;

@@ -425,15 +425,29 @@ int Run(const Options& options) {
             std::cerr << error << std::endl;
             return kExitBadArgs;
         }
-        // Keys the device hands to "the rest of the system" from a grab
-        // (a key pressed while a grab of ours was active, that no hot key
-        // of the tool holds) never reach another window.
-        dev.on_system_key = [&t, &dev](const device::SystemKey& k) {
-            DWORD tick = (DWORD)(dev.profile().start_tick + k.time);
-            if (k.synthesized)
-                t.SystemKey(tick, k);
-            else
-                t.Event(tick, runner::DescribeSystemKey(k) + ", held back by the grab");
+        // The runner's watch, with what the X server changes: a key the device
+        // hands to "the rest of the system" from a grab (pressed while a grab of
+        // ours was active, no hot key of the tool holding it) never reaches
+        // another window; a release the tool synthesises that a hot key takes
+        // (its own modifier up after a pass-through) is made on the server too.
+        struct GrabWatch : runner::DeviceWatch {
+            GrabWatch(device::Device& dev, const runner::Job& job, runner::Transcript& t,
+                      XKeyboard* kb)
+                : DeviceWatch(dev, job, t), kb_(kb) {}
+            XKeyboard* kb_;
+            void OnKeyTaken(uint8_t vk, bool down, bool synthesized,
+                            const device::HotKey& hk) override {
+                DeviceWatch::OnKeyTaken(vk, down, synthesized, hk);
+                if (kb_ && synthesized && !down)
+                    kb_->ReleaseOwn(vk);
+            }
+            void OnSystemKey(const device::SystemKey& k) override {
+                DWORD tick = (DWORD)(dev_.profile().start_tick + k.time);
+                if (k.synthesized)
+                    t_.SystemKey(tick, k);
+                else
+                    t_.Event(tick, runner::DescribeSystemKey(k) + ", held back by the grab");
+            }
         };
         if (keyboard)
             t.Event(dev.Tick(), keyboard->Describe());
@@ -445,19 +459,7 @@ int Run(const Options& options) {
                     return std::string(b);
                 }() + ")");
 
-        runner::DeviceWatch watch(dev, job, t);
-        if (keyboard) {
-            // A release the tool synthesises that a hot key takes (its own
-            // modifier up after a pass-through) is made on the server too.
-            auto log_taken = dev.on_key_taken;
-            XKeyboard* kb = &*keyboard;
-            dev.on_key_taken = [log_taken, kb](uint8_t vk, bool down, bool synthesized,
-                                               const device::HotKey& hk) {
-                log_taken(vk, down, synthesized, hk);
-                if (synthesized && !down)
-                    kb->ReleaseOwn(vk);
-            };
-        }
+        GrabWatch watch(dev, job, t, keyboard ? &*keyboard : nullptr);
         XDriver driver(dpy, screen, keyboard ? &*keyboard : nullptr, t, watch);
         std::string stalled;
         status = loop.Run(dev, driver, t, stalled);

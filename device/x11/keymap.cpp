@@ -32,7 +32,7 @@
 //    bit. (VK_CONTROL, no Ctrl) can never happen and grabs nothing.
 #include "device/x11/keymap.h"
 
-#include "cli/common/keys.h"
+#include "device/keyboard.h"
 
 #include <X11/XF86keysym.h>
 #include <X11/keysym.h>
@@ -286,12 +286,12 @@ uint8_t Keymap::VkOf(uint8_t keycode, unsigned state) const {
 uint8_t Keymap::ModsOf(unsigned state, uint8_t vk, bool down) const {
     uint8_t mods = 0;
     if (state & kShiftMask)
-        mods |= keys::kModShift;
+        mods |= MOD_SHIFT;
     if (state & kControlMask)
-        mods |= keys::kModCtrl;
+        mods |= MOD_CONTROL;
     if (alt_mask_ && (state & alt_mask_))
-        mods |= keys::kModAlt;
-    uint8_t own = (uint8_t)keys::ModifierOfKey(vk);
+        mods |= MOD_ALT;
+    uint8_t own = device::ModifierOf(vk);
     return down ? (uint8_t)(mods | own) : (uint8_t)(mods & ~own);
 }
 

@@ -49,23 +49,19 @@ constexpr uint8_t kShift = 0x10, kCtrl = 0x11, kAlt = 0x12, kA = 0x41;
 
 namespace testing_support {
 
-// One expected call of a sequence: its name and the arguments to compare
-// (fewer arguments compare fewer fields).
-struct Expected {
-    std::string what;
-    std::vector<int64_t> args;
-};
-
 // The journal entries whose names appear in `names`, in order, from entry
 // `from` up to (not including) entry `to`.
 std::vector<device::JournalEntry> Filter(const device::Device& dev,
                                          const std::vector<std::string>& names, size_t from = 0,
                                          size_t to = SIZE_MAX);
 
-// Compares a call sequence with the expected one, Wine-style: on a mismatch
-// the message names the first divergence and lists both sequences.
+// Compares a call sequence with the expected one, Wine-style: each expected
+// call is "what(arg, arg" as the journal writes it (windows named as by
+// JournalLines), "*" matching any one argument and arguments left off
+// matching anything. On a mismatch the message names the first divergence and
+// lists both sequences.
 ::testing::AssertionResult SameSequence(const std::vector<device::JournalEntry>& got,
-                                        const std::vector<Expected>& want);
+                                        const std::vector<std::string>& want);
 
 // The journal from entry `from` up to (not including) `to`, one line per
 // entry with every argument, the tool's windows named main, list and bar and
@@ -97,9 +93,11 @@ struct Tool {
     std::string Host(const std::string& device_path) const;
 };
 
-// The combinations the tool's main window still held when it quit: every
-// successful registration by `owner` not matched by a successful release.
-std::vector<int> HeldIds(const device::Device& dev, HWND owner);
+// The hot keys `owner` holds by its own calls, replayed from the journal:
+// each successful RegisterHotKey (a later one of the same id replacing it)
+// not undone by a successful UnregisterHotKey, up to the tool's quit message
+// (what it still held when it quit) or the end of the journal, by id.
+std::vector<device::HotKey> HeldHotKeys(const device::Device& dev, HWND owner);
 // The tool's main window, as the journal saw it created.
 HWND MainFromJournal(const device::Device& dev);
 

@@ -8,10 +8,6 @@ using namespace testing_support;
 
 namespace {
 
-size_t HeldBy(const device::Device& d, HWND owner) {
-    return d.HotKeysOf(owner);
-}
-
 std::vector<std::string> Texts(const std::vector<Row>& rows) {
     std::vector<std::string> out;
     for (const Row& r : rows)
@@ -29,7 +25,7 @@ TEST(Capture, SweepOnAFreeDevice) {
     std::vector<Row> rows_at_3001, rows_later;
     int top = -1;
     t.script.Wait(2).Check([&](device::Device& d) {
-        held = HeldBy(d, d.MainWindow());
+        held = HeldHotKeys(d, d.MainWindow()).size();
         top = ToolList(d)->listview->TopIndex();
     });
     t.script.Wait(2998).Check([&](device::Device& d) { rows_at_3000 = Rows(d).size(); });
@@ -43,8 +39,8 @@ TEST(Capture, SweepOnAFreeDevice) {
     EXPECT_EQ(rows_later.size(), 1u) << "a long idle adds nothing more";
     // No row was scrolled into view during or after the sweep.
     for (auto& e : Calls(*t.dev, "SendMessageW")) {
-        if (e.a == LVM_ENSUREVISIBLE) {
-            EXPECT_EQ(e.b, 0) << "only the quiet mark row is ever shown";
+        if (e.Arg(1) == "LVM_ENSUREVISIBLE") {
+            EXPECT_EQ(e.Arg(2), "0") << "only the quiet mark row is ever shown";
         }
     }
 }
@@ -61,7 +57,7 @@ TEST(Capture, TakenCombinationRows) {
     t.script.Wait(2).Check([&](device::Device& d) {
         rows = Rows(d);
         ToolList(d)->listview->Cell(0, COL_CTRL, &ctrl_cell_set);
-        held = HeldBy(d, d.MainWindow());
+        held = HeldHotKeys(d, d.MainWindow()).size();
     });
     ASSERT_EQ(t.Run(), 0);
     EXPECT_EQ(Texts(rows), (std::vector<std::string>{"1|0D|F|S||A", "1|41|F||C|", "1|41|F|S||"}));
@@ -136,7 +132,7 @@ TEST(Capture, ReleaseWithoutSweep) {
     auto calls = Calls(*t.dev, "UnregisterHotKey");
     ASSERT_EQ(calls.size(), 2048u);
     for (int id = 0; id < 2048; ++id) {
-        EXPECT_EQ(calls[id].a, id);
+        EXPECT_EQ(calls[id].Arg(1), std::to_string(id));
         EXPECT_EQ(calls[id].result, FALSE);
     }
     EXPECT_TRUE(Calls(*t.dev, "RegisterHotKey").empty());
@@ -150,9 +146,9 @@ TEST(Capture, RoadOfCtrlA) {
     bool held_again = false;
     t.script.Wait(500).Type({kCtrl, kA}).Wait(3000).Check([&](device::Device& d) {
         rows = Rows(d);
-        for (const device::HotKey& k : d.HotKeys())
-            held_again = held_again || (k.owner == d.MainWindow() && k.id == 577 &&
-                                        k.mods == (MOD_CONTROL | MOD_KEYUP) && k.vk == 0x41);
+        for (const device::HotKey& k : HeldHotKeys(d, d.MainWindow()))
+            held_again =
+                held_again || (k.id == 577 && k.mods == (MOD_CONTROL | MOD_KEYUP) && k.vk == 0x41);
     });
     ASSERT_EQ(t.Run(), 0);
     EXPECT_EQ(Texts(rows), (std::vector<std::string>{"500|11|D||C|", "500|41|D||C|", "500|41|U||C|",
@@ -165,7 +161,7 @@ TEST(Capture, RoadOfCtrlA) {
     // The physical release of Ctrl comes after the synthesised one.
     EXPECT_EQ(t.dev->system_keys[2].vk, kCtrl);
     EXPECT_FALSE(t.dev->system_keys[2].synthesized);
-    EXPECT_TRUE(HeldIds(*t.dev, MainFromJournal(*t.dev)).empty());
+    EXPECT_TRUE(HeldHotKeys(*t.dev, MainFromJournal(*t.dev)).empty());
     EXPECT_EQ(t.dev->HotKeys().size(), 0u);
 }
 

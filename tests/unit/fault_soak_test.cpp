@@ -152,28 +152,36 @@ TEST(Soak, ClearAndTheEndGiveMemoryBackAndTheFileHoldsTheRows) {
         t.dev->journal_on = false;
         t.dev->record_system_keys = false;
         // At exit, while the list view still lives: the file against the rows.
-        t.dev->on_file_written = [&](const std::string& path) {
-            device::Window* w = ToolList(*t.dev);
-            if (!w) {
-                file_error = "no list view when the file was written";
-                return;
+        struct FileCheck : device::Observer {
+            device::Device& dev;
+            std::string& file_error;
+            uint64_t& file_lines;
+            FileCheck(device::Device& d, std::string& e, uint64_t& n)
+                : dev(d), file_error(e), file_lines(n) {}
+            void OnFileWritten(const std::string& path) override {
+                device::Window* w = ToolList(dev);
+                if (!w) {
+                    file_error = "no list view when the file was written";
+                    return;
+                }
+                std::ifstream in(path, std::ios::binary);
+                std::string line;
+                file_error.clear();
+                if (!std::getline(in, line) || line != "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r")
+                    file_error = "bad header";
+                int rows = w->listview->Count();
+                for (int r = 0; r < rows && file_error.empty(); ++r) {
+                    if (!std::getline(in, line) || line + "\n" != Line(*w->listview, r))
+                        file_error = "line " + std::to_string(r + 2) + " differs from row " +
+                                     std::to_string(r) + ": \"" + line + "\"";
+                    else
+                        ++file_lines;
+                }
+                if (file_error.empty() && std::getline(in, line))
+                    file_error = "lines after the last row";
             }
-            std::ifstream in(path, std::ios::binary);
-            std::string line;
-            file_error.clear();
-            if (!std::getline(in, line) || line != "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r")
-                file_error = "bad header";
-            int rows = w->listview->Count();
-            for (int r = 0; r < rows && file_error.empty(); ++r) {
-                if (!std::getline(in, line) || line + "\n" != Line(*w->listview, r))
-                    file_error = "line " + std::to_string(r + 2) + " differs from row " +
-                                 std::to_string(r) + ": \"" + line + "\"";
-                else
-                    ++file_lines;
-            }
-            if (file_error.empty() && std::getline(in, line))
-                file_error = "lines after the last row";
-        };
+        } check(*t.dev, file_error, file_lines);
+        t.dev->AddObserver(&check);
         SoakDriver driver(events);
         ASSERT_EQ(runner::RunTool(*t.dev, &driver), 0);
         samples = driver.samples;

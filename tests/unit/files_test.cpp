@@ -22,7 +22,7 @@ const DWORD kPoison = 0xDEADBEEF;
 const WCHAR* kData = u"\\Program Files\\tapwatcherdata.txt";
 
 // A device booted over a fresh temporary host root holding "Program Files".
-class DeviceFiles : public ::testing::Test {
+class DeviceFiles : public ::testing::Test, public device::Observer {
   protected:
     void SetUp() override {
         char tmpl[] = "/tmp/tw-files-XXXXXX";
@@ -43,9 +43,10 @@ class DeviceFiles : public ::testing::Test {
         p.read_only = std::move(read_only);
         p.disk_free = disk_free;
         dev_ = std::make_unique<device::Device>(p);
-        dev_->on_file_written = [this](const std::string& path) { announced_.push_back(path); };
+        dev_->AddObserver(this);
         return *dev_;
     }
+    void OnFileWritten(const std::string& path) override { announced_.push_back(path); }
     std::string Host(const std::string& rel) const { return root_ + "/" + rel; }
     static std::string Read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
@@ -248,10 +249,10 @@ TEST_F(DeviceFiles, FoldersAndJournal) {
     CloseHandle(h);
     ASSERT_EQ(dev.journal.size(), 3u);
     EXPECT_EQ(dev.journal[0].what, "CreateFileW");
-    EXPECT_EQ(dev.journal[0].c, CREATE_ALWAYS);
+    EXPECT_EQ(dev.journal[0].Arg(4), std::to_string(CREATE_ALWAYS));
     EXPECT_EQ(dev.journal[0].result, (int64_t)(intptr_t)h);
     EXPECT_EQ(dev.journal[1].what, "WriteFile");
-    EXPECT_EQ(dev.journal[1].a, 3);
+    EXPECT_EQ(dev.journal[1].Arg(2), "3");
     EXPECT_EQ(dev.journal[2].what, "CloseHandle");
 }
 

@@ -99,7 +99,7 @@ TEST(LogFile, SavedAtShutdownInOrder) {
         size_t last_release = 0, create = 0, close = 0, list_gone = 0;
         for (size_t i = 0; i < t.dev->journal.size(); ++i) {
             const device::JournalEntry& e = t.dev->journal[i];
-            if (e.what == "UnregisterHotKey" && e.a == 2047)
+            if (e.what == "UnregisterHotKey" && e.Arg(1) == "2047")
                 last_release = i;
             if (e.what == "CreateFileW")
                 create = i;

@@ -112,7 +112,7 @@ TEST(RunnerProfile, UnsetKeysKeepTheBuiltInValuesButTakenAndReadOnlyStartEmpty) 
     p.root = "/keep/me";
     std::string error;
     ASSERT_TRUE(runner::ParseProfile("# nothing but a comment\n", "p", p, error)) << error;
-    device::Profile b = device::BuiltinProfile();
+    device::Profile b = runner::BuiltinDeviceProfile();
     EXPECT_EQ(p.platform, b.platform);
     EXPECT_EQ(p.dpi, b.dpi);
     EXPECT_EQ(p.screen_w, b.screen_w);
@@ -261,7 +261,7 @@ std::vector<std::string> ListLines(const runner::ScreenView& v, size_t header_at
 }
 
 TEST(RunnerScreen, NarrowPocketPcShowsTheLastPageWhereTheListScrolled) {
-    runner::ScreenView v = ScreenAfter(device::BuiltinProfile(), TwentyKeys());
+    runner::ScreenView v = ScreenAfter(runner::BuiltinDeviceProfile(), TwentyKeys());
     // 48 combinations of the shell, the sweep's quiet mark, 20 keys down and up.
     EXPECT_EQ(v.model.row_count, 48 + 1 + 40);
     EXPECT_EQ(v.model.rows.size(), 15u); // (320 - 26 - 26 - 18) / 16
@@ -282,7 +282,7 @@ TEST(RunnerScreen, NarrowPocketPcShowsTheLastPageWhereTheListScrolled) {
 }
 
 TEST(RunnerScreen, HighDensityUsesWideColumnsAtTwelvePixelsACharacter) {
-    device::Profile p = device::BuiltinProfile();
+    device::Profile p = runner::BuiltinDeviceProfile();
     p.screen_w = 480;
     p.screen_h = 640;
     p.dpi = 192;
@@ -301,7 +301,7 @@ TEST(RunnerScreen, HighDensityUsesWideColumnsAtTwelvePixelsACharacter) {
 }
 
 TEST(RunnerScreen, AMenuBarTheToolLeftNoRoomForHidesTheNewestRows) {
-    device::Profile p = device::BuiltinProfile();
+    device::Profile p = runner::BuiltinDeviceProfile();
     p.platform = u"SmartPhone";
     runner::ScreenView v = ScreenAfter(p, TwentyKeys());
     // The list is 294 pixels high, 17 rows; the menu bar covers the last 26.
@@ -314,7 +314,7 @@ TEST(RunnerScreen, AMenuBarTheToolLeftNoRoomForHidesTheNewestRows) {
 }
 
 TEST(RunnerScreen, NoMenuBarAndNoListView) {
-    device::Profile p = device::BuiltinProfile();
+    device::Profile p = runner::BuiltinDeviceProfile();
     p.platform = u"Windows CE";
     p.menubar = -1;
     runner::ScreenView v = ScreenAfter(p, "wait 10\n");
@@ -323,7 +323,7 @@ TEST(RunnerScreen, NoMenuBarAndNoListView) {
     EXPECT_EQ(v.summary.substr(v.summary.size() - 13), ", no menu bar");
     EXPECT_EQ(v.lines.back(), v.lines.front()); // the frame ends under the list
 
-    p = device::BuiltinProfile();
+    p = runner::BuiltinDeviceProfile();
     p.commctrl = false;
     v = ScreenAfter(p, "wait 10\n");
     EXPECT_TRUE(v.model.has_window);

@@ -99,12 +99,12 @@ TEST(MainWindow, ListViewSetUp) {
     size_t last_column = 0, sweep_armed = 0, sweeps = 0;
     for (size_t i = 0; i < t.dev->journal.size(); ++i) {
         const device::JournalEntry& e = t.dev->journal[i];
-        if (e.what == "SendMessageW" && e.a == LVM_INSERTCOLUMNW)
+        if (e.what == "SendMessageW" && e.Arg(1) == "LVM_INSERTCOLUMNW")
             last_column = i;
-        if (e.what == "SetTimer" && e.a == 16) {
+        if (e.what == "SetTimer" && e.Arg(1) == "16") {
             sweep_armed = i;
             ++sweeps;
-            EXPECT_EQ(e.b, 1);
+            EXPECT_EQ(e.Arg(2), "1");
         }
     }
     EXPECT_EQ(sweeps, 1u);
@@ -209,14 +209,14 @@ TEST(MainWindow, ShutdownOrder) {
                 seq.push_back(e);
         ASSERT_EQ(seq.size(), 2048u + 3);
         for (int id = 0; id < 2048; ++id)
-            ASSERT_TRUE(seq[id].what == "UnregisterHotKey" && seq[id].a == id)
+            ASSERT_TRUE(seq[id].what == "UnregisterHotKey" && seq[id].Arg(1) == std::to_string(id))
                 << "entry " << id << ": " << seq[id].ToString();
         EXPECT_EQ(seq[2048].what, "DestroyWindow");
         EXPECT_EQ(seq[2048].hwnd, bar);
         EXPECT_EQ(seq[2049].what, "DestroyWindow");
         EXPECT_EQ(seq[2049].hwnd, list);
-        EXPECT_TRUE(SameSequence({seq[2050]}, {{"PostQuitMessage", {0}}}));
-        EXPECT_TRUE(HeldIds(*t.dev, MainFromJournal(*t.dev)).empty());
+        EXPECT_TRUE(SameSequence({seq[2050]}, {"PostQuitMessage(0)"}));
+        EXPECT_TRUE(HeldHotKeys(*t.dev, MainFromJournal(*t.dev)).empty());
     }
 }
 
@@ -302,7 +302,7 @@ TEST(MainWindow, RunsWithoutListViewOrMenuBar) {
     ASSERT_EQ(t.Run(), 0);
     EXPECT_EQ(hwndList, nullptr);
     EXPECT_EQ(hwndMenuBar, nullptr);
-    EXPECT_TRUE(HeldIds(*t.dev, MainFromJournal(*t.dev)).empty());
+    EXPECT_TRUE(HeldHotKeys(*t.dev, MainFromJournal(*t.dev)).empty());
     // The key was still passed on.
     ASSERT_EQ(t.dev->system_keys.size(), 2u);
     EXPECT_TRUE(t.dev->system_keys[0].synthesized);
@@ -433,4 +433,16 @@ TEST(MainWindow, ShutdownSequence) {
                     "GetMessageW(out, NULL, 0, 0) -> 0",
                 });
     EXPECT_TRUE(SameLines(JournalLines(*t.dev, mark), want));
+}
+
+// A journal entry's arguments one by one: structures and quoted text whole,
+// whatever commas or braces they hold.
+TEST(Journal, ArgumentsOneByOne) {
+    device::JournalEntry e;
+    e.args = "main, {left=0, top=26}, \"a, \\\"b}\", ',', NULL";
+    const char* want[] = {"main", "{left=0, top=26}", "\"a, \\\"b}\"", "','", "NULL", ""};
+    for (size_t i = 0; i < std::size(want); ++i)
+        EXPECT_EQ(e.Arg(i), want[i]) << "argument " << i;
+    e.args = "";
+    EXPECT_EQ(e.Arg(0), "");
 }
