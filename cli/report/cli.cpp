@@ -12,6 +12,7 @@
 
 #include "analysis.h"
 #include "datafile.h"
+#include "kept.h"
 #include "options.h"
 #include "output.h"
 #include "page.h"
@@ -21,12 +22,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <istream>
-#include <iterator>
+#include <new>
 #include <optional>
 #include <ostream>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tapwatcher_version.h"
 
@@ -159,24 +163,68 @@ bool SamePath(const std::string& a, const std::string& b) {
     return first == second;
 }
 
-// The whole file as bytes; none, with ERROR set, when it cannot be read.
-std::optional<std::string> ReadFile(const std::string& path, std::string& error) {
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) {
-        error = "is a directory";
-        return std::nullopt;
+// The data file as a source of bytes: standard input for "-", else the file at PATH (fd
+// set, -1 with ERROR when it cannot be opened).
+ByteSource InputSource(const std::string& path, std::istream& in, int& fd, std::string& error) {
+    fd = -1;
+    if (path == "-") {
+        return [&in](char* buffer, std::size_t size) {
+            in.read(buffer, static_cast<std::streamsize>(size));
+            if (in.bad())
+                throw DataFileError(0, "cannot read: read error");
+            return static_cast<std::size_t>(in.gcount());
+        };
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
         error = std::strerror(errno);
-        return std::nullopt;
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+        return nullptr;
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = "read error";
-        return std::nullopt;
+    if (S_ISDIR(st.st_mode)) {
+        error = "is a directory";
+        close(fd);
+        fd = -1;
+        return nullptr;
     }
-    return bytes;
+    return [fd](char* buffer, std::size_t size) {
+        for (;;) {
+            ssize_t n = read(fd, buffer, size);
+            if (n >= 0)
+                return static_cast<std::size_t>(n);
+            if (errno != EINTR)
+                throw DataFileError(0, std::string("cannot read: ") + std::strerror(errno));
+        }
+    };
+}
+
+// A file name as the report writes it: bytes that would not print (a newline, a control
+// byte) as \xNN, so that no name can start a line of its own in a scenario or a message.
+std::string PrintableName(const std::string& name) {
+    std::string out;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// Distinct taken combinations among ROWS.
+std::size_t CountTaken(const std::vector<Row>& rows) {
+    std::set<std::pair<unsigned, unsigned>> taken;
+    for (const Row& row : rows) {
+        if (row.kind == RowKind::Taken)
+            taken.insert({row.vk, row.mods});
+    }
+    return taken.size();
 }
 
 // "SOURCE:LINE: what", or "SOURCE: what" for the file as a whole.
@@ -254,9 +302,11 @@ Checked VerifyReplay(const std::vector<Row>& rows, const std::string& source,
 
 } // namespace
 
+namespace {
+
 // Reads the data file, writes the outputs asked for, prints the report.
-int RunReport(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
-              std::ostream& err, const ReplayRunner& run_replay) {
+int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+        std::ostream& err, const ReplayRunner& run_replay) {
     Options options;
     try {
         options = ParseArgs(args);
@@ -296,32 +346,51 @@ int RunReport(const std::vector<std::string>& args, std::istream& in, std::ostre
     for (const std::string& path : targets)
         to_stdout = to_stdout || path == "-";
 
-    const std::string source = options.input == "-" ? "<stdin>" : options.input;
+    const std::string source = options.input == "-" ? "<stdin>" : PrintableName(options.input);
     std::string error;
-    std::optional<std::string> bytes;
-    if (options.input == "-") {
-        bytes.emplace(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad())
-            error = "read error";
-    } else {
-        bytes = ReadFile(options.input, error);
-    }
-    if (!bytes || !error.empty()) {
+    int fd = -1;
+    ByteSource bytes = InputSource(options.input, in, fd, error);
+    if (!bytes) {
         err << source << ": cannot read: " << error << "\n";
         return kExitBadInput;
     }
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0)
+                close(fd);
+        }
+    } closer{fd};
 
+    // One pass: the text report, what the page and the pictures keep, and (for a replay)
+    // the rows themselves.
+    const bool pictures =
+        !options.svg.empty() || !options.timeline.empty() || !options.html.empty();
+    const bool replaying = !options.scenario.empty() || !options.profile.empty();
+    TextReport text(source, options.summary);
+    Kept kept;
     std::vector<Row> rows;
-    std::vector<Warning> warnings;
+    DataFileReader reader(bytes);
+    std::vector<AnalysisListener*> listeners;
+    if (!to_stdout)
+        listeners.push_back(&text);
+    if (pictures)
+        listeners.push_back(&kept);
     try {
-        rows = ParseDataFile(*bytes, &warnings);
+        StreamAnalyser pass(listeners);
+        for (Row row; reader.Next(row);) {
+            pass.Add(row);
+            if (replaying)
+                rows.push_back(row);
+        }
+        pass.Finish();
     } catch (const DataFileError& e) {
         err << Located(source, e.Line(), e.what()) << "\n";
         return kExitBadInput;
     }
-    for (const Warning& warning : warnings)
+    for (const Warning& warning : reader.Warnings())
         err << Located(source, warning.line, warning.what) << "\n";
-    Analysis analysis = Analyse(rows);
+    text.SetCut(reader.CutLine());
 
     std::optional<Checked> replay;
     if (!options.scenario.empty()) {
@@ -331,11 +400,11 @@ int RunReport(const std::vector<std::string>& args, std::istream& in, std::ostre
     }
     std::vector<Output> outputs;
     if (!options.svg.empty())
-        outputs.push_back({options.svg, RenderGridSvg(rows, analysis, source)});
+        outputs.push_back({options.svg, RenderGridSvg(kept.All(), source)});
     if (!options.timeline.empty())
-        outputs.push_back({options.timeline, RenderTimelineSvg(rows, analysis, source)});
+        outputs.push_back({options.timeline, RenderTimelineSvg(kept, source)});
     if (!options.html.empty())
-        outputs.push_back({options.html, RenderHtml(rows, analysis, source)});
+        outputs.push_back({options.html, RenderHtml(kept, source)});
     if (!options.scenario.empty())
         outputs.push_back({options.scenario, replay->replay.scenario});
     if (!options.profile.empty())
@@ -350,8 +419,7 @@ int RunReport(const std::vector<std::string>& args, std::istream& in, std::ostre
             err << "Scenario: " << replay->verdict << "\n";
         return kExitOk;
     }
-    out << (options.summary ? RenderSummary(rows, analysis, source)
-                            : RenderText(rows, analysis, source));
+    text.Write(out);
     if (!outputs.empty())
         out << "\n";
     if (!options.svg.empty())
@@ -368,9 +436,24 @@ int RunReport(const std::vector<std::string>& args, std::istream& in, std::ostre
     if (!options.profile.empty()) {
         out << "Device profile: " << options.profile << ", start-tick " << replay->replay.start_tick
             << ", exe " << replay->replay.exe << ", "
-            << Plural(analysis.occupancy.total, "taken combination", "taken combinations") << "\n";
+            << Plural(CountTaken(rows), "taken combination", "taken combinations") << "\n";
     }
     return kExitOk;
+}
+
+} // namespace
+
+// Runs the command; running out of memory or of temporary space ends it with one line.
+int RunReport(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+              std::ostream& err, const ReplayRunner& run_replay) {
+    try {
+        return Run(args, in, out, err, run_replay);
+    } catch (const std::bad_alloc&) {
+        err << "tapwatcher-report: out of memory\n";
+    } catch (const std::runtime_error& e) {
+        err << "tapwatcher-report: " << e.what() << "\n";
+    }
+    return kExitBadInput;
 }
 
 } // namespace report

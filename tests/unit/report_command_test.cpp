@@ -251,8 +251,11 @@ TEST_F(Command, ReadsStandardInputAndWarnsAboutWhatItReadAnyway) {
     ASSERT_EQ(Run({"-", "--summary"}, lf_only), kExitOk) << err_.str();
     EXPECT_EQ(err_.str(),
               "<stdin>:1: lines end with LF alone instead of CR LF; read anyway\n"
-              "<stdin>:8: the last line has no line end (a copy cut short?); read anyway\n");
-    EXPECT_EQ(out_.str().rfind("Data file <stdin>: 7 rows", 0), 0u) << out_.str();
+              "<stdin>:8: the last line has no line end: the file is cut short there (saving "
+              "stopped mid-write?); line left out\n");
+    EXPECT_EQ(out_.str().rfind("Data file <stdin>: 6 rows", 0), 0u) << out_.str();
+    EXPECT_NE(out_.str().find("\nCut short: line 8 has no line end and is left out\n"),
+              std::string::npos);
 
     EXPECT_EQ(Run({"-"}, std::string(kHeader) + Line("1", "4", "D")), kExitBadInput);
     EXPECT_EQ(err_.str(), "<stdin>:2: bad key code \"4\": fewer than two hex digits\n");
