@@ -68,7 +68,7 @@ class StreamAnalyser::Impl {
     void Add(const Row& row) {
         Entry entry;
         entry.seen.row = row;
-        entry.seen.index = next_index_++;
+        entry.seen.index = static_cast<std::uint32_t>(next_index_++);
         if (last_tick_ && TickDiff(*last_tick_, row.tick) < 0)
             ++steps_back_;
         last_tick_ = row.tick;
@@ -90,15 +90,14 @@ class StreamAnalyser::Impl {
         Settle(true);
         CloseBurst(std::nullopt);
         MarkStuck(std::nullopt);
-        std::vector<HoldState*> open;
-        for (auto& [key, hold] : open_)
-            open.push_back(&hold);
-        std::sort(open.begin(), open.end(),
-                  [](const HoldState* a, const HoldState* b) { return a->id < b->id; });
-        for (HoldState* hold : open) {
-            for (AnalysisListener* l : listeners_)
-                l->OnHoldClosed(*hold);
+        std::vector<std::uint32_t> open;
+        for (std::uint32_t slot = 0; slot < holds_.size(); ++slot) {
+            if (!IsFree(slot))
+                open.push_back(slot);
         }
+        SortById(open);
+        for (std::uint32_t slot : open)
+            Tell([&](AnalysisListener& l) { l.OnHoldClosed(holds_[slot]); });
         for (AnalysisListener* l : listeners_)
             l->OnEnd(totals_);
     }
@@ -291,7 +290,7 @@ class StreamAnalyser::Impl {
             MarkStuck(s);
         if (closes) {
             Tell([&](AnalysisListener& l) { l.OnHoldClosed(*hold); });
-            open_.erase(Key(row));
+            Free(row);
         }
         last_ = s;
         totals_.last = s;
@@ -359,8 +358,43 @@ class StreamAnalyser::Impl {
         last_non_quiet_ = s;
     }
 
-    // The key of a combination in the table of open holds.
-    static std::uint32_t Key(const Row& row) { return row.vk << 3 | row.mods; }
+    // The open hold of the combination of ROW, or none.
+    HoldState* OpenHold(const Row& row) {
+        std::uint32_t slot = open_[row];
+        return slot == 0 ? nullptr : &holds_[slot - 1];
+    }
+
+    // Slots of the pool in the order of their holds' presses.
+    void SortById(std::vector<std::uint32_t>& slots) const {
+        std::sort(slots.begin(), slots.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return holds_[a].id < holds_[b].id; });
+    }
+
+    // Whether a slot of the pool holds no open hold.
+    bool IsFree(std::size_t slot) const { return holds_[slot].id == kFree; }
+
+    // A new open hold for the combination of ROW, in a free slot of the pool.
+    HoldState& OpenNew(const Row& row) {
+        std::uint32_t slot;
+        if (!free_.empty()) {
+            slot = free_.back();
+            free_.pop_back();
+        } else {
+            slot = static_cast<std::uint32_t>(holds_.size());
+            holds_.emplace_back();
+        }
+        open_[row] = slot + 1;
+        holds_[slot] = HoldState{};
+        return holds_[slot];
+    }
+
+    // Closes the open hold of the combination of ROW, freeing its slot.
+    void Free(const Row& row) {
+        std::uint32_t& slot = open_[row];
+        holds_[slot - 1].id = kFree;
+        free_.push_back(slot - 1);
+        slot = 0;
+    }
 
     // Opens a hold, or counts an auto-repeat on the open one; checks for chatter.
     Role Press(const Seen& s, HoldState*& hold, std::optional<FindingFacts>& fault) {
@@ -373,19 +407,19 @@ class StreamAnalyser::Impl {
                           rel->second);
             last_release_.erase(rel);
         }
-        auto [it, opened] = open_.try_emplace(Key(row));
-        hold = &it->second;
-        if (!opened) {
+        hold = OpenHold(row);
+        if (hold) {
             ++hold->repeats;
             ++totals_.repeats;
-            if (!hold->first_repeat)
-                hold->first_repeat = s;
-            hold->last_repeat = s;
+            if (hold->first_repeat_line == 0)
+                hold->first_repeat_line = row.line;
+            hold->last_repeat_line = row.line;
             return Role::Repeat;
         }
-        hold->id = totals_.holds++;
+        hold = &OpenNew(row);
+        hold->id = static_cast<std::uint32_t>(totals_.holds++);
         hold->press = s;
-        unmarked_.push_back(Key(row));
+        unmarked_.push_back(open_[row] - 1);
         return Role::Press;
     }
 
@@ -394,17 +428,15 @@ class StreamAnalyser::Impl {
                  bool& closes) {
         const Row& row = s.row;
         last_release_[row.vk] = s;
-        auto open = open_.find(Key(row));
-        if (open == open_.end()) {
+        hold = OpenHold(row);
+        if (!hold) {
             fault =
                 Facts({FindingKind::ReleaseWithoutPress, s.index, std::nullopt, 0, std::nullopt}, s,
                       std::nullopt);
             return Role::Unpaired;
         }
-        hold = &open->second;
         hold->release = s;
         hold->ms = Elapsed(hold->press, s);
-        hold->open = false;
         closes = true;
         return Role::Release;
     }
@@ -421,18 +453,17 @@ class StreamAnalyser::Impl {
     // Presses made since the last quiet mark and still down are stuck. They stay open, so
     // that a late release is paired with them rather than reported on its own.
     void MarkStuck(std::optional<Seen> quiet) {
-        std::vector<HoldState*> stuck;
-        for (std::uint32_t key : unmarked_) {
-            auto it = open_.find(key);
-            if (it != open_.end() && !it->second.stuck) {
-                it->second.stuck = true;
-                stuck.push_back(&it->second);
+        std::vector<std::uint32_t> stuck;
+        for (std::uint32_t slot : unmarked_) {
+            if (!IsFree(slot) && !holds_[slot].stuck) {
+                holds_[slot].stuck = true;
+                stuck.push_back(slot);
             }
         }
         unmarked_.clear();
-        std::sort(stuck.begin(), stuck.end(),
-                  [](const HoldState* a, const HoldState* b) { return a->id < b->id; });
-        for (HoldState* hold : stuck) {
+        SortById(stuck);
+        for (std::uint32_t slot : stuck) {
+            HoldState* hold = &holds_[slot];
             FindingFacts facts =
                 Facts({FindingKind::Stuck, hold->press.index,
                        quiet ? std::optional(quiet->index) : std::nullopt, 0, hold->id},
@@ -456,9 +487,12 @@ class StreamAnalyser::Impl {
     std::optional<Seen> last_;
     std::optional<Seen> last_non_quiet_;
     std::optional<BurstState> burst_;
-    std::unordered_map<std::uint32_t, HoldState> open_; // key -> its open hold
-    std::unordered_map<unsigned, Seen> last_release_;   // key code -> its last release
-    std::vector<std::uint32_t> unmarked_;               // opened since the last quiet mark
+    static constexpr std::uint32_t kFree = UINT32_MAX; // the id of a free slot
+    std::deque<HoldState> holds_;     // the pool the open holds are in (never moved)
+    std::vector<std::uint32_t> free_; // its free slots
+    ComboTable<std::uint32_t> open_;  // combination -> its slot + 1
+    std::unordered_map<unsigned, Seen> last_release_; // key code -> its last release
+    std::vector<std::uint32_t> unmarked_; // slots of holds opened since the last quiet mark
 };
 
 StreamAnalyser::StreamAnalyser(std::vector<AnalysisListener*> listeners)

@@ -92,8 +92,26 @@ struct Finding {
 // A row as one pass sees it: where it is and what it is.
 struct Seen {
     Row row;
-    std::size_t index = 0; // from 0, in file order
-    int steps_back = 0;    // ticks that went backwards up to this row
+    std::uint32_t index = 0; // from 0, in file order (a file has fewer than 2^31 lines)
+    int steps_back = 0;      // ticks that went backwards up to this row
+};
+
+// A value per combination (key code and modifier set), in pages made when first used: as
+// small as the combinations in use, and never a hash table's nodes.
+template <typename T> class ComboTable {
+  public:
+    // The value of the combination of ROW, made (as T{}) if it was never set.
+    T& operator[](const Row& row) {
+        std::uint32_t key = static_cast<std::uint32_t>(row.vk) << 3 | row.mods;
+        std::unique_ptr<T[]>& page = pages_[key >> kPageBits];
+        if (!page)
+            page = std::make_unique<T[]>(std::size_t{1} << kPageBits);
+        return page[key & ((1u << kPageBits) - 1)];
+    }
+
+  private:
+    static constexpr int kPageBits = 11;
+    std::array<std::unique_ptr<T[]>, (1u << 19 >> kPageBits)> pages_;
 };
 
 // Milliseconds from A to the later B; none when a tick goes backwards between them.
@@ -116,14 +134,13 @@ struct FindingFacts {
 
 // A press with its release, as far as the pass has come.
 struct HoldState {
-    std::size_t id = 0; // in order of the presses
+    std::uint32_t id = 0;      // in order of the presses
+    std::uint32_t repeats = 0; // auto-repeat presses
     Seen press;
     std::optional<Seen> release;
-    std::size_t repeats = 0;
-    std::optional<Seen> first_repeat, last_repeat;
+    int first_repeat_line = 0, last_repeat_line = 0;
     std::optional<std::int32_t> ms;
     bool stuck = false;
-    bool open = true;
 };
 
 // A burst as far as the pass has come.

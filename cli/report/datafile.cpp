@@ -156,7 +156,7 @@ Row ParseRow(std::string_view text, int line) {
         return row;
     }
 
-    row.vk = ParseKeyCode(fields[1], line);
+    row.vk = static_cast<std::uint16_t>(ParseKeyCode(fields[1], line));
     std::string_view ud = fields[2];
     if (ud == "D") {
         row.kind = RowKind::Press;

@@ -29,7 +29,7 @@ inline constexpr unsigned kVkAlt = 0x12;
 
 inline constexpr std::string_view kHeader = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r\n";
 
-enum class RowKind {
+enum class RowKind : std::uint8_t {
     Press,   // "D": a key went down
     Release, // "U": a key came up
     Taken,   // "F": a combination the tool could not register
@@ -40,9 +40,9 @@ enum class RowKind {
 struct Row {
     int line = 0;          // line number in the file; the header is line 1
     std::int32_t tick = 0; // tick count as printed, signed 32-bit
+    std::uint16_t vk = 0;  // virtual-key code, 0 for a quiet mark
     RowKind kind = RowKind::Quiet;
-    unsigned vk = 0;   // virtual-key code, 0 for a quiet mark
-    unsigned mods = 0; // modifier set, kMod* bits
+    std::uint8_t mods = 0; // modifier set, kMod* bits
 };
 
 // A line that the tool cannot have written.

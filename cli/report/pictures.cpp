@@ -444,8 +444,8 @@ void DrawRepeats(std::ostream& out, const TimelinePlot& p, const HoldState& hold
     out << "\" stroke=\"" << kRepeat << "\" stroke-width=\"2\"><title>"
         << XmlEscaped(ComboName(press.vk, press.mods) + ": " +
                       Plural(hold.repeats, "auto-repeat", "auto-repeats") + " while held, line " +
-                      std::to_string(hold.first_repeat->row.line) +
-                      (hold.repeats > 1 ? "-" + std::to_string(hold.last_repeat->row.line) : ""))
+                      std::to_string(hold.first_repeat_line) +
+                      (hold.repeats > 1 ? "-" + std::to_string(hold.last_repeat_line) : ""))
         << "</title></path>\n";
 }
 

@@ -401,7 +401,7 @@ void TextReport::OnRow(const Seen& s, Role role, const HoldState* hold, const Ec
     case Role::Press:
         PutText(timeline_, head);
         Put(timeline_, kPressRecord);
-        press_at_[hold->id] = Put(timeline_, PressRecord{});
+        press_at_[s.row] = Put(timeline_, PressRecord{}) + 1;
         break;
     case Role::Unpaired:
         PutText(timeline_,
@@ -427,7 +427,7 @@ void TextReport::OnFinding(const FindingFacts& f) {
         r.mods = f.row.row.mods;
         r.press_line = f.row.row.line;
         r.quiet_line = f.other ? f.other->row.line : 0;
-        stuck_at_[f.hold_id] = {Put(stuck_, r), r};
+        stuck_at_[f.row.row] = Put(stuck_, r) + 1;
         return;
     }
     std::string line = FindingLine(f.finding.kind, f.row.row.line, FindingText(f));
@@ -438,7 +438,7 @@ void TextReport::OnFinding(const FindingFacts& f) {
 
 // Fills in the press's line and its stuck finding.
 void TextReport::OnHoldClosed(const HoldState& hold) {
-    if (auto at = press_at_.find(hold.id); at != press_at_.end()) {
+    if (std::uint64_t& at = press_at_[hold.press.row]; at != 0) {
         PressRecord r;
         r.repeats = hold.repeats;
         r.press_line = hold.press.row.line;
@@ -447,17 +447,20 @@ void TextReport::OnHoldClosed(const HoldState& hold) {
         r.has_ms = hold.ms.has_value();
         r.ms = hold.ms.value_or(0);
         r.stuck = hold.stuck;
-        timeline_.Patch(at->second, &r, sizeof r);
-        press_at_.erase(at);
+        timeline_.Patch(at - 1, &r, sizeof r);
+        at = 0;
     }
-    if (auto at = stuck_at_.find(hold.id); at != stuck_at_.end()) {
-        auto& [offset, r] = at->second;
-        r.released = hold.release.has_value();
-        r.release_line = hold.release ? hold.release->row.line : 0;
-        r.has_ms = hold.ms.has_value();
-        r.ms = hold.ms.value_or(0);
-        stuck_.Patch(offset, &r, sizeof r);
-        stuck_at_.erase(at);
+    if (std::uint64_t& at = stuck_at_[hold.press.row]; at != 0) {
+        if (hold.release) {
+            auto patch = [&](std::size_t field, const auto& value) {
+                stuck_.Patch(at - 1 + field, &value, sizeof value);
+            };
+            patch(offsetof(StuckRecord, release_line), std::int32_t{hold.release->row.line});
+            patch(offsetof(StuckRecord, ms), std::int32_t{hold.ms.value_or(0)});
+            patch(offsetof(StuckRecord, released), true);
+            patch(offsetof(StuckRecord, has_ms), hold.ms.has_value());
+        }
+        at = 0;
     }
 }
 

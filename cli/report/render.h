@@ -6,8 +6,6 @@
 #include "spill.h"
 
 #include <iosfwd>
-#include <unordered_map>
-#include <utility>
 
 #include <string>
 #include <vector>
@@ -78,8 +76,8 @@ class TextReport : public AnalysisListener {
     Spill stuck_;    // the stuck keys, in row order
     Spill wraps_;    // the lines naming wraps of the tick
     std::uint64_t burst_at_ = 0;
-    std::unordered_map<std::size_t, std::uint64_t> press_at_; // open hold -> its record
-    std::unordered_map<std::size_t, std::pair<std::uint64_t, StuckRecord>> stuck_at_;
+    ComboTable<std::uint64_t> press_at_; // open hold's combination -> its record + 1
+    ComboTable<std::uint64_t> stuck_at_; // the same for its stuck finding
 };
 
 // The whole report for the terminal, on rows in memory.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace report {
 
@@ -45,8 +46,8 @@ void Spill::Patch(std::uint64_t at, const void* data, std::size_t size) {
         std::memcpy(&buffer_[at - written_], data, size);
         return;
     }
-    if (std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0 ||
-        std::fwrite(data, 1, size, file_) != size)
+    if (std::fflush(file_) != 0 ||
+        pwrite(fileno(file_), data, size, static_cast<off_t>(at)) != static_cast<ssize_t>(size))
         throw std::runtime_error(std::string("cannot write a temporary file: ") +
                                  std::strerror(errno));
 }
