@@ -217,6 +217,28 @@ std::string PrintableName(const std::string& name) {
     return out;
 }
 
+// kExitOk once OUT has taken every byte; else says so and kExitWriteFailed (a full disk,
+// a closed standard output).
+int Flushed(std::ostream& out, std::ostream& err) {
+    if (out.flush())
+        return kExitOk;
+    err << "tapwatcher-report: standard output: cannot write\n";
+    return kExitWriteFailed;
+}
+
+// 0 or 1 when PATH names the file this process has open as its standard input or output
+// (/dev/stdin, /proc/self/fd/1, the file "> FILE" opened), else -1.
+int DescriptorOf(const std::string& path) {
+    struct stat named, open;
+    if (path == "-" || stat(path.c_str(), &named) != 0)
+        return -1;
+    for (int fd : {0, 1}) {
+        if (fstat(fd, &open) == 0 && open.st_dev == named.st_dev && open.st_ino == named.st_ino)
+            return fd;
+    }
+    return -1;
+}
+
 // Distinct taken combinations among ROWS.
 std::size_t CountTaken(const std::vector<Row>& rows) {
     std::set<std::pair<unsigned, unsigned>> taken;
@@ -326,17 +348,24 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     }
 
     std::vector<std::string> targets;
-    for (const std::string* path :
+    for (std::string* path :
          {&options.svg, &options.timeline, &options.html, &options.scenario, &options.profile}) {
         if (path->empty())
             continue;
-        if (options.input != "-" && SamePath(*path, options.input)) {
-            err << "tapwatcher-report: " << *path << ": would overwrite the data file\n";
+        // A name for this process's own standard input or output is the descriptor as it is
+        // open: never opened again with truncation (">> log" stays appending).
+        int fd = DescriptorOf(*path);
+        if (fd == 0 || (options.input != "-" && SamePath(*path, options.input))) {
+            err << "tapwatcher-report: " << PrintableName(*path)
+                << (fd == 0 ? ": is standard input; not written\n"
+                            : ": would overwrite the data file\n");
             return kExitBadInput;
         }
+        if (fd == 1)
+            *path = "-";
         for (const std::string& earlier : targets) {
             if (SamePath(*path, earlier)) {
-                err << "tapwatcher-report: " << *path << ": named for two outputs\n";
+                err << "tapwatcher-report: " << PrintableName(*path) << ": named for two outputs\n";
                 return kExitBadInput;
             }
         }
@@ -417,28 +446,28 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     if (to_stdout) {
         if (!options.scenario.empty())
             err << "Scenario: " << replay->verdict << "\n";
-        return kExitOk;
+        return Flushed(out, err);
     }
     text.Write(out);
     if (!outputs.empty())
         out << "\n";
     if (!options.svg.empty())
-        out << "Grid picture: " << options.svg << "\n";
+        out << "Grid picture: " << PrintableName(options.svg) << "\n";
     if (!options.timeline.empty())
-        out << "Timeline picture: " << options.timeline << "\n";
+        out << "Timeline picture: " << PrintableName(options.timeline) << "\n";
     if (!options.html.empty())
-        out << "Page: " << options.html << "\n";
+        out << "Page: " << PrintableName(options.html) << "\n";
     if (!options.scenario.empty()) {
-        out << "Scenario: " << options.scenario << ", "
+        out << "Scenario: " << PrintableName(options.scenario) << ", "
             << Plural(replay->replay.key_events, "key event", "key events") << "; "
             << replay->verdict << "\n";
     }
     if (!options.profile.empty()) {
-        out << "Device profile: " << options.profile << ", start-tick " << replay->replay.start_tick
-            << ", exe " << replay->replay.exe << ", "
+        out << "Device profile: " << PrintableName(options.profile) << ", start-tick "
+            << replay->replay.start_tick << ", exe " << replay->replay.exe << ", "
             << Plural(CountTaken(rows), "taken combination", "taken combinations") << "\n";
     }
-    return kExitOk;
+    return Flushed(out, err);
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -399,6 +400,57 @@ TEST_F(Command, ReadsTheExampleDataFiles) {
                          std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(session), {}),
               std::string(std::istreambuf_iterator<char>(golden), {}));
+}
+
+// Each way a new user's command line could clobber, lose or corrupt something, run as the
+// shell runs it: with its redirections, in the test's folder, $R the command.
+TEST_F(Command, OutputsNeverClobberWhatTheShellGaveThem) {
+    Write("data.txt", kCtrlA);
+    Write("app.log", "old line\n");
+    Write(std::string("a\nbutton Exit.txt"), kCtrlA);
+    Write("long.txt", std::string(kHeader) + std::string(600, '7') + "\t41\tD\t\t\t\r\n" +
+                          std::string(100000, '9') + "\r\n");
+    struct Case {
+        const char* command;
+        int status;
+        const char* file; // a file afterwards ...
+        const char* has;  // ... holds this (nullptr: the file is the data file, unchanged)
+        const char* lacks;
+    };
+    const Case cases[] = {
+        {"$R - --svg /dev/stdin < data.txt", 2, "data.txt", nullptr, nullptr},
+        {"$R - --html /proc/self/fd/0 < data.txt", 2, "data.txt", nullptr, nullptr},
+        {"$R data.txt --svg /dev/stdout >> app.log", 0, "app.log", "old line\n<?xml", "Occupancy"},
+        {"$R data.txt > /dev/full", 1, nullptr, nullptr, nullptr},
+        {"$R data.txt >&-", 1, nullptr, nullptr, nullptr},
+        {"ln -s made.svg one && ln -s made.svg two && $R data.txt --svg one --timeline two", 1,
+         "out", "named for two outputs", nullptr},
+        {"$R 'a\nbutton Exit.txt' --scenario s.scn --svg s.svg", 0, "s.scn", "a\\x0Abutton",
+         "\nbutton Exit"},
+        {"$R long.txt", 2, "out", "(600 bytes)", "7777777777777777777777777777777777777777777"},
+    };
+    const std::string report = std::string(TAPWATCHER_BINARY_DIR) + "/bin/tapwatcher-report";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        std::string command =
+            "cd '" + dir_.string() + "' && R='" + report + "' && (" + c.command + ") 2>out";
+        int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.status) << Read("out");
+        const std::string after = c.file != nullptr ? Read(c.file) : "";
+        if (c.file != nullptr && c.has == nullptr) {
+            EXPECT_EQ(after, kCtrlA);
+        }
+        if (c.has != nullptr) {
+            EXPECT_NE(after.find(c.has), std::string::npos) << after;
+        }
+        if (c.lacks != nullptr) {
+            EXPECT_EQ(after.find(c.lacks), std::string::npos) << after;
+        }
+    }
+    EXPECT_EQ(Read("s.svg").find('\n', Read("s.svg").find("<title>")),
+              Read("s.svg").find("</title>") + 8); // the name's newline escaped in the title
+    EXPECT_FALSE(fs::exists(Path("made.svg")));
 }
 
 } // namespace
