@@ -29,6 +29,7 @@
 #include <optional>
 #include <ostream>
 #include <set>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,11 +86,14 @@ capture began, or its own combination taken) is not held during the replay; the
 verification then names the rows that differ.
 
 Exit status: 0 done; 1 an output could not be written; 2 bad arguments, or a data
-file that the tool cannot have written (the message names FILE:LINE).
+file that the tool cannot have written (the message names FILE:LINE). With --diff
+OLD NEW: 0 the same taken combinations, 1 they differ, 2 a file that does not read.
 )";
 
 struct Options {
-    std::string input;
+    std::string input;               // the data file, when there is one
+    std::vector<std::string> inputs; // every data file named
+    bool diff = false;
     std::string svg;
     std::string timeline;
     std::string html;
@@ -119,6 +123,8 @@ Options ParseArgs(const std::vector<std::string>& args) {
             options.version = true;
         } else if (name == "--summary") {
             options.summary = true;
+        } else if (name == "--diff") {
+            options.diff = true;
         } else if (name == "--svg") {
             target = &options.svg;
         } else if (name == "--timeline") {
@@ -131,10 +137,9 @@ Options ParseArgs(const std::vector<std::string>& args) {
             target = &options.profile;
         } else if (arg.size() > 1 && arg.front() == '-') {
             throw UsageError{"unknown option " + arg};
-        } else if (!options.input.empty()) {
-            throw UsageError{"more than one data file: " + options.input + " and " + arg};
         } else {
-            options.input = arg;
+            options.inputs.push_back(arg);
+            options.input = options.inputs.front();
         }
         if (target == nullptr)
             continue;
@@ -146,6 +151,12 @@ Options ParseArgs(const std::vector<std::string>& args) {
     }
     if (!options.help && !options.version && options.input.empty())
         throw UsageError{"no data file given"};
+    if (options.diff && options.inputs.size() != 2)
+        throw UsageError{"--diff compares two data files, OLD and NEW"};
+    if (!options.diff && options.inputs.size() > 1) {
+        throw UsageError{"more than one data file: " + options.inputs[0] + " and " +
+                         options.inputs[1]};
+    }
     return options;
 }
 
@@ -254,6 +265,97 @@ std::string Located(const std::string& source, int line, const std::string& what
     return source + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + what;
 }
 
+// The name messages give the data file at PATH.
+std::string SourceName(const std::string& path) {
+    return path == "-" ? "<stdin>" : PrintableName(path);
+}
+
+// Reads the data file at PATH ("-": IN) through one pass that tells LISTENERS (keeping its
+// rows in ROWS when given); prints its warnings, or the error that stopped it (then false).
+bool ReadThrough(const std::string& path, std::istream& in, std::ostream& err,
+                 const std::vector<AnalysisListener*>& listeners, std::vector<Row>* rows,
+                 int& cut_line) {
+    const std::string source = SourceName(path);
+    std::string error;
+    int fd = -1;
+    ByteSource bytes = InputSource(path, in, fd, error);
+    if (!bytes) {
+        err << source << ": cannot read: " << error << "\n";
+        return false;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0)
+                close(fd);
+        }
+    } closer{fd};
+    DataFileReader reader(bytes);
+    try {
+        StreamAnalyser pass(listeners);
+        for (Row row; reader.Next(row);) {
+            pass.Add(row);
+            if (rows != nullptr)
+                rows->push_back(row);
+        }
+        pass.Finish();
+    } catch (const DataFileError& e) {
+        err << Located(source, e.Line(), e.what()) << "\n";
+        return false;
+    }
+    for (const Warning& warning : reader.Warnings())
+        err << Located(source, warning.line, warning.what) << "\n";
+    cut_line = reader.CutLine();
+    return true;
+}
+
+// Keeps only the counts of a pass.
+class Counts : public AnalysisListener {
+  public:
+    void OnRow(const Seen&, Role, const HoldState*, const EchoFacts*, const BurstState*) override {}
+    void OnFinding(const FindingFacts&) override {}
+    void OnHoldClosed(const HoldState&) override {}
+    void OnBurstOpened(const BurstState&) override {}
+    void OnBurstClosed(const BurstState&) override {}
+    void OnWrap(const Seen&, const Seen&) override {}
+    void OnEnd(const Totals& totals) override { all = totals; }
+    Totals all;
+};
+
+// The taken combinations NEW holds that OLD did not ("+ NAME") and those it freed ("- NAME");
+// exit status 0 the same, 1 they differ, 2 a file that does not read.
+int RunDiff(const Options& options, std::istream& in, std::ostream& out, std::ostream& err) {
+    Counts old_counts, new_counts;
+    int cut_line = 0;
+    if (!ReadThrough(options.inputs[0], in, err, {&old_counts}, nullptr, cut_line) ||
+        !ReadThrough(options.inputs[1], in, err, {&new_counts}, nullptr, cut_line))
+        return kExitBadInput;
+    const Occupancy& before = old_counts.all.occupancy;
+    const Occupancy& after = new_counts.all.occupancy;
+    bool differ = false;
+    for (const auto& [sign, in_this, not_in] :
+         {std::tuple{'+', &after, &before}, std::tuple{'-', &before, &after}}) {
+        for (unsigned vk = 0; vk < 256; ++vk) {
+            for (unsigned set = 0; set < 8; ++set) {
+                if (in_this->taken[vk][set] && !not_in->taken[vk][set]) {
+                    Row row;
+                    row.kind = RowKind::Taken;
+                    row.vk = static_cast<std::uint16_t>(vk);
+                    row.mods = static_cast<std::uint8_t>(set);
+                    std::string name = RowText(row);
+                    out << sign << " " << name.substr(0, name.size() - 6) << "\n";
+                    differ = true;
+                }
+            }
+        }
+    }
+    if (!out.flush()) {
+        err << "tapwatcher-report: standard output: cannot write\n";
+        return kExitBadInput;
+    }
+    return differ ? 1 : kExitOk;
+}
+
 // The replay that matched on the device, or the first one tried, with the verdict in words.
 struct Checked {
     Replay replay;
@@ -347,6 +449,9 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         return kExitOk;
     }
 
+    if (options.diff)
+        return RunDiff(options, in, out, err);
+
     std::vector<std::string> targets;
     for (std::string* path :
          {&options.svg, &options.timeline, &options.html, &options.scenario, &options.profile}) {
@@ -375,51 +480,23 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     for (const std::string& path : targets)
         to_stdout = to_stdout || path == "-";
 
-    const std::string source = options.input == "-" ? "<stdin>" : PrintableName(options.input);
-    std::string error;
-    int fd = -1;
-    ByteSource bytes = InputSource(options.input, in, fd, error);
-    if (!bytes) {
-        err << source << ": cannot read: " << error << "\n";
-        return kExitBadInput;
-    }
-    struct Closer {
-        int fd;
-        ~Closer() {
-            if (fd >= 0)
-                close(fd);
-        }
-    } closer{fd};
-
-    // One pass: the text report, what the page and the pictures keep, and (for a replay)
-    // the rows themselves.
+    const std::string source = SourceName(options.input);
     const bool pictures =
         !options.svg.empty() || !options.timeline.empty() || !options.html.empty();
     const bool replaying = !options.scenario.empty() || !options.profile.empty();
     TextReport text(source, options.summary);
     Kept kept;
     std::vector<Row> rows;
-    DataFileReader reader(bytes);
     std::vector<AnalysisListener*> listeners;
     if (!to_stdout)
         listeners.push_back(&text);
     if (pictures)
         listeners.push_back(&kept);
-    try {
-        StreamAnalyser pass(listeners);
-        for (Row row; reader.Next(row);) {
-            pass.Add(row);
-            if (replaying)
-                rows.push_back(row);
-        }
-        pass.Finish();
-    } catch (const DataFileError& e) {
-        err << Located(source, e.Line(), e.what()) << "\n";
+    int cut_line = 0;
+    if (!ReadThrough(options.input, in, err, listeners, replaying ? &rows : nullptr, cut_line))
         return kExitBadInput;
-    }
-    for (const Warning& warning : reader.Warnings())
-        err << Located(source, warning.line, warning.what) << "\n";
-    text.SetCut(reader.CutLine());
+    text.SetCut(cut_line);
+    std::string error;
 
     std::optional<Checked> replay;
     if (!options.scenario.empty()) {

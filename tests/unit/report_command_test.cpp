@@ -363,6 +363,8 @@ TEST_F(Command, TakesEveryOptionItsHelpLists) {
             std::vector<std::string> args = {Path("in.txt"), form};
             if (*option.value != '\0')
                 args.push_back(Path(std::string("out") + form));
+            if (std::string(form) == "--diff")
+                args.push_back(Path("in.txt")); // the file against itself: the same
             EXPECT_EQ(Run(args), kExitOk) << form << ": " << err_.str();
             EXPECT_NE(help.find(form), std::string::npos) << form;
         }
@@ -400,6 +402,39 @@ TEST_F(Command, ReadsTheExampleDataFiles) {
                          std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(session), {}),
               std::string(std::istreambuf_iterator<char>(golden), {}));
+}
+
+// What the device took under one profile and not another, as the data files it saved say.
+TEST_F(Command, DiffListsTheCombinationsTakenAndFreed) {
+    auto saved = [](const char* golden) {
+        return std::string(TAPWATCHER_SOURCE_DIR) + "/tests/golden/" + golden +
+               "/root/Program Files/tapwatcherdata.txt";
+    };
+    // The session as saved, with App1 freed and Ctrl+Alt+T taken instead.
+    std::ifstream in(saved("report-session"), std::ios::binary);
+    std::string other(std::istreambuf_iterator<char>(in), {});
+    const std::string app1 = "2147470001\tC1\tF\t\t\t\r\n";
+    ASSERT_NE(other.find(app1), std::string::npos);
+    other.replace(other.find(app1), app1.size(), "2147470001\t54\tF\t\tC\tA\r\n");
+    Write("other.txt", other);
+    Write("bad.txt", std::string(kHeader) + Line("1", "4", "F"));
+    struct Case {
+        std::string old_file, new_file;
+        int status;
+        std::string out;
+    };
+    const std::vector<Case> cases = {
+        {saved("report-session"), saved("report-session"), kExitOk, ""},
+        {saved("report-session"), saved("report-session-top"), kExitOk, ""},
+        {saved("report-session"), Path("other.txt"), 1, "+ Ctrl+Alt+T\n- App1\n"},
+        {Path("other.txt"), saved("report-session-system"), 1, "+ App1\n- Ctrl+Alt+T\n"},
+        {Path("bad.txt"), Path("other.txt"), kExitBadInput, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.old_file + " " + c.new_file);
+        EXPECT_EQ(Run({"--diff", c.old_file, c.new_file}), c.status) << err_.str();
+        EXPECT_EQ(out_.str(), c.out);
+    }
 }
 
 // Each way a new user's command line could clobber, lose or corrupt something, run as the
