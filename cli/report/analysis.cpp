@@ -399,13 +399,12 @@ class StreamAnalyser::Impl {
     // Opens a hold, or counts an auto-repeat on the open one; checks for chatter.
     Role Press(const Seen& s, HoldState*& hold, std::optional<FindingFacts>& fault) {
         const Row& row = s.row;
-        if (auto rel = last_release_.find(row.vk); rel != last_release_.end()) {
-            std::optional<std::int32_t> gap = Elapsed(rel->second, s);
+        if (std::optional<Seen>& rel = last_release_.At(row.vk); rel) {
+            std::optional<std::int32_t> gap = Elapsed(*rel, s);
             if (gap && *gap >= 0 && *gap <= kChatterMs)
                 fault =
-                    Facts({FindingKind::Chatter, s.index, rel->second.index, *gap, std::nullopt}, s,
-                          rel->second);
-            last_release_.erase(rel);
+                    Facts({FindingKind::Chatter, s.index, rel->index, *gap, std::nullopt}, s, *rel);
+            rel.reset();
         }
         hold = OpenHold(row);
         if (hold) {
@@ -427,7 +426,7 @@ class StreamAnalyser::Impl {
     Role Release(const Seen& s, HoldState*& hold, std::optional<FindingFacts>& fault,
                  bool& closes) {
         const Row& row = s.row;
-        last_release_[row.vk] = s;
+        last_release_.At(row.vk) = s;
         hold = OpenHold(row);
         if (!hold) {
             fault =
@@ -488,10 +487,10 @@ class StreamAnalyser::Impl {
     std::optional<Seen> last_non_quiet_;
     std::optional<BurstState> burst_;
     static constexpr std::uint32_t kFree = UINT32_MAX; // the id of a free slot
-    std::deque<HoldState> holds_;     // the pool the open holds are in (never moved)
-    std::vector<std::uint32_t> free_; // its free slots
-    ComboTable<std::uint32_t> open_;  // combination -> its slot + 1
-    std::unordered_map<unsigned, Seen> last_release_; // key code -> its last release
+    std::deque<HoldState> holds_;                  // the pool the open holds are in (never moved)
+    std::vector<std::uint32_t> free_;              // its free slots
+    ComboTable<std::uint32_t> open_;               // combination -> its slot + 1
+    ComboTable<std::optional<Seen>> last_release_; // key code -> its last release
     std::vector<std::uint32_t> unmarked_; // slots of holds opened since the last quiet mark
 };
 

@@ -101,8 +101,10 @@ struct Seen {
 template <typename T> class ComboTable {
   public:
     // The value of the combination of ROW, made (as T{}) if it was never set.
-    T& operator[](const Row& row) {
-        std::uint32_t key = static_cast<std::uint32_t>(row.vk) << 3 | row.mods;
+    T& operator[](const Row& row) { return At(static_cast<std::uint32_t>(row.vk) << 3 | row.mods); }
+
+    // The value at KEY, below 2^19.
+    T& At(std::uint32_t key) {
         std::unique_ptr<T[]>& page = pages_[key >> kPageBits];
         if (!page)
             page = std::make_unique<T[]>(std::size_t{1} << kPageBits);

@@ -124,16 +124,20 @@ bool ParseModifier(std::string_view text, char letter, const char* column, int l
 
 // One line after the header, without its CR LF.
 Row ParseRow(std::string_view text, int line) {
+    // One walk over the bytes: the fields, and any CR among them.
     std::string_view fields[6];
     std::size_t count = 0;
-    for (std::size_t start = 0;;) {
-        std::size_t tab = text.find('\t', start);
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        char c = i < text.size() ? text[i] : '\t';
+        if (c == '\r')
+            throw DataFileError(line, "CR inside the line");
+        if (c != '\t')
+            continue;
         if (count < 6)
-            fields[count] = text.substr(start, tab - start);
+            fields[count] = text.substr(start, i - start);
         ++count;
-        if (tab == std::string_view::npos)
-            break;
-        start = tab + 1;
+        start = i + 1;
     }
     if (count != 6) {
         throw DataFileError(line, std::to_string(count) + (count == 1 ? " field" : " fields") +
@@ -330,9 +334,9 @@ bool DataFileReader::Next(Row& row) {
             if (lf_only_++ == 0)
                 first_lf_only_ = line;
         }
-        if (text.find('\r') != std::string_view::npos)
-            throw DataFileError(line, "CR inside the line");
         if (line == 1) {
+            if (text.find('\r') != std::string_view::npos)
+                throw DataFileError(line, "CR inside the line");
             if (text != kHeaderText) {
                 throw DataFileError(line, "missing header: expected "
                                           "SysTime<TAB>VK<TAB>U/D<TAB>Shift<TAB>Ctrl<TAB>Alt");
