@@ -1,6 +1,8 @@
 // analysis.h - what the rows of a data file mean: which combinations the device keeps for
 // itself, each press paired with its release, the bursts of key events, the echoes of the
-// tool's pass-through, and the faults.
+// tool's pass-through, and the faults. The rows flow through one pass (StreamAnalyser) that
+// keeps only the keys held at once and a short look-ahead; Analyse collects everything it
+// says about a whole file that is already in memory.
 #pragma once
 
 #include "datafile.h"
@@ -8,6 +10,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -84,6 +89,156 @@ struct Finding {
     std::optional<std::size_t> index; // Stuck: into Analysis::holds; Echo: into echoes
 };
 
+// A row as one pass sees it: where it is and what it is.
+struct Seen {
+    Row row;
+    std::uint32_t index = 0; // from 0, in file order (a file has fewer than 2^31 lines)
+    int steps_back = 0;      // ticks that went backwards up to this row
+};
+
+// A value per combination (key code and modifier set), in pages made when first used: as
+// small as the combinations in use, and never a hash table's nodes.
+template <typename T> class ComboTable {
+  public:
+    // The value of the combination of ROW, made (as T{}) if it was never set.
+    T& operator[](const Row& row) { return At(static_cast<std::uint32_t>(row.vk) << 3 | row.mods); }
+
+    // The value at KEY, below 2^19.
+    T& At(std::uint32_t key) {
+        std::unique_ptr<T[]>& page = pages_[key >> kPageBits];
+        if (!page)
+            page = std::make_unique<T[]>(std::size_t{1} << kPageBits);
+        return page[key & ((1u << kPageBits) - 1)];
+    }
+
+  private:
+    static constexpr int kPageBits = 11;
+    std::array<std::unique_ptr<T[]>, (1u << 19 >> kPageBits)> pages_;
+};
+
+// Milliseconds from A to the later B; none when a tick goes backwards between them.
+std::optional<std::int32_t> Elapsed(const Seen& a, const Seen& b);
+
+// What a finding's sentence needs, whatever rows are still kept. Stuck: the release is
+// filled in when it comes. Echo: the rows that explain it.
+struct FindingFacts {
+    Finding finding; // its indices
+    Seen row;
+    std::optional<Seen> other;
+    std::optional<Seen> release;           // Stuck: its late release
+    std::optional<std::int32_t> held_ms;   // Stuck: press to that release
+    int echo_last_line = 0;                // Echo: the line of its second row
+    std::optional<int> tool_released_line; // Echo: a modifier the tool released itself
+    std::optional<int> user_released_line; // Echo: the user's last release of it before
+    std::optional<int> echoed_again_line;  // Echo: its release passed on and echoed again
+    std::size_t hold_id = 0;               // Stuck: the hold
+};
+
+// A press with its release, as far as the pass has come.
+struct HoldState {
+    std::uint32_t id = 0;      // in order of the presses
+    std::uint32_t repeats = 0; // auto-repeat presses
+    Seen press;
+    std::optional<Seen> release;
+    int first_repeat_line = 0, last_repeat_line = 0;
+    std::optional<std::int32_t> ms;
+    bool stuck = false;
+};
+
+// A burst as far as the pass has come.
+struct BurstState {
+    std::size_t id = 0; // from 0
+    Seen first, last;
+    std::optional<Seen> quiet;
+    int events = 0;
+    std::optional<Seen> gap_from;
+    std::optional<std::int32_t> gap_ms;
+    std::optional<std::int32_t> LengthMs() const { return Elapsed(first, last); }
+};
+
+// What a key row turned out to be.
+enum class Role {
+    Other,   // a taken row or a quiet mark
+    Press,   // opens a hold
+    Repeat,  // a further press of an open hold
+    Release, // closes a hold
+    Unpaired,
+    EchoRow, // a row of an echo, left out of the pairing
+};
+
+// An echo with the rows that explain it.
+struct EchoFacts {
+    std::size_t id = 0;
+    Seen passed, press, release;
+    std::optional<int> tool_released_line, user_released_line, echoed_again_line;
+    const Seen& First() const { return press.index < release.index ? press : release; }
+    const Seen& Last() const { return press.index < release.index ? release : press; }
+};
+
+// The counts over every row, known at the end.
+struct Totals {
+    std::size_t rows = 0;
+    std::optional<Seen> first, last;
+    int key_events = 0;
+    int taken_rows = 0;
+    int quiet_marks = 0;
+    std::size_t holds = 0;
+    std::size_t repeats = 0;
+    std::size_t echoes = 0;
+    std::size_t bursts = 0;
+    std::size_t findings = 0;
+    std::size_t faults = 0;
+    std::size_t wraps = 0;
+    Occupancy occupancy;
+    // First to last row, none when a tick goes back between them.
+    std::optional<std::int32_t> SpanMs() const {
+        return first ? Elapsed(*first, *last) : std::optional<std::int32_t>(0);
+    }
+};
+
+// Told about each row and what the pass finds, in file order, except that a stuck key is
+// told at the quiet mark (or the end) that makes it stuck, and a hold closes at its release.
+class AnalysisListener {
+  public:
+    virtual ~AnalysisListener() = default;
+    // A row and its role. HOLD: the hold it opens, repeats or closes (already updated); ECHO:
+    // the echo, at both of its rows; BURST: the burst a key event belongs to.
+    virtual void OnRow(const Seen& row, Role role, const HoldState* hold, const EchoFacts* echo,
+                       const BurstState* burst) = 0;
+    // A finding; a stuck one comes after its rows, the others at their row.
+    virtual void OnFinding(const FindingFacts& facts) = 0;
+    // A hold released (after its OnRow) or, at the end, never released.
+    virtual void OnHoldClosed(const HoldState& hold) = 0;
+    // A burst that starts at its first key event (before that row's OnRow).
+    virtual void OnBurstOpened(const BurstState& burst) = 0;
+    // A burst ended by a quiet mark (before the mark's OnRow) or by the end of the file.
+    virtual void OnBurstClosed(const BurstState& burst) = 0;
+    // A row whose tick text wrapped round (after its OnRow).
+    virtual void OnWrap(const Seen& before, const Seen& row) = 0;
+    // The end of the file.
+    virtual void OnEnd(const Totals& totals) = 0;
+};
+
+// One pass over the rows: echoes, pairing, bursts, findings and counts. Memory grows with
+// the keys held at once, not with the rows.
+class StreamAnalyser {
+  public:
+    // Tells LISTENERS, which must outlive it.
+    explicit StreamAnalyser(std::vector<AnalysisListener*> listeners);
+    ~StreamAnalyser();
+    // The next row of the file.
+    void Add(const Row& row);
+    // The end of the file.
+    void Finish();
+
+  private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Runs one pass over ROWS in memory, telling LISTENERS.
+void RunPass(const std::vector<Row>& rows, std::vector<AnalysisListener*> listeners);
+
 struct Analysis {
     Occupancy occupancy;
     std::vector<Hold> holds;        // in order of the presses
@@ -104,8 +259,7 @@ struct Analysis {
     int Faults() const;
 };
 
-// Finds the echoes, pairs presses with releases, finds the bursts and the faults, counts
-// the taken cells.
+// Everything the pass says about ROWS, findings in row order.
 Analysis Analyse(const std::vector<Row>& rows);
 
 } // namespace report

@@ -12,6 +12,7 @@
 
 #include "analysis.h"
 #include "datafile.h"
+#include "kept.h"
 #include "options.h"
 #include "output.h"
 #include "page.h"
@@ -21,12 +22,16 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <istream>
-#include <iterator>
+#include <new>
 #include <optional>
 #include <ostream>
+#include <set>
+#include <tuple>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tapwatcher_version.h"
 
@@ -81,11 +86,14 @@ capture began, or its own combination taken) is not held during the replay; the
 verification then names the rows that differ.
 
 Exit status: 0 done; 1 an output could not be written; 2 bad arguments, or a data
-file that the tool cannot have written (the message names FILE:LINE).
+file that the tool cannot have written (the message names FILE:LINE). With --diff
+OLD NEW: 0 the same taken combinations, 1 they differ, 2 a file that does not read.
 )";
 
 struct Options {
-    std::string input;
+    std::string input;               // the data file, when there is one
+    std::vector<std::string> inputs; // every data file named
+    bool diff = false;
     std::string svg;
     std::string timeline;
     std::string html;
@@ -115,6 +123,8 @@ Options ParseArgs(const std::vector<std::string>& args) {
             options.version = true;
         } else if (name == "--summary") {
             options.summary = true;
+        } else if (name == "--diff") {
+            options.diff = true;
         } else if (name == "--svg") {
             target = &options.svg;
         } else if (name == "--timeline") {
@@ -127,10 +137,9 @@ Options ParseArgs(const std::vector<std::string>& args) {
             target = &options.profile;
         } else if (arg.size() > 1 && arg.front() == '-') {
             throw UsageError{"unknown option " + arg};
-        } else if (!options.input.empty()) {
-            throw UsageError{"more than one data file: " + options.input + " and " + arg};
         } else {
-            options.input = arg;
+            options.inputs.push_back(arg);
+            options.input = options.inputs.front();
         }
         if (target == nullptr)
             continue;
@@ -142,6 +151,12 @@ Options ParseArgs(const std::vector<std::string>& args) {
     }
     if (!options.help && !options.version && options.input.empty())
         throw UsageError{"no data file given"};
+    if (options.diff && options.inputs.size() != 2)
+        throw UsageError{"--diff compares two data files, OLD and NEW"};
+    if (!options.diff && options.inputs.size() > 1) {
+        throw UsageError{"more than one data file: " + options.inputs[0] + " and " +
+                         options.inputs[1]};
+    }
     return options;
 }
 
@@ -159,29 +174,186 @@ bool SamePath(const std::string& a, const std::string& b) {
     return first == second;
 }
 
-// The whole file as bytes; none, with ERROR set, when it cannot be read.
-std::optional<std::string> ReadFile(const std::string& path, std::string& error) {
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) {
-        error = "is a directory";
-        return std::nullopt;
+// The data file as a source of bytes: standard input for "-", else the file at PATH (fd
+// set, -1 with ERROR when it cannot be opened).
+ByteSource InputSource(const std::string& path, std::istream& in, int& fd, std::string& error) {
+    fd = -1;
+    if (path == "-") {
+        return [&in](char* buffer, std::size_t size) {
+            in.read(buffer, static_cast<std::streamsize>(size));
+            if (in.bad())
+                throw DataFileError(0, "cannot read: read error");
+            return static_cast<std::size_t>(in.gcount());
+        };
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
         error = std::strerror(errno);
-        return std::nullopt;
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+        return nullptr;
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = "read error";
-        return std::nullopt;
+    if (S_ISDIR(st.st_mode)) {
+        error = "is a directory";
+        close(fd);
+        fd = -1;
+        return nullptr;
     }
-    return bytes;
+    return [fd](char* buffer, std::size_t size) {
+        for (;;) {
+            ssize_t n = read(fd, buffer, size);
+            if (n >= 0)
+                return static_cast<std::size_t>(n);
+            if (errno != EINTR)
+                throw DataFileError(0, std::string("cannot read: ") + std::strerror(errno));
+        }
+    };
+}
+
+// A file name as the report writes it: bytes that would not print (a newline, a control
+// byte) as \xNN, so that no name can start a line of its own in a scenario or a message.
+std::string PrintableName(const std::string& name) {
+    std::string out;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// kExitOk once OUT has taken every byte; else says so and kExitWriteFailed (a full disk,
+// a closed standard output).
+int Flushed(std::ostream& out, std::ostream& err) {
+    if (out.flush())
+        return kExitOk;
+    err << "tapwatcher-report: standard output: cannot write\n";
+    return kExitWriteFailed;
+}
+
+// 0 or 1 when PATH names the file this process has open as its standard input or output
+// (/dev/stdin, /proc/self/fd/1, the file "> FILE" opened), else -1.
+int DescriptorOf(const std::string& path) {
+    struct stat named, open;
+    if (path == "-" || stat(path.c_str(), &named) != 0)
+        return -1;
+    for (int fd : {0, 1}) {
+        if (fstat(fd, &open) == 0 && open.st_dev == named.st_dev && open.st_ino == named.st_ino)
+            return fd;
+    }
+    return -1;
+}
+
+// Distinct taken combinations among ROWS.
+std::size_t CountTaken(const std::vector<Row>& rows) {
+    std::set<std::pair<unsigned, unsigned>> taken;
+    for (const Row& row : rows) {
+        if (row.kind == RowKind::Taken)
+            taken.insert({row.vk, row.mods});
+    }
+    return taken.size();
 }
 
 // "SOURCE:LINE: what", or "SOURCE: what" for the file as a whole.
 std::string Located(const std::string& source, int line, const std::string& what) {
     return source + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + what;
+}
+
+// The name messages give the data file at PATH.
+std::string SourceName(const std::string& path) {
+    return path == "-" ? "<stdin>" : PrintableName(path);
+}
+
+// Reads the data file at PATH ("-": IN) through one pass that tells LISTENERS (keeping its
+// rows in ROWS when given); prints its warnings, or the error that stopped it (then false).
+bool ReadThrough(const std::string& path, std::istream& in, std::ostream& err,
+                 const std::vector<AnalysisListener*>& listeners, std::vector<Row>* rows,
+                 int& cut_line) {
+    const std::string source = SourceName(path);
+    std::string error;
+    int fd = -1;
+    ByteSource bytes = InputSource(path, in, fd, error);
+    if (!bytes) {
+        err << source << ": cannot read: " << error << "\n";
+        return false;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0)
+                close(fd);
+        }
+    } closer{fd};
+    DataFileReader reader(bytes);
+    try {
+        StreamAnalyser pass(listeners);
+        for (Row row; reader.Next(row);) {
+            pass.Add(row);
+            if (rows != nullptr)
+                rows->push_back(row);
+        }
+        pass.Finish();
+    } catch (const DataFileError& e) {
+        err << Located(source, e.Line(), e.what()) << "\n";
+        return false;
+    }
+    for (const Warning& warning : reader.Warnings())
+        err << Located(source, warning.line, warning.what) << "\n";
+    cut_line = reader.CutLine();
+    return true;
+}
+
+// Keeps only the counts of a pass.
+class Counts : public AnalysisListener {
+  public:
+    void OnRow(const Seen&, Role, const HoldState*, const EchoFacts*, const BurstState*) override {}
+    void OnFinding(const FindingFacts&) override {}
+    void OnHoldClosed(const HoldState&) override {}
+    void OnBurstOpened(const BurstState&) override {}
+    void OnBurstClosed(const BurstState&) override {}
+    void OnWrap(const Seen&, const Seen&) override {}
+    void OnEnd(const Totals& totals) override { all = totals; }
+    Totals all;
+};
+
+// The taken combinations NEW holds that OLD did not ("+ NAME") and those it freed ("- NAME");
+// exit status 0 the same, 1 they differ, 2 a file that does not read.
+int RunDiff(const Options& options, std::istream& in, std::ostream& out, std::ostream& err) {
+    Counts old_counts, new_counts;
+    int cut_line = 0;
+    if (!ReadThrough(options.inputs[0], in, err, {&old_counts}, nullptr, cut_line) ||
+        !ReadThrough(options.inputs[1], in, err, {&new_counts}, nullptr, cut_line))
+        return kExitBadInput;
+    const Occupancy& before = old_counts.all.occupancy;
+    const Occupancy& after = new_counts.all.occupancy;
+    bool differ = false;
+    for (const auto& [sign, in_this, not_in] :
+         {std::tuple{'+', &after, &before}, std::tuple{'-', &before, &after}}) {
+        for (unsigned vk = 0; vk < 256; ++vk) {
+            for (unsigned set = 0; set < 8; ++set) {
+                if (in_this->taken[vk][set] && !not_in->taken[vk][set]) {
+                    Row row;
+                    row.kind = RowKind::Taken;
+                    row.vk = static_cast<std::uint16_t>(vk);
+                    row.mods = static_cast<std::uint8_t>(set);
+                    std::string name = RowText(row);
+                    out << sign << " " << name.substr(0, name.size() - 6) << "\n";
+                    differ = true;
+                }
+            }
+        }
+    }
+    if (!out.flush()) {
+        err << "tapwatcher-report: standard output: cannot write\n";
+        return kExitBadInput;
+    }
+    return differ ? 1 : kExitOk;
 }
 
 // The replay that matched on the device, or the first one tried, with the verdict in words.
@@ -254,9 +426,11 @@ Checked VerifyReplay(const std::vector<Row>& rows, const std::string& source,
 
 } // namespace
 
+namespace {
+
 // Reads the data file, writes the outputs asked for, prints the report.
-int RunReport(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
-              std::ostream& err, const ReplayRunner& run_replay) {
+int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+        std::ostream& err, const ReplayRunner& run_replay) {
     Options options;
     try {
         options = ParseArgs(args);
@@ -275,18 +449,28 @@ int RunReport(const std::vector<std::string>& args, std::istream& in, std::ostre
         return kExitOk;
     }
 
+    if (options.diff)
+        return RunDiff(options, in, out, err);
+
     std::vector<std::string> targets;
-    for (const std::string* path :
+    for (std::string* path :
          {&options.svg, &options.timeline, &options.html, &options.scenario, &options.profile}) {
         if (path->empty())
             continue;
-        if (options.input != "-" && SamePath(*path, options.input)) {
-            err << "tapwatcher-report: " << *path << ": would overwrite the data file\n";
+        // A name for this process's own standard input or output is the descriptor as it is
+        // open: never opened again with truncation (">> log" stays appending).
+        int fd = DescriptorOf(*path);
+        if (fd == 0 || (options.input != "-" && SamePath(*path, options.input))) {
+            err << "tapwatcher-report: " << PrintableName(*path)
+                << (fd == 0 ? ": is standard input; not written\n"
+                            : ": would overwrite the data file\n");
             return kExitBadInput;
         }
+        if (fd == 1)
+            *path = "-";
         for (const std::string& earlier : targets) {
             if (SamePath(*path, earlier)) {
-                err << "tapwatcher-report: " << *path << ": named for two outputs\n";
+                err << "tapwatcher-report: " << PrintableName(*path) << ": named for two outputs\n";
                 return kExitBadInput;
             }
         }
@@ -296,32 +480,23 @@ int RunReport(const std::vector<std::string>& args, std::istream& in, std::ostre
     for (const std::string& path : targets)
         to_stdout = to_stdout || path == "-";
 
-    const std::string source = options.input == "-" ? "<stdin>" : options.input;
-    std::string error;
-    std::optional<std::string> bytes;
-    if (options.input == "-") {
-        bytes.emplace(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad())
-            error = "read error";
-    } else {
-        bytes = ReadFile(options.input, error);
-    }
-    if (!bytes || !error.empty()) {
-        err << source << ": cannot read: " << error << "\n";
-        return kExitBadInput;
-    }
-
+    const std::string source = SourceName(options.input);
+    const bool pictures =
+        !options.svg.empty() || !options.timeline.empty() || !options.html.empty();
+    const bool replaying = !options.scenario.empty() || !options.profile.empty();
+    TextReport text(source, options.summary);
+    Kept kept;
     std::vector<Row> rows;
-    std::vector<Warning> warnings;
-    try {
-        rows = ParseDataFile(*bytes, &warnings);
-    } catch (const DataFileError& e) {
-        err << Located(source, e.Line(), e.what()) << "\n";
+    std::vector<AnalysisListener*> listeners;
+    if (!to_stdout)
+        listeners.push_back(&text);
+    if (pictures)
+        listeners.push_back(&kept);
+    int cut_line = 0;
+    if (!ReadThrough(options.input, in, err, listeners, replaying ? &rows : nullptr, cut_line))
         return kExitBadInput;
-    }
-    for (const Warning& warning : warnings)
-        err << Located(source, warning.line, warning.what) << "\n";
-    Analysis analysis = Analyse(rows);
+    text.SetCut(cut_line);
+    std::string error;
 
     std::optional<Checked> replay;
     if (!options.scenario.empty()) {
@@ -331,11 +506,11 @@ int RunReport(const std::vector<std::string>& args, std::istream& in, std::ostre
     }
     std::vector<Output> outputs;
     if (!options.svg.empty())
-        outputs.push_back({options.svg, RenderGridSvg(rows, analysis, source)});
+        outputs.push_back({options.svg, RenderGridSvg(kept.All(), source)});
     if (!options.timeline.empty())
-        outputs.push_back({options.timeline, RenderTimelineSvg(rows, analysis, source)});
+        outputs.push_back({options.timeline, RenderTimelineSvg(kept, source)});
     if (!options.html.empty())
-        outputs.push_back({options.html, RenderHtml(rows, analysis, source)});
+        outputs.push_back({options.html, RenderHtml(kept, source)});
     if (!options.scenario.empty())
         outputs.push_back({options.scenario, replay->replay.scenario});
     if (!options.profile.empty())
@@ -348,29 +523,43 @@ int RunReport(const std::vector<std::string>& args, std::istream& in, std::ostre
     if (to_stdout) {
         if (!options.scenario.empty())
             err << "Scenario: " << replay->verdict << "\n";
-        return kExitOk;
+        return Flushed(out, err);
     }
-    out << (options.summary ? RenderSummary(rows, analysis, source)
-                            : RenderText(rows, analysis, source));
+    text.Write(out);
     if (!outputs.empty())
         out << "\n";
     if (!options.svg.empty())
-        out << "Grid picture: " << options.svg << "\n";
+        out << "Grid picture: " << PrintableName(options.svg) << "\n";
     if (!options.timeline.empty())
-        out << "Timeline picture: " << options.timeline << "\n";
+        out << "Timeline picture: " << PrintableName(options.timeline) << "\n";
     if (!options.html.empty())
-        out << "Page: " << options.html << "\n";
+        out << "Page: " << PrintableName(options.html) << "\n";
     if (!options.scenario.empty()) {
-        out << "Scenario: " << options.scenario << ", "
+        out << "Scenario: " << PrintableName(options.scenario) << ", "
             << Plural(replay->replay.key_events, "key event", "key events") << "; "
             << replay->verdict << "\n";
     }
     if (!options.profile.empty()) {
-        out << "Device profile: " << options.profile << ", start-tick " << replay->replay.start_tick
-            << ", exe " << replay->replay.exe << ", "
-            << Plural(analysis.occupancy.total, "taken combination", "taken combinations") << "\n";
+        out << "Device profile: " << PrintableName(options.profile) << ", start-tick "
+            << replay->replay.start_tick << ", exe " << replay->replay.exe << ", "
+            << Plural(CountTaken(rows), "taken combination", "taken combinations") << "\n";
     }
-    return kExitOk;
+    return Flushed(out, err);
+}
+
+} // namespace
+
+// Runs the command; running out of memory or of temporary space ends it with one line.
+int RunReport(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+              std::ostream& err, const ReplayRunner& run_replay) {
+    try {
+        return Run(args, in, out, err, run_replay);
+    } catch (const std::bad_alloc&) {
+        err << "tapwatcher-report: out of memory\n";
+    } catch (const std::runtime_error& e) {
+        err << "tapwatcher-report: " << e.what() << "\n";
+    }
+    return kExitBadInput;
 }
 
 } // namespace report

@@ -10,14 +10,16 @@
 // four without a leading zero.
 //
 // Read in spite of the grammar, each with one warning: lines that end with LF alone (a git
-// or mail round trip), a last line without its line end (a copy cut short; if what is left
-// of it is no longer a whole row, it is left out), a UTF-8 byte-order mark, and UTF-16 text
-// (a file saved again by an editor) as long as every character is ASCII. A CR inside a line
-// and every cell the tool cannot write stay errors.
+// or mail round trip), a UTF-8 byte-order mark, and UTF-16 text (a file saved again by an
+// editor) as long as every character is ASCII. A last line without its line end is a file
+// cut short (the saving process stopped mid-write): that line is left out and named, since
+// what is left of it may look whole and still be cut ("12" of "1234"). A CR inside a line,
+// a line longer than kMaxLineBytes and every cell the tool cannot write stay errors.
 #include "datafile.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace report {
 
@@ -25,10 +27,12 @@ namespace {
 
 constexpr std::string_view kHeaderText = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt";
 
-// Field text for a message, with bytes that would not print shown as \xNN.
+// Field text for a message, with bytes that would not print shown as \xNN; a long field
+// is quoted in part, with its length.
 std::string Quoted(std::string_view text) {
+    constexpr std::size_t kShown = 40;
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (unsigned char c : text.substr(0, kShown)) {
         if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
             out += static_cast<char>(c);
         } else {
@@ -37,6 +41,8 @@ std::string Quoted(std::string_view text) {
             out += hex;
         }
     }
+    if (text.size() > kShown)
+        return out + "...\" (" + std::to_string(text.size()) + " bytes)";
     return out + "\"";
 }
 
@@ -118,18 +124,23 @@ bool ParseModifier(std::string_view text, char letter, const char* column, int l
 
 // One line after the header, without its CR LF.
 Row ParseRow(std::string_view text, int line) {
-    std::vector<std::string_view> fields;
+    // One walk over the bytes: the fields, and any CR among them.
+    std::string_view fields[6];
+    std::size_t count = 0;
     std::size_t start = 0;
-    for (;;) {
-        std::size_t tab = text.find('\t', start);
-        fields.push_back(text.substr(start, tab - start));
-        if (tab == std::string_view::npos)
-            break;
-        start = tab + 1;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        char c = i < text.size() ? text[i] : '\t';
+        if (c == '\r')
+            throw DataFileError(line, "CR inside the line");
+        if (c != '\t')
+            continue;
+        if (count < 6)
+            fields[count] = text.substr(start, i - start);
+        ++count;
+        start = i + 1;
     }
-    if (fields.size() != 6) {
-        throw DataFileError(line, std::to_string(fields.size()) +
-                                      (fields.size() == 1 ? " field" : " fields") +
+    if (count != 6) {
+        throw DataFileError(line, std::to_string(count) + (count == 1 ? " field" : " fields") +
                                       "; a row has 6 fields separated by TAB");
     }
 
@@ -149,7 +160,7 @@ Row ParseRow(std::string_view text, int line) {
         return row;
     }
 
-    row.vk = ParseKeyCode(fields[1], line);
+    row.vk = static_cast<std::uint16_t>(ParseKeyCode(fields[1], line));
     std::string_view ud = fields[2];
     if (ud == "D") {
         row.kind = RowKind::Press;
@@ -179,110 +190,206 @@ Row ParseRow(std::string_view text, int line) {
 
 namespace {
 
-// The bytes as narrow text: a UTF-16 file (with or without its byte-order mark) is turned
-// into the ASCII it holds, and a UTF-8 byte-order mark is dropped. Each is named in WARNINGS.
-std::string_view NarrowText(std::string_view bytes, std::string& storage,
-                            std::vector<Warning>& warnings) {
-    auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    if (bytes.size() >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
-        warnings.push_back({0, "starts with a UTF-8 byte-order mark; read without it"});
-        return bytes.substr(3);
+constexpr std::size_t kChunk = 1 << 16; // bytes read at a time
+
+// "UTF-16 little-endian text (byte-order mark FF FE)" and its like, for the messages.
+std::string Utf16Name(bool little, bool bom) {
+    return std::string("UTF-16 ") + (little ? "little" : "big") + "-endian text" +
+           (bom ? " (byte-order mark " + std::string(little ? "FF FE" : "FE FF") + ")"
+                : " without a byte-order mark");
+}
+
+// Reads raw bytes until at least WANT are waiting (or the file ends).
+bool ReadMore(const ByteSource& source, std::string& raw, std::size_t& at, bool& end,
+              std::size_t want) {
+    if (at > 0 && at >= raw.size() / 2) {
+        raw.erase(0, at);
+        at = 0;
     }
-    bool bom_le = bytes.size() >= 2 && at(0) == 0xFF && at(1) == 0xFE;
-    bool bom_be = bytes.size() >= 2 && at(0) == 0xFE && at(1) == 0xFF;
-    bool bare_le = !bom_le && !bom_be && bytes.size() >= 2 && at(0) != 0 && at(1) == 0;
-    bool bare_be = !bom_le && !bom_be && bytes.size() >= 2 && at(0) == 0 && at(1) != 0;
-    if (!bom_le && !bom_be && !bare_le && !bare_be)
-        return bytes;
-    bool little = bom_le || bare_le;
-    std::string name =
-        std::string("UTF-16 ") + (little ? "little" : "big") + "-endian text" +
-        (bom_le || bom_be ? " (byte-order mark " + std::string(little ? "FF FE" : "FE FF") + ")"
-                          : " without a byte-order mark");
-    if (bytes.size() % 2 != 0)
-        throw DataFileError(0, "is " + name +
-                                   " with an odd number of bytes; the tool writes "
-                                   "narrow ASCII text");
-    int line = 1;
-    for (std::size_t i = (bom_le || bom_be) ? 2 : 0; i < bytes.size(); i += 2) {
-        unsigned unit = little ? at(i) | at(i + 1) << 8 : at(i) << 8 | at(i + 1);
-        if (unit > 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "%04X", unit);
-            throw DataFileError(line, "character U+" + std::string(hex) + " in " + name +
-                                          "; the tool writes narrow ASCII text");
-        }
-        storage += static_cast<char>(unit);
-        if (unit == '\n')
-            ++line;
+    while (!end && raw.size() - at < want) {
+        std::size_t old = raw.size();
+        raw.resize(old + kChunk);
+        std::size_t got = source(raw.data() + old, kChunk);
+        raw.resize(old + got);
+        end = got == 0;
     }
-    warnings.push_back({0, "is " + name + "; read as the ASCII text it holds"});
-    return storage;
+    return raw.size() > at;
 }
 
 } // namespace
 
-// Reads every line of the file; throws DataFileError at the first bad one.
-std::vector<Row> ParseDataFile(std::string_view bytes, std::vector<Warning>* warnings_out) {
-    std::vector<Warning> warnings;
-    std::string storage;
-    std::string_view text_bytes = NarrowText(bytes, storage, warnings);
-    if (text_bytes.empty())
-        throw DataFileError(1, "missing header: the file is empty");
+DataFileReader::DataFileReader(ByteSource source) : source_(std::move(source)) {}
 
-    std::vector<Row> rows;
-    std::size_t pos = 0;
-    int lf_only = 0;       // lines ended by LF alone
-    int first_lf_only = 0; // the first of them
-    int lines = 0;
-    for (int line = 1; pos < text_bytes.size(); ++line) {
-        lines = line;
-        std::size_t lf = text_bytes.find('\n', pos);
-        bool last_unended = lf == std::string_view::npos;
-        std::string_view text = text_bytes.substr(pos, last_unended ? lf : lf - pos);
-        pos = last_unended ? text_bytes.size() : lf + 1;
+// A UTF-8 byte-order mark is dropped; UTF-16 (with or without its mark) is decoded as it
+// comes. Each is named in the warnings.
+void DataFileReader::DetectEncoding() {
+    ReadMore(source_, raw_, raw_at_, raw_end_, 3);
+    auto at = [&](std::size_t i) { return static_cast<unsigned char>(raw_[raw_at_ + i]); };
+    std::size_t size = raw_.size() - raw_at_;
+    if (size >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
+        warnings_.push_back({0, "starts with a UTF-8 byte-order mark; read without it"});
+        raw_at_ += 3;
+        return;
+    }
+    bool bom_le = size >= 2 && at(0) == 0xFF && at(1) == 0xFE;
+    bool bom_be = size >= 2 && at(0) == 0xFE && at(1) == 0xFF;
+    bool bare_le = !bom_le && !bom_be && size >= 2 && at(0) != 0 && at(1) == 0;
+    bool bare_be = !bom_le && !bom_be && size >= 2 && at(0) == 0 && at(1) != 0;
+    if (!bom_le && !bom_be && !bare_le && !bare_be)
+        return;
+    bool little = bom_le || bare_le;
+    utf16_ = little ? 1 : 2;
+    utf16_name_ = Utf16Name(little, bom_le || bom_be);
+    if (bom_le || bom_be)
+        raw_at_ += 2;
+    warnings_.push_back({0, "is " + utf16_name_ + "; read as the ASCII text it holds"});
+}
+
+// Moves the next chunk of the file into the text to split; false at its end.
+bool DataFileReader::FillText() {
+    if (text_at_ > 0) {
+        text_.erase(0, text_at_);
+        text_at_ = 0;
+    }
+    if (!ReadMore(source_, raw_, raw_at_, raw_end_, utf16_ ? 2 : 1))
+        return false;
+    std::size_t size = raw_.size() - raw_at_;
+    if (!utf16_) {
+        text_.append(raw_, raw_at_, size);
+        raw_at_ += size;
+        return true;
+    }
+    if (size < 2) {
+        throw DataFileError(0, "is " + utf16_name_ +
+                                   " with an odd number of bytes; the tool writes "
+                                   "narrow ASCII text");
+    }
+    for (; size >= 2; size -= 2, raw_at_ += 2) {
+        unsigned lo = static_cast<unsigned char>(raw_[raw_at_]);
+        unsigned hi = static_cast<unsigned char>(raw_[raw_at_ + 1]);
+        unsigned unit = utf16_ == 1 ? lo | hi << 8 : lo << 8 | hi;
+        if (unit > 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "%04X", unit);
+            throw DataFileError(decoded_lines_, "character U+" + std::string(hex) + " in " +
+                                                    utf16_name_ +
+                                                    "; the tool writes narrow ASCII text");
+        }
+        text_ += static_cast<char>(unit);
+        decoded_lines_ += unit == '\n';
+    }
+    return true;
+}
+
+// The next line without its line end; false at the end of the file. UNENDED: the line is the
+// last and has no LF.
+bool DataFileReader::NextLine(std::string_view& text, bool& unended) {
+    std::size_t searched = text_at_;
+    for (;;) {
+        std::size_t lf = text_.find('\n', searched);
+        if (lf != std::string::npos && lf - text_at_ <= kMaxLineBytes + 1) {
+            text = std::string_view(text_).substr(text_at_, lf - text_at_);
+            text_at_ = lf + 1;
+            unended = false;
+            return true;
+        }
+        if (text_.size() - text_at_ > kMaxLineBytes + 1) {
+            throw DataFileError(line_ + 1, "a line of more than " + std::to_string(kMaxLineBytes) +
+                                               " bytes; the tool's lines are at most " +
+                                               std::to_string(kHeader.size()));
+        }
+        std::size_t kept = text_.size() - text_at_;
+        if (!FillText()) {
+            if (text_.size() == text_at_)
+                return false;
+            text = std::string_view(text_).substr(text_at_);
+            text_at_ = text_.size();
+            unended = true;
+            return true;
+        }
+        searched = kept; // FillText moved the unsplit text to the front
+    }
+}
+
+// Reads lines until the next row; the header is checked on the way.
+bool DataFileReader::Next(Row& row) {
+    if (!started_) {
+        started_ = true;
+        DetectEncoding();
+    }
+    while (!done_) {
+        std::string_view text;
+        bool unended = false;
+        if (!NextLine(text, unended)) {
+            Finish();
+            return false;
+        }
+        if (line_ == INT32_MAX)
+            throw DataFileError(line_, "more lines than the tool can write");
+        int line = ++line_;
+        last_unended_ = unended;
         if (!text.empty() && text.back() == '\r') {
             text.remove_suffix(1);
-        } else if (!last_unended) {
-            if (lf_only++ == 0)
-                first_lf_only = line;
+        } else if (!unended) {
+            if (lf_only_++ == 0)
+                first_lf_only_ = line;
         }
-        if (text.find('\r') != std::string_view::npos)
-            throw DataFileError(line, "CR inside the line");
-
         if (line == 1) {
+            if (text.find('\r') != std::string_view::npos)
+                throw DataFileError(line, "CR inside the line");
             if (text != kHeaderText) {
                 throw DataFileError(line, "missing header: expected "
                                           "SysTime<TAB>VK<TAB>U/D<TAB>Shift<TAB>Ctrl<TAB>Alt");
             }
-        } else if (!last_unended) {
-            rows.push_back(ParseRow(text, line));
-        } else {
-            // A copy cut short keeps what it has: a whole row is read, a cut one left out.
-            try {
-                rows.push_back(ParseRow(text, line));
-            } catch (const DataFileError& e) {
-                warnings.push_back({line, "the last line has no line end and is cut short (" +
-                                              std::string(e.what()) + "); left out"});
-                continue;
-            }
+            continue;
         }
-        if (last_unended) {
-            warnings.push_back(
-                {line, "the last line has no line end (a copy cut short?); read anyway"});
+        if (unended) {
+            // The tool ends every line it writes: a line without its end was cut short
+            // while the file was written, and what is left of it is not a row to trust.
+            cut_line_ = line;
+            warnings_.push_back({line, "the last line has no line end: the file is cut short "
+                                       "there (saving stopped mid-write?); line left out"});
+            continue;
         }
+        row = ParseRow(text, line);
+        return true;
     }
-    if (lf_only > 0) {
-        int ended = lines - (text_bytes.back() == '\n' ? 0 : 1);
-        std::string which = lf_only == ended ? "lines end"
-                            : lf_only == 1   ? "1 line ends"
-                                             : std::to_string(lf_only) + " lines end";
-        warnings.push_back({first_lf_only, which + " with LF alone instead of CR LF; read anyway"});
-        std::stable_sort(warnings.begin(), warnings.end(),
+    return false;
+}
+
+// The warnings that need the whole file: lines ended by LF alone.
+void DataFileReader::Finish() {
+    if (done_)
+        return;
+    done_ = true;
+    if (line_ == 0)
+        throw DataFileError(1, "missing header: the file is empty");
+    if (lf_only_ > 0) {
+        int ended = line_ - (last_unended_ ? 1 : 0);
+        std::string which = lf_only_ == ended ? "lines end"
+                            : lf_only_ == 1   ? "1 line ends"
+                                              : std::to_string(lf_only_) + " lines end";
+        warnings_.push_back(
+            {first_lf_only_, which + " with LF alone instead of CR LF; read anyway"});
+        std::stable_sort(warnings_.begin(), warnings_.end(),
                          [](const Warning& a, const Warning& b) { return a.line < b.line; });
     }
+}
+
+// Reads every line of the bytes; throws DataFileError at the first bad one.
+std::vector<Row> ParseDataFile(std::string_view bytes, std::vector<Warning>* warnings_out) {
+    std::size_t at = 0;
+    DataFileReader reader([&](char* buffer, std::size_t size) {
+        std::size_t n = std::min(size, bytes.size() - at);
+        std::copy_n(bytes.data() + at, n, buffer);
+        at += n;
+        return n;
+    });
+    std::vector<Row> rows;
+    for (Row row; reader.Next(row);)
+        rows.push_back(row);
     if (warnings_out)
-        *warnings_out = std::move(warnings);
+        *warnings_out = reader.Warnings();
     return rows;
 }
 

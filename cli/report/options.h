@@ -31,6 +31,10 @@ inline constexpr cli::OptionDoc kOptions[] = {
     {"--profile", "", "OUT", "file:profile",
      "write a device profile for tapwatcher-sim: a \"taken = ...\" line for\n"
      "each F row, the start tick of the capture and the executable"},
+    {"--diff", "", "", "",
+     "compare two data files, OLD and NEW: print each taken combination\n"
+     "NEW holds that OLD did not (\"+ Ctrl+Alt+T\") and each it freed\n"
+     "(\"- Shift+F3\"); exit 0 when the same, 1 when they differ"},
     {"--help", "-h", "", "", "show this help and exit"},
     {"--version", "", "", "", "show the version and the source revision and exit"},
 };

@@ -15,11 +15,13 @@
 #include "output.h"
 
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <iterator>
 #include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,6 +46,51 @@ struct Plan {
     std::string temp;   // the temporary file, once made
     mode_t mode = 0;    // permission bits of the file written
 };
+
+// The temporary files made and not yet renamed, for a signal that ends the process first.
+constexpr int kMaxTemporaries = 8;
+char g_temporaries[kMaxTemporaries][PATH_MAX];
+volatile sig_atomic_t g_temporary_count = 0;
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+void (*g_before[std::size(kSignals)])(int); // what each signal did before
+bool g_caught = false;
+
+// Removes the temporary files and ends the process by the signal as it would have ended.
+extern "C" void RemoveTemporariesAndDie(int signal) {
+    for (int i = 0; i < g_temporary_count; ++i)
+        unlink(g_temporaries[i]);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+// Notes a temporary file, and catches the signals that would leave it behind.
+void RememberTemporary(const std::string& name) {
+    if (g_temporary_count >= kMaxTemporaries || name.size() >= PATH_MAX)
+        return;
+    std::memcpy(g_temporaries[g_temporary_count], name.c_str(), name.size() + 1);
+    g_temporary_count = g_temporary_count + 1;
+    for (std::size_t i = 0; i < std::size(kSignals) && !g_caught; ++i) {
+        g_before[i] = std::signal(kSignals[i], SIG_IGN);
+        if (g_before[i] != SIG_IGN) // a signal ignored before stays ignored
+            std::signal(kSignals[i], RemoveTemporariesAndDie);
+    }
+    g_caught = true;
+}
+
+// No temporary file is left to remove: the signals end the process as before.
+void ForgetTemporaries() {
+    g_temporary_count = 0;
+    for (std::size_t i = 0; i < std::size(kSignals) && g_caught; ++i)
+        std::signal(kSignals[i], g_before[i]);
+    g_caught = false;
+}
+
+// PATH with its links and dots resolved as far as it exists.
+std::string Canonical(const std::string& path) {
+    std::error_code ec;
+    fs::path resolved = fs::weakly_canonical(path, ec);
+    return ec ? fs::absolute(path).string() : resolved.string();
+}
 
 // The text of errno.
 std::string ErrnoText() {
@@ -168,6 +215,7 @@ bool WriteTemporary(Plan& plan, std::string& error) {
         return false;
     }
     plan.temp = name;
+    RememberTemporary(name);
     bool ok = WriteFully(fd, plan.output->bytes) && fchmod(fd, plan.mode) == 0 && fsync(fd) == 0;
     int saved = errno;
     if (close(fd) != 0 && ok) {
@@ -202,12 +250,21 @@ bool WriteOutputs(const std::vector<Output>& outputs, std::ostream& stdout_strea
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (!PlanOutput(outputs[i], plans[i], error))
             return false;
+        // Two names for one file (two links to one target, made or not): one would be lost.
+        for (std::size_t j = 0; j < i; ++j) {
+            if (plans[i].way != Way::Stdout && plans[j].way != Way::Stdout &&
+                Canonical(plans[i].target) == Canonical(plans[j].target)) {
+                error = outputs[i].path + ": named for two outputs (as " + outputs[j].path + ")";
+                return false;
+            }
+        }
     }
     auto remove_temporaries = [&] {
         for (const Plan& plan : plans) {
             if (!plan.temp.empty())
                 unlink(plan.temp.c_str());
         }
+        ForgetTemporaries();
     };
     for (Plan& plan : plans) {
         if (plan.way == Way::Replace && !WriteTemporary(plan, error)) {
@@ -242,6 +299,7 @@ bool WriteOutputs(const std::vector<Output>& outputs, std::ostream& stdout_strea
         }
         plan.temp.clear();
     }
+    ForgetTemporaries();
     return true;
 }
 

@@ -17,7 +17,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <sstream>
+#include <utility>
 
 namespace report {
 
@@ -58,10 +60,10 @@ std::string Html(const std::string& text) {
     return XmlEscaped(text);
 }
 
-// A link to the row at INDEX: "line N".
-std::string RowLink(const std::vector<Row>& rows, std::size_t index) {
-    std::string line = std::to_string(rows[index].line);
-    return "<a href=\"#line-" + line + "\">line " + line + "</a>";
+// A link to a row: "line N".
+std::string RowLink(int line) {
+    std::string text = std::to_string(line);
+    return "<a href=\"#line-" + text + "\">line " + text + "</a>";
 }
 
 // An SVG document without its XML declaration, to sit inside the page.
@@ -70,113 +72,61 @@ std::string Inline(const std::string& svg) {
     return start == std::string::npos ? svg : svg.substr(start);
 }
 
-// What the table says about each row: the finding it carries, or what it is.
-std::vector<std::pair<std::string, std::string>> RowNotes(const std::vector<Row>& rows,
-                                                          const Analysis& a) {
-    std::vector<std::pair<std::string, std::string>> notes(rows.size()); // class, text
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].kind == RowKind::Taken)
-            notes[i] = {"taken", "taken"};
-        else if (rows[i].kind == RowKind::Quiet)
-            notes[i] = {"quiet", "quiet mark"};
-    }
-    for (const Hold& hold : a.holds) {
-        std::string press_line = std::to_string(rows[hold.press].line);
-        for (std::size_t r : hold.repeats)
-            notes[r] = {"repeat", "auto-repeat of the press at line " + press_line};
-        if (!hold.release)
-            continue;
-        std::string held = hold.ms ? std::to_string(*hold.ms) + " ms" : "an unknown time";
-        notes[hold.press].second =
-            "held " + held +
-            (hold.repeats.empty()
-                 ? ""
-                 : ", " + Plural(hold.repeats.size(), "auto-repeat", "auto-repeats")) +
-            ", released at line " + std::to_string(rows[*hold.release].line);
-        notes[*hold.release].second = "pressed at line " + press_line;
-    }
-    for (const Echo& echo : a.echoes) {
-        std::string text =
-            "echo of the pass-through at line " + std::to_string(rows[echo.passed].line);
-        notes[echo.press] = {"echo", text};
-        notes[echo.release] = {"echo", text};
-    }
-    for (const Finding& f : a.findings) {
-        if (f.kind == FindingKind::Echo)
-            continue;
-        notes[f.row] = {"fault", FindingLabel(f.kind) + ": " + FindingText(rows, a, f)};
-    }
-    return notes;
-}
-
-} // namespace
-
-// The page: head with inline styles, then summary, findings, pictures and rows.
-std::string RenderHtml(const std::vector<Row>& rows, const Analysis& a, const std::string& source,
-                       const PageLimits& limits) {
-    std::ostringstream out;
-    out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-        << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-        << "<title>Tapwatcher report: " << Html(source) << "</title>\n"
-        << "<link rel=\"icon\" href=\"data:,\">\n<style>" << kStyle << "</style>\n</head>\n<body>\n"
-        << "<h1>Tapwatcher report</h1>\n<p class=\"path\">" << Html(source) << ", "
-        << Html(TicksText(rows)) << "</p>\n";
-
-    // Summary.
-    std::optional<std::int32_t> span =
-        rows.empty() ? std::optional<std::int32_t>(0) : a.Elapsed(rows, 0, rows.size() - 1);
-    std::size_t repeats = 0;
-    for (const Hold& hold : a.holds)
-        repeats += hold.repeats.size();
+// The summary's counts, and the wraps of the tick.
+void WriteSummary(std::ostream& out, const Kept& kept) {
+    const Totals& a = kept.All();
+    std::optional<std::int32_t> span = a.SpanMs();
     auto count = [](std::size_t n, const char* one, const char* many) {
         return std::pair<std::string, std::string>{std::to_string(n), n == 1 ? one : many};
     };
     const std::pair<std::string, std::string> counts[] = {
-        count(rows.size(), "row", "rows"),
+        count(a.rows, "row", "rows"),
         {span ? std::to_string(*span) + " ms" : "unknown", "from the first row to the last"},
         {std::to_string(a.occupancy.total) + " of 2048", "taken combinations"},
         count(a.key_events, "key event", "key events"),
-        count(a.holds.size(), "press with its release", "presses with their releases"),
-        count(repeats, "auto-repeat press", "auto-repeat presses"),
-        count(a.echoes.size(), "echo of the pass-through", "echoes of the pass-through"),
-        count(a.bursts.size(), "burst", "bursts"),
+        count(a.holds, "press with its release", "presses with their releases"),
+        count(a.repeats, "auto-repeat press", "auto-repeat presses"),
+        count(a.echoes, "echo of the pass-through", "echoes of the pass-through"),
+        count(a.bursts, "burst", "bursts"),
         count(a.quiet_marks, "quiet mark", "quiet marks"),
-        count(a.Faults(), "fault", "faults"),
+        count(a.faults, "fault", "faults"),
     };
     out << "<section id=\"summary\">\n<h2>Summary</h2>\n<table class=\"counts\">\n";
     for (const auto& [what, count] : counts)
         out << "<tr><td class=\"n\">" << Html(count) << "</td><td>" << Html(what) << "</td></tr>\n";
     out << "</table>\n";
-    for (std::size_t row : a.wraps) {
-        out << "<p>The tick count wraps round at " << RowLink(rows, row) << " ("
-            << rows[row - 1].tick << " to " << rows[row].tick << "); not a fault.</p>\n";
+    for (const auto& [before, row] : kept.Wraps()) {
+        out << "<p>The tick count wraps round at " << RowLink(row.row.line) << " ("
+            << before.row.tick << " to " << row.row.tick << "); not a fault.</p>\n";
     }
     out << "</section>\n";
+}
 
-    // Findings.
-    const std::size_t listed = std::min(a.findings.size(), limits.findings);
-    out << "<section id=\"findings\">\n<h2>Findings: " << a.findings.size() << "</h2>\n";
-    if (a.findings.empty()) {
+// The first findings, each linked to its rows.
+void WriteFindings(std::ostream& out, const Kept& kept) {
+    const Totals& a = kept.All();
+    out << "<section id=\"findings\">\n<h2>Findings: " << a.findings << "</h2>\n";
+    if (a.findings == 0) {
         out << "<p>None.</p>\n";
     } else {
         out << "<ol class=\"findings\">\n";
-        for (std::size_t n = 0; n < listed; ++n) {
-            const Finding& f = a.findings[n];
-            out << "<li class=\"" << (f.kind == FindingKind::Echo ? "echo" : "fault") << "\">"
-                << RowLink(rows, f.row) << ": <span class=\"kind\">" << Html(FindingLabel(f.kind))
-                << "</span> " << Html(FindingText(rows, a, f));
+        for (const auto& [index, f] : kept.Listed()) {
+            out << "<li class=\"" << (f.finding.kind == FindingKind::Echo ? "echo" : "fault")
+                << "\">" << RowLink(f.row.row.line) << ": <span class=\"kind\">"
+                << Html(FindingLabel(f.finding.kind)) << "</span> " << Html(FindingText(f));
             if (f.other)
-                out << " (see " << RowLink(rows, *f.other) << ")";
+                out << " (see " << RowLink(f.other->row.line) << ")";
             out << "</li>\n";
         }
         out << "</ol>\n";
-        if (listed < a.findings.size()) {
-            out << "<p class=\"note cut\">Only the first " << listed << " of " << a.findings.size()
+        if (kept.Listed().size() < a.findings) {
+            out << "<p class=\"note cut\">Only the first " << kept.Listed().size() << " of "
+                << a.findings
                 << " findings are listed: <code>tapwatcher-report FILE --summary</code> prints "
                    "them all.</p>\n";
         }
     }
-    if (!a.echoes.empty()) {
+    if (a.echoes > 0) {
         out << "<p class=\"note\">An echo is not a fault of the keyboard. When a modifier is "
                "released before the key (Shift down, B down, Shift up, B up), the tool logs B's "
                "release with the modifiers of its press and passes B on. By then Shift is up, so "
@@ -186,66 +136,96 @@ std::string RenderHtml(const std::vector<Row>& rows, const Analysis& a, const st
                "of the chatter check.</p>\n";
     }
     out << "</section>\n";
+}
 
-    // Pictures.
-    out << "<section id=\"timeline\">\n<h2>Key timeline</h2>\n<div class=\"picture\">"
-        << Inline(RenderTimelineSvg(rows, a, source, limits.timeline_key_events))
-        << "</div>\n</section>\n"
-        << "<section id=\"grid\">\n<h2>Taken combinations</h2>\n<div class=\"picture\">"
-        << Inline(RenderGridSvg(rows, a, source)) << "</div>\n</section>\n";
+// "1 row not shown, line N" or "K rows not shown, lines A to B", for rows FIRST to LAST.
+void WriteGap(std::ostream& out, std::size_t first, std::size_t last) {
+    auto line = [](std::size_t index) { return std::to_string(index + 2); };
+    out << "<tr class=\"gap\"><td colspan=\"9\">"
+        << (first == last ? "1 row not shown, line " + line(first)
+                          : std::to_string(last - first + 1) + " rows not shown, lines " +
+                                line(first) + " to " + line(last))
+        << "</td></tr>\n";
+}
 
-    // Rows.
-    std::vector<std::pair<std::string, std::string>> notes = RowNotes(rows, a);
-    std::vector<bool> shown(rows.size(), false);
-    std::fill_n(shown.begin(), std::min(rows.size(), limits.rows), true);
-    for (std::size_t n = 0; n < listed; ++n) {
-        shown[a.findings[n].row] = true;
-        if (a.findings[n].other)
-            shown[*a.findings[n].other] = true;
-    }
-    for (std::size_t row : a.wraps)
-        shown[row] = true;
+// One row of the table, with its note.
+void WriteRow(std::ostream& out, const KeptRow& kept) {
+    const Row& row = kept.seen.row;
+    bool quiet = row.kind == RowKind::Quiet;
+    const char* ud = row.kind == RowKind::Press     ? "D"
+                     : row.kind == RowKind::Release ? "U"
+                     : row.kind == RowKind::Taken   ? "F"
+                                                    : "";
+    char vk[8] = "";
+    if (!quiet)
+        std::snprintf(vk, sizeof vk, "%02X", row.vk);
+    std::string cls = kept.fault ? "fault" : kept.cls;
+    std::string note =
+        kept.fault ? FindingLabel(kept.fault->finding.kind) + ": " + FindingText(*kept.fault)
+                   : kept.note;
+    out << "<tr id=\"line-" << row.line << "\"" << (cls.empty() ? "" : " class=\"" + cls + "\"")
+        << "><td>" << row.line << "</td><td>" << row.tick << "</td><td>" << vk << "</td><td>"
+        << (quiet ? "" : Html(KeyName(row.vk))) << "</td><td>" << ud << "</td><td>"
+        << (row.mods & kModShift ? "S" : "") << "</td><td>" << (row.mods & kModCtrl ? "C" : "")
+        << "</td><td>" << (row.mods & kModAlt ? "A" : "") << "</td><td>" << Html(note)
+        << "</td></tr>\n";
+}
+
+// The table: the first rows and those the findings link to, a line for each stretch between.
+void WriteRows(std::ostream& out, const Kept& kept) {
+    const Totals& a = kept.All();
+    const PageLimits& limits = kept.Limits();
     out << "<section id=\"rows\">\n<h2>Rows</h2>\n";
-    if (rows.size() > limits.rows) {
-        out << "<p class=\"note cut\">The file has " << rows.size() << " rows: the table holds "
+    if (a.rows > limits.rows) {
+        out << "<p class=\"note cut\">The file has " << a.rows << " rows: the table holds "
             << "the first " << limits.rows << " and the rows the findings above link to. "
             << "<code>tapwatcher-report FILE</code> lists every key event.</p>\n";
     }
     out << "<table class=\"rows\">\n<thead><tr><th>Line</th>"
         << "<th>SysTime</th><th>VK</th><th>Key</th><th>U/D</th><th>Shift</th><th>Ctrl</th>"
         << "<th>Alt</th><th>Note</th></tr></thead>\n<tbody>\n";
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (!shown[i]) {
-            std::size_t first = i;
-            while (i + 1 < rows.size() && !shown[i + 1])
-                ++i;
-            out << "<tr class=\"gap\"><td colspan=\"9\">"
-                << (i == first ? "1 row not shown, line " + std::to_string(rows[i].line)
-                               : std::to_string(i - first + 1) + " rows not shown, lines " +
-                                     std::to_string(rows[first].line) + " to " +
-                                     std::to_string(rows[i].line))
-                << "</td></tr>\n";
+    std::size_t next = 0; // the first row not yet written or skipped
+    for (const auto& [index, row] : kept.Rows()) {
+        if (index >= limits.rows && !row.linked)
             continue;
-        }
-        const Row& row = rows[i];
-        bool quiet = row.kind == RowKind::Quiet;
-        const char* ud = row.kind == RowKind::Press     ? "D"
-                         : row.kind == RowKind::Release ? "U"
-                         : row.kind == RowKind::Taken   ? "F"
-                                                        : "";
-        char vk[8] = "";
-        if (!quiet)
-            std::snprintf(vk, sizeof vk, "%02X", row.vk);
-        out << "<tr id=\"line-" << row.line << "\""
-            << (notes[i].first.empty() ? "" : " class=\"" + notes[i].first + "\"") << "><td>"
-            << row.line << "</td><td>" << row.tick << "</td><td>" << vk << "</td><td>"
-            << (quiet ? "" : Html(KeyName(row.vk))) << "</td><td>" << ud << "</td><td>"
-            << (row.mods & kModShift ? "S" : "") << "</td><td>" << (row.mods & kModCtrl ? "C" : "")
-            << "</td><td>" << (row.mods & kModAlt ? "A" : "") << "</td><td>"
-            << Html(notes[i].second) << "</td></tr>\n";
+        if (index > next)
+            WriteGap(out, next, index - 1);
+        WriteRow(out, row);
+        next = index + 1;
     }
-    out << "</tbody>\n</table>\n</section>\n</body>\n</html>\n";
+    if (next < a.rows)
+        WriteGap(out, next, a.rows - 1);
+    out << "</tbody>\n</table>\n</section>\n";
+}
+
+} // namespace
+
+// The page: head with inline styles, then summary, findings, pictures and rows.
+std::string RenderHtml(const Kept& kept, const std::string& source) {
+    std::ostringstream out;
+    out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+        << "<title>Tapwatcher report: " << Html(source) << "</title>\n"
+        << "<link rel=\"icon\" href=\"data:,\">\n<style>" << kStyle << "</style>\n</head>\n<body>\n"
+        << "<h1>Tapwatcher report</h1>\n<p class=\"path\">" << Html(source) << ", "
+        << Html(TicksText(kept.All())) << "</p>\n";
+    WriteSummary(out, kept);
+    WriteFindings(out, kept);
+    out << "<section id=\"timeline\">\n<h2>Key timeline</h2>\n<div class=\"picture\">"
+        << Inline(RenderTimelineSvg(kept, source)) << "</div>\n</section>\n"
+        << "<section id=\"grid\">\n<h2>Taken combinations</h2>\n<div class=\"picture\">"
+        << Inline(RenderGridSvg(kept.All(), source)) << "</div>\n</section>\n";
+    WriteRows(out, kept);
+    out << "</body>\n</html>\n";
     return out.str();
+}
+
+// The page of rows in memory.
+std::string RenderHtml(const std::vector<Row>& rows, const std::string& source,
+                       const PageLimits& limits) {
+    Kept kept(limits);
+    RunPass(rows, {&kept});
+    return RenderHtml(kept, source);
 }
 
 } // namespace report

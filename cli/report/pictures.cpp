@@ -32,10 +32,32 @@
 
 namespace report {
 
-// TEXT with the five XML special characters escaped.
+// TEXT with the five XML special characters escaped; bytes XML cannot hold (control bytes,
+// broken UTF-8) are written as \xNN.
 std::string XmlEscaped(const std::string& text) {
     std::string out;
-    for (char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        auto byte = static_cast<unsigned char>(c);
+        std::size_t length = byte < 0x80                   ? 1
+                             : byte >= 0xC2 && byte < 0xE0 ? 2
+                             : byte >= 0xE0 && byte < 0xF0 ? 3
+                             : byte >= 0xF0 && byte < 0xF5 ? 4
+                                                           : 0;
+        bool whole = length > 0 && i + length <= text.size();
+        for (std::size_t k = 1; whole && k < length; ++k)
+            whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if ((byte < 0x20 && c != '\t' && c != '\n') || byte == 0x7F || !whole) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            out += hex;
+            continue;
+        }
+        if (length > 1) {
+            out.append(text, i, length);
+            i += length - 1;
+            continue;
+        }
         switch (c) {
         case '&':
             out += "&amp;";
@@ -60,10 +82,11 @@ std::string XmlEscaped(const std::string& text) {
 }
 
 // "ticks A to B", or "no rows".
-std::string TicksText(const std::vector<Row>& rows) {
-    if (rows.empty())
+std::string TicksText(const Totals& totals) {
+    if (!totals.first)
         return "no rows";
-    return "ticks " + std::to_string(rows.front().tick) + " to " + std::to_string(rows.back().tick);
+    return "ticks " + std::to_string(totals.first->row.tick) + " to " +
+           std::to_string(totals.last->row.tick);
 }
 
 namespace {
@@ -102,85 +125,94 @@ std::string Text(double x, double y, int size, const std::string& text,
 
 } // namespace
 
+namespace {
+
+// The grid's layout: two bands of 128 key codes, one column per code with its name on the
+// axis above; the eight modifier sets are the rows of each band, each with its count at the
+// right.
+constexpr int kCodesPerBand = 128;
+constexpr int kCell = 14;
+constexpr int kGridRow = 22;
+constexpr int kGridLeft = 130;
+constexpr int kLabels = 64;                        // room for the turned key names
+constexpr int kBand = kLabels + 8 * kGridRow + 34; // one band with its hex axis
+constexpr int kGridTop = 62;
+constexpr int kGridWidth = kCodesPerBand * kCell;
+
+// One band of the grid: key names, modifier set rows with their counts, the hex axis and
+// the taken cells.
+void DrawGridBand(std::ostream& out, const Occupancy& occ, int band) {
+    const unsigned first_code = static_cast<unsigned>(band * kCodesPerBand);
+    const int grid_top = kGridTop + band * kBand + kLabels;
+    auto column_x = [&](unsigned vk) {
+        return kGridLeft + static_cast<int>(vk - first_code) * kCell;
+    };
+
+    // Key names, turned to run upwards; keys with a taken cell in bold.
+    for (unsigned vk = first_code; vk < first_code + kCodesPerBand; ++vk) {
+        bool any = false;
+        for (unsigned set = 0; set < 8; ++set)
+            any = any || occ.taken[vk][set];
+        out << "<text transform=\"translate(" << column_x(vk) + kCell / 2 + 4 << "," << grid_top - 4
+            << ") rotate(-90)\" font-size=\"11\""
+            << (any ? " font-weight=\"bold\"" : " fill=\"#3a3a3a\"") << ">"
+            << XmlEscaped(KeyLabel(vk)) << "</text>\n";
+    }
+    for (unsigned set = 0; set < 8; ++set) {
+        int y = grid_top + static_cast<int>(set) * kGridRow;
+        out << "<rect x=\"" << kGridLeft << "\" y=\"" << y << "\" width=\"" << kGridWidth
+            << "\" height=\"" << kGridRow << "\" fill=\"" << (set % 2 ? "#e9edf1" : "#f6f7f9")
+            << "\"/>\n"
+            << Text(kGridLeft - 8, y + 15, 12, ModsName(set), "text-anchor=\"end\"")
+            << Text(kGridLeft + kGridWidth + 12, y + 15, 12,
+                    std::to_string(occ.per_half[band][set]), "class=\"count\"");
+    }
+    out << Text(kGridLeft + kGridWidth + 12, grid_top - 6, 11, "taken",
+                "fill=\"" + std::string(kSoftInk) + "\"");
+    for (unsigned code = first_code; code <= first_code + kCodesPerBand; code += 16) {
+        int x = column_x(code);
+        out << "<line x1=\"" << x << "\" y1=\"" << grid_top << "\" x2=\"" << x << "\" y2=\""
+            << grid_top + 8 * kGridRow << "\" stroke=\"#9aa2ab\"/>\n";
+        if (code < first_code + kCodesPerBand)
+            out << Text(x + 2, grid_top + 8 * kGridRow + 15, 11, HexCode(code),
+                        "fill=\"" + std::string(kSoftInk) + "\"");
+    }
+    for (unsigned vk = first_code; vk < first_code + kCodesPerBand; ++vk) {
+        for (unsigned set = 0; set < 8; ++set) {
+            if (!occ.taken[vk][set])
+                continue;
+            out << "<rect class=\"taken\" x=\"" << column_x(vk) + 1 << "\" y=\""
+                << grid_top + static_cast<int>(set) * kGridRow + 2 << "\" width=\"" << kCell - 2
+                << "\" height=\"" << kGridRow - 4 << "\" fill=\"" << kTaken << "\"><title>"
+                << XmlEscaped(set ? ModsName(set) + "+" + KeyName(vk) : KeyName(vk)) << " ("
+                << HexCode(vk) << ") taken</title></rect>\n";
+        }
+    }
+}
+
+} // namespace
+
 // The occupancy grid as an SVG document.
-std::string RenderGridSvg(const std::vector<Row>& rows, const Analysis& analysis,
-                          const std::string& source) {
-    // Two bands of 128 key codes, one column per code with its name on the axis above;
-    // the eight modifier sets are the rows of each band, each with its count at the right.
-    constexpr int kCodesPerBand = 128;
-    constexpr int kCell = 14;
-    constexpr int kRow = 22;
-    constexpr int kLeft = 130;
+std::string RenderGridSvg(const Totals& totals, const std::string& source) {
     constexpr int kRight = 80;
-    constexpr int kLabels = 64;                    // room for the turned key names
-    constexpr int kBand = kLabels + 8 * kRow + 34; // one band with its hex axis
-    constexpr int kTop = 62;
-    constexpr int kGridWidth = kCodesPerBand * kCell;
-    constexpr int kWidth = kLeft + kGridWidth + kRight;
-    constexpr int kHeight = kTop + 2 * kBand + 34;
-    const Occupancy& occ = analysis.occupancy;
+    constexpr int kWidth = kGridLeft + kGridWidth + kRight;
+    constexpr int kHeight = kGridTop + 2 * kBand + 34;
+    const Occupancy& occ = totals.occupancy;
 
     std::ostringstream out;
     out << SvgOpen(kWidth, kHeight, "Taken combinations in " + source)
-        << Text(kLeft, 26, 17,
+        << Text(kGridLeft, 26, 17,
                 "Taken hot-key combinations: " + std::to_string(occ.total) + " of 2048",
                 "font-weight=\"bold\"")
-        << Text(kLeft, 46, 13, source + ", " + TicksText(rows),
+        << Text(kGridLeft, 46, 13, source + ", " + TicksText(totals),
                 "fill=\"" + std::string(kSoftInk) + "\"");
+    for (int band = 0; band < 2; ++band)
+        DrawGridBand(out, occ, band);
 
-    for (int band = 0; band < 2; ++band) {
-        const unsigned first_code = static_cast<unsigned>(band * kCodesPerBand);
-        const int grid_top = kTop + band * kBand + kLabels;
-        auto column_x = [&](unsigned vk) {
-            return kLeft + static_cast<int>(vk - first_code) * kCell;
-        };
-
-        // Key names, turned to run upwards; keys with a taken cell in bold.
-        for (unsigned vk = first_code; vk < first_code + kCodesPerBand; ++vk) {
-            bool any = false;
-            for (unsigned set = 0; set < 8; ++set)
-                any = any || occ.taken[vk][set];
-            out << "<text transform=\"translate(" << column_x(vk) + kCell / 2 + 4 << ","
-                << grid_top - 4 << ") rotate(-90)\" font-size=\"11\""
-                << (any ? " font-weight=\"bold\"" : " fill=\"#3a3a3a\"") << ">"
-                << XmlEscaped(KeyLabel(vk)) << "</text>\n";
-        }
-        for (unsigned set = 0; set < 8; ++set) {
-            int y = grid_top + static_cast<int>(set) * kRow;
-            out << "<rect x=\"" << kLeft << "\" y=\"" << y << "\" width=\"" << kGridWidth
-                << "\" height=\"" << kRow << "\" fill=\"" << (set % 2 ? "#e9edf1" : "#f6f7f9")
-                << "\"/>\n"
-                << Text(kLeft - 8, y + 15, 12, ModsName(set), "text-anchor=\"end\"")
-                << Text(kLeft + kGridWidth + 12, y + 15, 12,
-                        std::to_string(occ.per_half[band][set]), "class=\"count\"");
-        }
-        out << Text(kLeft + kGridWidth + 12, grid_top - 6, 11, "taken",
-                    "fill=\"" + std::string(kSoftInk) + "\"");
-        for (unsigned code = first_code; code <= first_code + kCodesPerBand; code += 16) {
-            int x = column_x(code);
-            out << "<line x1=\"" << x << "\" y1=\"" << grid_top << "\" x2=\"" << x << "\" y2=\""
-                << grid_top + 8 * kRow << "\" stroke=\"#9aa2ab\"/>\n";
-            if (code < first_code + kCodesPerBand)
-                out << Text(x + 2, grid_top + 8 * kRow + 15, 11, HexCode(code),
-                            "fill=\"" + std::string(kSoftInk) + "\"");
-        }
-        for (unsigned vk = first_code; vk < first_code + kCodesPerBand; ++vk) {
-            for (unsigned set = 0; set < 8; ++set) {
-                if (!occ.taken[vk][set])
-                    continue;
-                out << "<rect class=\"taken\" x=\"" << column_x(vk) + 1 << "\" y=\""
-                    << grid_top + static_cast<int>(set) * kRow + 2 << "\" width=\"" << kCell - 2
-                    << "\" height=\"" << kRow - 4 << "\" fill=\"" << kTaken << "\"><title>"
-                    << XmlEscaped(set ? ModsName(set) + "+" + KeyName(vk) : KeyName(vk)) << " ("
-                    << HexCode(vk) << ") taken</title></rect>\n";
-            }
-        }
-    }
-
-    int legend_y = kTop + 2 * kBand + 16;
-    out << "<rect x=\"" << kLeft << "\" y=\"" << legend_y - 11
+    int legend_y = kGridTop + 2 * kBand + 16;
+    out << "<rect x=\"" << kGridLeft << "\" y=\"" << legend_y - 11
         << "\" width=\"12\" height=\"14\" fill=\"" << kTaken << "\"/>\n"
-        << Text(kLeft + 18, legend_y, 12,
+        << Text(kGridLeft + 18, legend_y, 12,
                 "taken: the tool could not register this combination (key code across, "
                 "modifier set down); at the right, the count of each row of each half")
         << "</svg>\n";
@@ -314,194 +346,183 @@ std::string LaneMark(double x, double y, const char* colour, const std::string& 
 
 } // namespace
 
-// The rows the timeline draws: whole bursts up to MAX_KEY_EVENTS key events.
-std::size_t TimelineRows(const std::vector<Row>& rows, std::size_t max_key_events) {
-    auto is_key = [&](std::size_t i) {
-        return rows[i].kind == RowKind::Press || rows[i].kind == RowKind::Release;
-    };
-    std::size_t events = 0;
-    std::size_t i = 0;
-    for (; i < rows.size() && events < max_key_events; ++i)
-        events += is_key(i);
-    // The burst of the last one drawn is drawn to its quiet mark, unless it goes on for
-    // more than another fifth of the limit: then the picture stops at that key event.
-    std::size_t more = 0;
-    for (std::size_t j = i; j < rows.size(); ++j) {
-        if (rows[j].kind == RowKind::Quiet)
-            return j + 1;
-        if (is_key(j) && ++more > max_key_events / 5)
-            return i;
-    }
-    return rows.size();
+// The grid of rows in memory.
+std::string RenderGridSvg(const std::vector<Row>& rows, const std::string& source) {
+    Kept kept;
+    RunPass(rows, {&kept});
+    return RenderGridSvg(kept.All(), source);
 }
 
-// The timeline of key events as an SVG document.
-std::string RenderTimelineSvg(const std::vector<Row>& rows, const Analysis& a,
-                              const std::string& source, std::size_t max_key_events) {
-    constexpr int kLeft = 120;
-    constexpr int kRight = 40;
-    constexpr int kLane = 30;
-    const std::size_t drawn = TimelineRows(rows, max_key_events);
-    const bool cut = drawn < rows.size();
-    const int kTop = cut ? 88 : 70; // room for the note on what is drawn
+namespace {
 
-    // Time since the first row, a step back counted as none.
-    std::vector<std::int64_t> elapsed(rows.size(), 0);
-    for (std::size_t i = 1; i < rows.size(); ++i)
-        elapsed[i] = elapsed[i - 1] + std::max(0, TickDiff(rows[i - 1].tick, rows[i].tick));
-    TimeScale scale(std::vector<std::int64_t>(
-        elapsed.begin(), elapsed.begin() + static_cast<std::ptrdiff_t>(drawn)));
-    auto x_of = [&](std::size_t row) { return kLeft + scale.X(elapsed[row]); };
+constexpr int kTimelineLeft = 120;
+constexpr int kLane = 30;
 
-    std::set<unsigned> keys;
-    std::size_t drawn_events = 0;
-    for (std::size_t i = 0; i < drawn; ++i) {
-        if (rows[i].kind == RowKind::Press || rows[i].kind == RowKind::Release) {
-            keys.insert(rows[i].vk);
-            ++drawn_events;
-        }
-    }
-    std::vector<unsigned> lanes(keys.begin(), keys.end());
-    auto lane_y = [&](unsigned vk) {
+// What the timeline draws and where: the rows drawn, their times and the key lanes.
+struct TimelinePlot {
+    const Kept& kept;
+    std::size_t drawn = 0;
+    int top = 70;
+    std::vector<std::int64_t> elapsed; // per row drawn: ms since the first, never back
+    std::vector<unsigned> lanes;       // key codes, one lane each
+    TimeScale scale;
+    int plot_bottom = 0;
+    double end_x = 0;
+
+    // The x of a row drawn.
+    double X(std::size_t row) const { return kTimelineLeft + scale.X(elapsed[row]); }
+    // The y of the middle of a key's lane.
+    int LaneY(unsigned vk) const {
         auto at = std::lower_bound(lanes.begin(), lanes.end(), vk) - lanes.begin();
-        return kTop + static_cast<int>(at) * kLane + kLane / 2;
-    };
-    const int plot_bottom = kTop + std::max<int>(1, static_cast<int>(lanes.size())) * kLane;
-    const int width = kLeft + static_cast<int>(std::ceil(scale.Width())) + kRight;
-    const int height = plot_bottom + 100;
-    const double end_x = kLeft + scale.Width();
-
-    std::ostringstream out;
-    out << SvgOpen(std::max(width, 1100), height, "Key timeline of " + source)
-        << Text(kLeft, 26, 17,
-                "Key timeline: " + Plural(a.key_events, "key event", "key events") + ", " +
-                    Plural(a.holds.size(), "press", "presses") + " with their releases",
-                "font-weight=\"bold\"")
-        << Text(kLeft, 46, 13, source + ", " + TicksText(rows),
-                "fill=\"" + std::string(kSoftInk) + "\"");
-    if (cut) {
-        out << Text(kLeft, 66, 13,
-                    "Drawn: lines " + std::to_string(rows.front().line) + " to " +
-                        std::to_string(rows[drawn - 1].line) + " only, " +
-                        std::to_string(drawn_events) + " of " +
-                        Plural(a.key_events, "key event", "key events") +
-                        "; counts and findings cover every row",
-                    "class=\"cut\" font-weight=\"bold\"");
+        return top + static_cast<int>(at) * kLane + kLane / 2;
     }
+};
 
-    // Lanes with their key names.
-    for (std::size_t n = 0; n < lanes.size(); ++n) {
-        int y = kTop + static_cast<int>(n) * kLane;
-        out << "<rect x=\"" << kLeft << "\" y=\"" << y << "\" width=\"" << scale.Width()
+// Time since the first row, a step back counted as none.
+std::vector<std::int64_t> ElapsedOf(const std::vector<Seen>& rows, std::size_t drawn) {
+    std::vector<std::int64_t> elapsed(drawn, 0);
+    for (std::size_t i = 1; i < drawn; ++i)
+        elapsed[i] = elapsed[i - 1] + std::max(0, TickDiff(rows[i - 1].row.tick, rows[i].row.tick));
+    return elapsed;
+}
+
+// The key codes with a key event among the first DRAWN rows, in order.
+std::vector<unsigned> LanesOf(const std::vector<Seen>& rows, std::size_t drawn) {
+    std::set<unsigned> keys;
+    for (std::size_t i = 0; i < drawn; ++i) {
+        if (rows[i].row.kind == RowKind::Press || rows[i].row.kind == RowKind::Release)
+            keys.insert(rows[i].row.vk);
+    }
+    return {keys.begin(), keys.end()};
+}
+
+// Lanes with their key names, then quiet marks and ticks that go backwards across them.
+void DrawLanesAndLines(std::ostream& out, const TimelinePlot& p) {
+    const std::vector<Seen>& rows = p.kept.TimelineRows();
+    for (std::size_t n = 0; n < p.lanes.size(); ++n) {
+        int y = p.top + static_cast<int>(n) * kLane;
+        out << "<rect x=\"" << kTimelineLeft << "\" y=\"" << y << "\" width=\"" << p.scale.Width()
             << "\" height=\"" << kLane << "\" fill=\"" << (n % 2 ? "#eef1f4" : "#f8f9fa")
             << "\"/>\n"
-            << Text(kLeft - 10, y + kLane / 2 + 4, 12, KeyName(lanes[n]),
+            << Text(kTimelineLeft - 10, y + kLane / 2 + 4, 12, KeyName(p.lanes[n]),
                     "text-anchor=\"end\" font-weight=\"bold\"");
     }
-    if (lanes.empty())
-        out << Text(kLeft + 8, kTop + 20, 12, "no key events");
-
-    // Quiet marks and ticks that go backwards, across every lane.
-    for (std::size_t i = 0; i < drawn; ++i) {
-        if (rows[i].kind != RowKind::Quiet)
+    if (p.lanes.empty())
+        out << Text(kTimelineLeft + 8, p.top + 20, 12, "no key events");
+    for (std::size_t i = 0; i < p.drawn; ++i) {
+        if (rows[i].row.kind != RowKind::Quiet)
             continue;
-        out << "<line class=\"quiet\" x1=\"" << x_of(i) << "\" y1=\"" << kTop - 6 << "\" x2=\""
-            << x_of(i) << "\" y2=\"" << plot_bottom << "\" stroke=\"" << kQuiet
+        out << "<line class=\"quiet\" x1=\"" << p.X(i) << "\" y1=\"" << p.top - 6 << "\" x2=\""
+            << p.X(i) << "\" y2=\"" << p.plot_bottom << "\" stroke=\"" << kQuiet
             << "\" stroke-width=\"1.5\" stroke-dasharray=\"4 3\"><title>quiet mark, line "
-            << rows[i].line << "</title></line>\n";
+            << rows[i].row.line << "</title></line>\n";
     }
-    for (const Finding& f : a.findings) {
-        if (f.kind != FindingKind::TickBackwards || f.row >= drawn)
+    for (const FindingFacts& f : p.kept.TimelineFindings()) {
+        std::size_t row = f.row.index;
+        if (f.finding.kind != FindingKind::TickBackwards || row >= p.drawn)
             continue;
-        out << "<line class=\"back\" x1=\"" << x_of(f.row) << "\" y1=\"" << kTop - 6 << "\" x2=\""
-            << x_of(f.row) << "\" y2=\"" << plot_bottom << "\" stroke=\"" << kFault
+        out << "<line class=\"back\" x1=\"" << p.X(row) << "\" y1=\"" << p.top - 6 << "\" x2=\""
+            << p.X(row) << "\" y2=\"" << p.plot_bottom << "\" stroke=\"" << kFault
             << "\" stroke-width=\"2\" stroke-dasharray=\"1 3\"><title>"
-            << XmlEscaped("line " + std::to_string(rows[f.row].line) + ": " +
-                          FindingText(rows, a, f))
+            << XmlEscaped("line " + std::to_string(f.row.row.line) + ": " + FindingText(f))
             << "</title></line>\n";
     }
+}
 
-    // A bar per press, to its release or, for a key never released, to the end; its
-    // combination inside it, or beside it when it is too short and the lane has room.
-    // Holds come in the order of their presses, so those drawn are the first ones.
-    std::size_t holds = 0;
-    while (holds < a.holds.size() && a.holds[holds].press < drawn)
-        ++holds;
-    std::vector<double> next_start(holds, 1e9); // where the key's next bar starts
-    std::map<unsigned, double> later;           // key code -> its bar after the one at hand
-    for (std::size_t h = holds; h-- > 0;) {
-        unsigned vk = rows[a.holds[h].press].vk;
+// The auto-repeat ticks on a bar, one path, with the lines of the repeats as its title.
+void DrawRepeats(std::ostream& out, const TimelinePlot& p, const HoldState& hold) {
+    const Row& press = hold.press.row;
+    out << "<path class=\"repeat\" d=\"";
+    auto repeats = p.kept.TimelineRepeats().find(hold.id);
+    if (repeats != p.kept.TimelineRepeats().end()) {
+        for (std::size_t r : repeats->second) {
+            if (r >= p.drawn)
+                break;
+            out << "M" << p.X(r) << "," << p.LaneY(press.vk) - 12 << "v9";
+        }
+    }
+    out << "\" stroke=\"" << kRepeat << "\" stroke-width=\"2\"><title>"
+        << XmlEscaped(ComboName(press.vk, press.mods) + ": " +
+                      Plural(hold.repeats, "auto-repeat", "auto-repeats") + " while held, line " +
+                      std::to_string(hold.first_repeat_line) +
+                      (hold.repeats > 1 ? "-" + std::to_string(hold.last_repeat_line) : ""))
+        << "</title></path>\n";
+}
+
+// A bar per press, to its release or, for a key never released, to the end; its
+// combination inside it, or beside it when it is too short and the lane has room.
+void DrawHolds(std::ostream& out, const TimelinePlot& p) {
+    std::vector<const HoldState*> holds; // in the order of their presses
+    for (const auto& [id, hold] : p.kept.TimelineHolds()) {
+        if (hold.press.index < p.drawn)
+            holds.push_back(&hold);
+    }
+    std::vector<double> next_start(holds.size(), 1e9); // where the key's next bar starts
+    std::map<unsigned, double> later;                  // key code -> its bar after the one at hand
+    for (std::size_t h = holds.size(); h-- > 0;) {
+        unsigned vk = holds[h]->press.row.vk;
         if (auto next = later.find(vk); next != later.end())
             next_start[h] = next->second;
-        later[vk] = x_of(a.holds[h].press);
+        later[vk] = p.X(holds[h]->press.index);
     }
-    std::vector<bool> echoed(rows.size(), false);
-    for (const Echo& echo : a.echoes)
-        echoed[echo.passed] = true;
-    for (std::size_t h = 0; h < holds; ++h) {
-        const Hold& hold = a.holds[h];
-        const Row& press = rows[hold.press];
-        const bool released = hold.release && *hold.release < drawn;
-        double x1 = x_of(hold.press);
-        double x2 = released ? x_of(*hold.release) : end_x;
+    for (std::size_t h = 0; h < holds.size(); ++h) {
+        const HoldState& hold = *holds[h];
+        const Row& press = hold.press.row;
+        const bool released = hold.release && hold.release->index < p.drawn;
+        double x1 = p.X(hold.press.index);
+        double x2 = released ? p.X(hold.release->index) : p.end_x;
         double w = std::max(3.0, x2 - x1);
         std::string what = ComboName(press.vk, press.mods) + ": " +
                            (hold.release ? (hold.ms ? "held " + std::to_string(*hold.ms) + " ms"
                                                     : std::string("held an unknown time"))
                                          : std::string("never released")) +
                            (hold.stuck ? ", stuck" : "") + ", line " + std::to_string(press.line) +
-                           (hold.release ? "-" + std::to_string(rows[*hold.release].line) : "");
+                           (hold.release ? "-" + std::to_string(hold.release->row.line) : "");
         out << "<rect class=\"" << (hold.stuck ? "stuck" : "held") << "\" x=\"" << x1 << "\" y=\""
-            << lane_y(press.vk) - 7 << "\" width=\"" << w << "\" height=\"14\" rx=\"2\" fill=\""
+            << p.LaneY(press.vk) - 7 << "\" width=\"" << w << "\" height=\"14\" rx=\"2\" fill=\""
             << (hold.stuck ? kStuck : kHeld) << "\"><title>" << XmlEscaped(what)
             << "</title></rect>\n";
-        if (!hold.repeats.empty()) {
-            out << "<path class=\"repeat\" d=\"";
-            for (std::size_t r : hold.repeats) {
-                if (r >= drawn)
-                    break;
-                out << "M" << x_of(r) << "," << lane_y(press.vk) - 12 << "v9";
-            }
-            out << "\" stroke=\"" << kRepeat << "\" stroke-width=\"2\"><title>"
-                << XmlEscaped(ComboName(press.vk, press.mods) + ": " +
-                              Plural(hold.repeats.size(), "auto-repeat", "auto-repeats") +
-                              " while held, line " +
-                              std::to_string(rows[hold.repeats.front()].line) +
-                              (hold.repeats.size() > 1
-                                   ? "-" + std::to_string(rows[hold.repeats.back()].line)
-                                   : ""))
-                << "</title></path>\n";
-        }
+        if (hold.repeats > 0)
+            DrawRepeats(out, p, hold);
         if (!hold.release) {
-            out << "<path d=\"M" << end_x << "," << lane_y(press.vk) - 10
+            out << "<path d=\"M" << p.end_x << "," << p.LaneY(press.vk) - 10
                 << " l9,10 l-9,10 Z\" fill=\"" << kStuck << "\"/>\n";
         }
         std::string label = ComboName(press.vk, press.mods);
         double label_w = 7.0 * static_cast<double>(label.size()) + 6;
-        double gap = hold.release && echoed[*hold.release] ? 12 : 4; // room for an echo mark
+        bool echoed = hold.release && p.kept.Echoed().count(hold.release->index);
+        double gap = echoed ? 12 : 4; // room for an echo mark
         if (w > label_w)
-            out << Text(x1 + 4, lane_y(press.vk) + 4, 11, label, "fill=\"#ffffff\"");
-        else if (released && x1 + w + gap + label_w < std::min(next_start[h], end_x + 30))
-            out << Text(x1 + w + gap, lane_y(press.vk) + 4, 11, label);
+            out << Text(x1 + 4, p.LaneY(press.vk) + 4, 11, label, "fill=\"#ffffff\"");
+        else if (released && x1 + w + gap + label_w < std::min(next_start[h], p.end_x + 30))
+            out << Text(x1 + w + gap, p.LaneY(press.vk) + 4, 11, label);
     }
+}
 
-    // Echoes, chatter and releases without a press, as marks on their lanes.
-    for (const Finding& f : a.findings) {
-        if (f.row >= drawn)
+// Echoes, chatter and releases without a press, as marks on their lanes.
+void DrawMarks(std::ostream& out, const TimelinePlot& p) {
+    for (const FindingFacts& f : p.kept.TimelineFindings()) {
+        std::size_t at = f.row.index;
+        if (at >= p.drawn)
             break; // in row order
-        const Row& row = rows[f.row];
-        std::string tooltip = "line " + std::to_string(row.line) + ": " + FindingText(rows, a, f);
-        if (f.kind == FindingKind::Echo) {
-            out << LaneMark(x_of(f.row), lane_y(row.vk), kEcho, "echo", "echo", tooltip);
-        } else if (f.kind == FindingKind::Chatter) {
-            out << LaneMark(x_of(f.row), lane_y(row.vk) - 6, kFault, "chatter",
-                            "chatter " + std::to_string(f.ms) + " ms", tooltip);
-        } else if (f.kind == FindingKind::ReleaseWithoutPress) {
-            out << LaneMark(x_of(f.row), lane_y(row.vk), kFault, "unpaired", "no press", tooltip);
+        const Row& row = f.row.row;
+        std::string tooltip = "line " + std::to_string(row.line) + ": " + FindingText(f);
+        if (f.finding.kind == FindingKind::Echo) {
+            out << LaneMark(p.X(at), p.LaneY(row.vk), kEcho, "echo", "echo", tooltip);
+        } else if (f.finding.kind == FindingKind::Chatter) {
+            out << LaneMark(p.X(at), p.LaneY(row.vk) - 6, kFault, "chatter",
+                            "chatter " + std::to_string(f.finding.ms) + " ms", tooltip);
+        } else if (f.finding.kind == FindingKind::ReleaseWithoutPress) {
+            out << LaneMark(p.X(at), p.LaneY(row.vk), kFault, "unpaired", "no press", tooltip);
         }
     }
+}
 
-    scale.DrawAxis(out, kLeft, kTop, plot_bottom + 8);
+// The axis, its caption and the legend below the plot.
+void DrawTimelineFoot(std::ostream& out, const TimelinePlot& p) {
+    constexpr int kLeft = kTimelineLeft;
+    const int plot_bottom = p.plot_bottom;
+    p.scale.DrawAxis(out, kLeft, p.top, plot_bottom + 8);
     out << Text(kLeft, plot_bottom + 46, 11, "seconds since the first row",
                 "fill=\"" + std::string(kSoftInk) + "\"");
 
@@ -534,8 +555,63 @@ std::string RenderTimelineSvg(const std::vector<Row>& rows, const Analysis& a,
     swatch(std::string("<line x1=\"8\" y1=\"-8\" x2=\"8\" y2=\"8\" stroke=\"") + kFault +
                "\" stroke-width=\"2\" stroke-dasharray=\"1 3\"/>",
            "tick goes back");
+}
+
+} // namespace
+
+// The timeline of key events as an SVG document, from what the pass kept.
+std::string RenderTimelineSvg(const Kept& kept, const std::string& source) {
+    constexpr int kRight = 40;
+    const Totals& all = kept.All();
+    const std::vector<Seen>& rows = kept.TimelineRows();
+    std::vector<Row> plain;
+    for (const Seen& s : rows)
+        plain.push_back(s.row);
+    const std::size_t drawn = TimelineRows(plain, kept.Limits().timeline_key_events);
+    const bool cut = drawn < all.rows;
+    std::vector<std::int64_t> elapsed = ElapsedOf(rows, drawn);
+    TimelinePlot p{kept, drawn, cut ? 88 : 70, elapsed, LanesOf(rows, drawn), TimeScale(elapsed),
+                   0,    0};
+    p.plot_bottom = p.top + std::max<int>(1, static_cast<int>(p.lanes.size())) * kLane;
+    p.end_x = kTimelineLeft + p.scale.Width();
+    const int width = kTimelineLeft + static_cast<int>(std::ceil(p.scale.Width())) + kRight;
+    std::size_t drawn_events = 0;
+    for (std::size_t i = 0; i < drawn; ++i)
+        drawn_events += rows[i].row.kind == RowKind::Press || rows[i].row.kind == RowKind::Release;
+
+    std::ostringstream out;
+    out << SvgOpen(std::max(width, 1100), p.plot_bottom + 100, "Key timeline of " + source)
+        << Text(kTimelineLeft, 26, 17,
+                "Key timeline: " + Plural(all.key_events, "key event", "key events") + ", " +
+                    Plural(all.holds, "press", "presses") + " with their releases",
+                "font-weight=\"bold\"")
+        << Text(kTimelineLeft, 46, 13, source + ", " + TicksText(all),
+                "fill=\"" + std::string(kSoftInk) + "\"");
+    if (cut) {
+        out << Text(kTimelineLeft, 66, 13,
+                    "Drawn: lines " + std::to_string(rows.front().row.line) + " to " +
+                        std::to_string(rows[drawn - 1].row.line) + " only, " +
+                        std::to_string(drawn_events) + " of " +
+                        Plural(all.key_events, "key event", "key events") +
+                        "; counts and findings cover every row",
+                    "class=\"cut\" font-weight=\"bold\"");
+    }
+    DrawLanesAndLines(out, p);
+    DrawHolds(out, p);
+    DrawMarks(out, p);
+    DrawTimelineFoot(out, p);
     out << "</svg>\n";
     return out.str();
+}
+
+// The timeline of rows in memory.
+std::string RenderTimelineSvg(const std::vector<Row>& rows, const std::string& source,
+                              std::size_t max_key_events) {
+    PageLimits limits;
+    limits.timeline_key_events = max_key_events;
+    Kept kept(limits);
+    RunPass(rows, {&kept});
+    return RenderTimelineSvg(kept, source);
 }
 
 } // namespace report

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "analysis.h"
-#include "datafile.h"
+#include "kept.h"
 
 #include <cstddef>
 #include <string>
@@ -12,27 +12,23 @@
 namespace report {
 
 // The taken combinations: key code across, modifier set down, in two halves of the codes.
-std::string RenderGridSvg(const std::vector<Row>& rows, const Analysis& analysis,
-                          const std::string& source);
+std::string RenderGridSvg(const Totals& totals, const std::string& source);
 
-// The timeline draws whole bursts until it has drawn this many key events: beyond that
-// a picture is too large to read or for a browser to load; a note says what is left out.
-inline constexpr std::size_t kTimelineKeyEvents = 2000;
-
-// How many of the rows, from the first, the timeline draws.
-std::size_t TimelineRows(const std::vector<Row>& rows,
-                         std::size_t max_key_events = kTimelineKeyEvents);
+// The same for rows in memory.
+std::string RenderGridSvg(const std::vector<Row>& rows, const std::string& source);
 
 // One lane per key, a bar from each press to its release, quiet marks as lines, time in
 // seconds along the bottom; the first rows only, as TimelineRows says.
-std::string RenderTimelineSvg(const std::vector<Row>& rows, const Analysis& analysis,
-                              const std::string& source,
+std::string RenderTimelineSvg(const Kept& kept, const std::string& source);
+
+// The same for rows in memory.
+std::string RenderTimelineSvg(const std::vector<Row>& rows, const std::string& source,
                               std::size_t max_key_events = kTimelineKeyEvents);
 
 // TEXT with the five XML special characters escaped.
 std::string XmlEscaped(const std::string& text);
 
-// The title line both pictures share: the data file's path and its first and last tick.
-std::string TicksText(const std::vector<Row>& rows);
+// The title line both pictures share: the first and last tick of the file.
+std::string TicksText(const Totals& totals);
 
 } // namespace report

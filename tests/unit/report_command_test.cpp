@@ -18,6 +18,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -251,8 +252,11 @@ TEST_F(Command, ReadsStandardInputAndWarnsAboutWhatItReadAnyway) {
     ASSERT_EQ(Run({"-", "--summary"}, lf_only), kExitOk) << err_.str();
     EXPECT_EQ(err_.str(),
               "<stdin>:1: lines end with LF alone instead of CR LF; read anyway\n"
-              "<stdin>:8: the last line has no line end (a copy cut short?); read anyway\n");
-    EXPECT_EQ(out_.str().rfind("Data file <stdin>: 7 rows", 0), 0u) << out_.str();
+              "<stdin>:8: the last line has no line end: the file is cut short there (saving "
+              "stopped mid-write?); line left out\n");
+    EXPECT_EQ(out_.str().rfind("Data file <stdin>: 6 rows", 0), 0u) << out_.str();
+    EXPECT_NE(out_.str().find("\nCut short: line 8 has no line end and is left out\n"),
+              std::string::npos);
 
     EXPECT_EQ(Run({"-"}, std::string(kHeader) + Line("1", "4", "D")), kExitBadInput);
     EXPECT_EQ(err_.str(), "<stdin>:2: bad key code \"4\": fewer than two hex digits\n");
@@ -359,6 +363,8 @@ TEST_F(Command, TakesEveryOptionItsHelpLists) {
             std::vector<std::string> args = {Path("in.txt"), form};
             if (*option.value != '\0')
                 args.push_back(Path(std::string("out") + form));
+            if (std::string(form) == "--diff")
+                args.push_back(Path("in.txt")); // the file against itself: the same
             EXPECT_EQ(Run(args), kExitOk) << form << ": " << err_.str();
             EXPECT_NE(help.find(form), std::string::npos) << form;
         }
@@ -396,6 +402,90 @@ TEST_F(Command, ReadsTheExampleDataFiles) {
                          std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(session), {}),
               std::string(std::istreambuf_iterator<char>(golden), {}));
+}
+
+// What the device took under one profile and not another, as the data files it saved say.
+TEST_F(Command, DiffListsTheCombinationsTakenAndFreed) {
+    auto saved = [](const char* golden) {
+        return std::string(TAPWATCHER_SOURCE_DIR) + "/tests/golden/" + golden +
+               "/root/Program Files/tapwatcherdata.txt";
+    };
+    // The session as saved, with App1 freed and Ctrl+Alt+T taken instead.
+    std::ifstream in(saved("report-session"), std::ios::binary);
+    std::string other(std::istreambuf_iterator<char>(in), {});
+    const std::string app1 = "2147470001\tC1\tF\t\t\t\r\n";
+    ASSERT_NE(other.find(app1), std::string::npos);
+    other.replace(other.find(app1), app1.size(), "2147470001\t54\tF\t\tC\tA\r\n");
+    Write("other.txt", other);
+    Write("bad.txt", std::string(kHeader) + Line("1", "4", "F"));
+    struct Case {
+        std::string old_file, new_file;
+        int status;
+        std::string out;
+    };
+    const std::vector<Case> cases = {
+        {saved("report-session"), saved("report-session"), kExitOk, ""},
+        {saved("report-session"), saved("report-session-top"), kExitOk, ""},
+        {saved("report-session"), Path("other.txt"), 1, "+ Ctrl+Alt+T\n- App1\n"},
+        {Path("other.txt"), saved("report-session-system"), 1, "+ App1\n- Ctrl+Alt+T\n"},
+        {Path("bad.txt"), Path("other.txt"), kExitBadInput, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.old_file + " " + c.new_file);
+        EXPECT_EQ(Run({"--diff", c.old_file, c.new_file}), c.status) << err_.str();
+        EXPECT_EQ(out_.str(), c.out);
+    }
+}
+
+// Each way a new user's command line could clobber, lose or corrupt something, run as the
+// shell runs it: with its redirections, in the test's folder, $R the command.
+TEST_F(Command, OutputsNeverClobberWhatTheShellGaveThem) {
+    Write("data.txt", kCtrlA);
+    Write("app.log", "old line\n");
+    Write(std::string("a\nbutton Exit.txt"), kCtrlA);
+    Write("long.txt", std::string(kHeader) + std::string(600, '7') + "\t41\tD\t\t\t\r\n" +
+                          std::string(100000, '9') + "\r\n");
+    struct Case {
+        const char* command;
+        int status;
+        const char* file; // a file afterwards ...
+        const char* has;  // ... holds this (nullptr: the file is the data file, unchanged)
+        const char* lacks;
+    };
+    const Case cases[] = {
+        {"$R - --svg /dev/stdin < data.txt", 2, "data.txt", nullptr, nullptr},
+        {"$R - --html /proc/self/fd/0 < data.txt", 2, "data.txt", nullptr, nullptr},
+        {"$R data.txt --svg /dev/stdout >> app.log", 0, "app.log", "old line\n<?xml", "Occupancy"},
+        {"$R data.txt > /dev/full", 1, nullptr, nullptr, nullptr},
+        {"$R data.txt >&-", 1, nullptr, nullptr, nullptr},
+        {"ln -s made.svg one && ln -s made.svg two && $R data.txt --svg one --timeline two", 1,
+         "out", "named for two outputs", nullptr},
+        {"$R 'a\nbutton Exit.txt' --scenario s.scn --svg s.svg", 0, "s.scn", "a\\x0Abutton",
+         "\nbutton Exit"},
+        {"$R long.txt", 2, "out", "(600 bytes)", "7777777777777777777777777777777777777777777"},
+    };
+    const std::string report = std::string(TAPWATCHER_BINARY_DIR) + "/bin/tapwatcher-report";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        std::string command =
+            "cd '" + dir_.string() + "' && R='" + report + "' && (" + c.command + ") 2>out";
+        int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.status) << Read("out");
+        const std::string after = c.file != nullptr ? Read(c.file) : "";
+        if (c.file != nullptr && c.has == nullptr) {
+            EXPECT_EQ(after, kCtrlA);
+        }
+        if (c.has != nullptr) {
+            EXPECT_NE(after.find(c.has), std::string::npos) << after;
+        }
+        if (c.lacks != nullptr) {
+            EXPECT_EQ(after.find(c.lacks), std::string::npos) << after;
+        }
+    }
+    EXPECT_EQ(Read("s.svg").find('\n', Read("s.svg").find("<title>")),
+              Read("s.svg").find("</title>") + 8); // the name's newline escaped in the title
+    EXPECT_FALSE(fs::exists(Path("made.svg")));
 }
 
 } // namespace
