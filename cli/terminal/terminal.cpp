@@ -743,7 +743,7 @@ void TerminalDriver::Read(device::Device&, const std::vector<pollfd>& fds, bool 
         if (n <= 0) {
             Take(decoder.Flush());
             input_ended_ = true; // end of input or an error: the shell closes the tool
-            Close("Ctrl-C");
+            Close("the terminal went away");
             return;
         }
         Take(decoder.Feed(std::string_view(buf, (size_t)n)));
