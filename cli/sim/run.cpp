@@ -3,6 +3,7 @@
 
 #include "cli/serve/serve.h"
 
+#include "cli/common/program.h"
 #include "cli/sim/options.h"
 #include "cli/runner/parse_util.h"
 #include "cli/runner/profile.h"
@@ -302,27 +303,9 @@ int Run(const Options& options, std::ostream& transcript, std::ostream& errors) 
 }
 
 int Main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    Options options;
-    std::string error;
-    if (!ParseArgs(args, options, error)) {
-        std::cerr << error << std::endl;
-        return kExitBadInput;
-    }
-    if (options.help) {
-        std::cout << UsageText();
-        return 0;
-    }
-    if (options.version) {
-        std::cout << VersionText();
-        return 0;
-    }
-    try {
-        return Run(options, std::cout, std::cerr);
-    } catch (const std::exception& e) {
-        std::cerr << kProgram << ": " << e.what() << std::endl;
-        return 70;
-    }
+    return cli::ProgramMain<Options>(kProgram, VersionText(), argc, argv, kExitBadInput, ParseArgs,
+                                     UsageText,
+                                     [](const Options& o) { return Run(o, std::cout, std::cerr); });
 }
 
 } // namespace runner

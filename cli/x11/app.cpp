@@ -31,6 +31,7 @@
 //    every second while keys keep coming.
 #include "cli/x11/app.h"
 
+#include "cli/common/program.h"
 #include "cli/runner/job.h"
 #include "cli/runner/launch.h"
 #include "cli/runner/parse_util.h"
@@ -498,28 +499,11 @@ int Run(const Options& options) {
 }
 
 int Main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    Options options;
-    std::string error;
-    if (!ParseArgs(args, options, error)) {
-        std::cerr << error << std::endl;
-        return kExitBadArgs;
-    }
-    if (options.help) {
-        std::cout << UsageText();
-        return 0;
-    }
-    if (options.version) {
-        std::cout << kProgram << " " << TAPWATCHER_VERSION << " (source revision "
-                  << TAPWATCHER_REVISION << ")\n";
-        return 0;
-    }
-    try {
-        return Run(options);
-    } catch (const std::exception& e) {
-        std::cerr << kProgram << ": " << e.what() << std::endl;
-        return 70;
-    }
+    return cli::ProgramMain<Options>(kProgram,
+                                     std::string(kProgram) + " " + TAPWATCHER_VERSION +
+                                         " (source revision " + TAPWATCHER_REVISION + ")\n",
+                                     argc, argv, kExitBadArgs, ParseArgs, UsageText,
+                                     [](const Options& o) { return Run(o); });
 }
 
 } // namespace x11
