@@ -36,8 +36,8 @@ ol.findings li { margin: 4px 0; }
 li.fault .kind { color: #b71c1c; }
 li.echo .kind { color: #6a2c91; }
 .note { max-width: 60em; color: #333; }
-.picture { overflow-x: auto; border: 1px solid #c9d1d9; margin: 8px 0; }
-.picture svg { display: block; }
+.picture { border: 1px solid #c9d1d9; margin: 8px 0; }
+.picture svg { display: block; max-width: 100%; height: auto; }
 table.rows { border-collapse: collapse; font-family: "DejaVu Sans Mono", monospace;
              font-size: 13px; }
 table.rows th, table.rows td { border: 1px solid #d0d7de; padding: 2px 8px; text-align: left; }

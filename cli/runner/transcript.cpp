@@ -306,7 +306,7 @@ void Transcript::EndSweep() {
         text += h.first == h.last
                     ? " (row " + std::to_string(h.first) + ")"
                     : " (rows " + std::to_string(h.first) + "-" + std::to_string(h.last) + ")";
-        Event(h.tick, "held", text,
+        Event(held.back().tick, "held", text,
               {{"key", name},
                {"vk", (int)h.vk},
                {"mods", mods},

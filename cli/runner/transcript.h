@@ -122,7 +122,7 @@ class Transcript {
         uint8_t vk;
         unsigned mods; // bit n: the modifier set n is held
         int first, last;
-        DWORD tick;
+        DWORD tick; // of its last row; the lines go out at the block's last
     };
     void EndSweep();
     bool Drain();

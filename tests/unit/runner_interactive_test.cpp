@@ -156,11 +156,18 @@ TEST(RunnerInteractive, TypedKeysBecomeRowsCtrlLClearsCtrlXExits) {
         [](const std::string& s) { return s.find("Terminal too small") != std::string::npos; },
         screen))
         << screen;
+    for (const char* word : {"device's", "screen", "characters,", "terminal", "Enlarge", "closes"})
+        EXPECT_NE(screen.find(word), std::string::npos) << "a word broken:\n" << screen;
     Shell(tmux.Cmd("resize-window -x 100 -y 50"));
     ASSERT_TRUE(WaitFor(
         tmux, [](const std::string& s) { return s.find("releases: made up") != std::string::npos; },
         screen))
         << screen;
+    // With no key typed, the header's tick goes on.
+    const std::string header = screen.substr(0, screen.find('\n'));
+    ASSERT_TRUE(WaitFor(
+        tmux, [&](const std::string& s) { return s.substr(0, s.find('\n')) != header; }, screen))
+        << header;
 
     // Ctrl-L taps "Clear": no row is left (bar a quiet mark that may fall due).
     tmux.Keys("C-l");
