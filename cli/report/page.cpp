@@ -211,15 +211,25 @@ std::string RenderHtml(const std::vector<Row>& rows, const Analysis& a, const st
             << "the first " << limits.rows << " and the rows the findings above link to. "
             << "<code>tapwatcher-report FILE</code> lists every key event.</p>\n";
     }
+    // Milliseconds since the previous key row of the same burst.
+    std::vector<std::string> since(rows.size());
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        auto key = [&](std::size_t k) {
+            return rows[k].kind == RowKind::Press || rows[k].kind == RowKind::Release;
+        };
+        if (key(i) && key(i - 1))
+            since[i] =
+                "+" + std::to_string((std::uint32_t)rows[i].tick - (std::uint32_t)rows[i - 1].tick);
+    }
     out << "<table class=\"rows\">\n<thead><tr><th>Line</th>"
-        << "<th>SysTime</th><th>VK</th><th>Key</th><th>U/D</th><th>Shift</th><th>Ctrl</th>"
-        << "<th>Alt</th><th>Note</th></tr></thead>\n<tbody>\n";
+        << "<th>SysTime</th><th>ms since</th><th>VK</th><th>Key</th><th>U/D</th><th>Shift</th>"
+        << "<th>Ctrl</th><th>Alt</th><th>Note</th></tr></thead>\n<tbody>\n";
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (!shown[i]) {
             std::size_t first = i;
             while (i + 1 < rows.size() && !shown[i + 1])
                 ++i;
-            out << "<tr class=\"gap\"><td colspan=\"9\">"
+            out << "<tr class=\"gap\"><td colspan=\"10\">"
                 << (i == first ? "1 row not shown, line " + std::to_string(rows[i].line)
                                : std::to_string(i - first + 1) + " rows not shown, lines " +
                                      std::to_string(rows[first].line) + " to " +
@@ -238,11 +248,11 @@ std::string RenderHtml(const std::vector<Row>& rows, const Analysis& a, const st
             std::snprintf(vk, sizeof vk, "%02X", row.vk);
         out << "<tr id=\"line-" << row.line << "\""
             << (notes[i].first.empty() ? "" : " class=\"" + notes[i].first + "\"") << "><td>"
-            << row.line << "</td><td>" << row.tick << "</td><td>" << vk << "</td><td>"
-            << (quiet ? "" : Html(KeyName(row.vk))) << "</td><td>" << ud << "</td><td>"
-            << (row.mods & kModShift ? "S" : "") << "</td><td>" << (row.mods & kModCtrl ? "C" : "")
-            << "</td><td>" << (row.mods & kModAlt ? "A" : "") << "</td><td>"
-            << Html(notes[i].second) << "</td></tr>\n";
+            << row.line << "</td><td>" << row.tick << "</td><td>" << since[i] << "</td><td>" << vk
+            << "</td><td>" << (quiet ? "" : Html(KeyName(row.vk))) << "</td><td>" << ud
+            << "</td><td>" << (row.mods & kModShift ? "S" : "") << "</td><td>"
+            << (row.mods & kModCtrl ? "C" : "") << "</td><td>" << (row.mods & kModAlt ? "A" : "")
+            << "</td><td>" << Html(notes[i].second) << "</td></tr>\n";
     }
     out << "</tbody>\n</table>\n</section>\n</body>\n</html>\n";
     return out.str();
