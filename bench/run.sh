@@ -22,7 +22,7 @@ cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAPWATCHER_BENCH=ON \
     cat "$build.configure.log" >&2
     exit 1
 }
-programs="throughput latency startup memory soak save runner transcript report"
+programs="throughput latency startup memory soak save runner transcript stream report"
 targets=""
 for p in $programs; do
     [ -f "$src/bench/${p}_bench.cpp" ] && targets="$targets bench_$p"
@@ -124,6 +124,14 @@ rows10=$(val "$out/throughput.json" "^BM_WholePath/5000000/.*$med" rows)
     mr=$(calc "($mem10 * $rows10) / ($mem * $rows1)")
     echo "| growth: $(fmt "$rr" 1)x the rows ($(thousands "$rows1") -> $(thousands "$rows10")) | <= 11x time and memory | - |" \
         "time $(fmt "$tr" 2)x, memory $(fmt "$mr" 2)x | $(verdict "$tr <= 1.1 * $rr && $mr <= 1.1 * $rr") |"
+    if [ -f "$out/stream.json" ]; then
+        sv() { val "$out/stream.json" "^BM_StreamAgainstTheFloor/.*$med" "$1"; }
+        echo "| tapwatcher-sim's text transcript, 500,000 \`type A\` lines into a file | within 3x of the floor |" \
+            "$(fmt "$(sv floor_s)" 3) s: the same rows through the device and the tool alone |" \
+            "$(fmt "$(sv text_s)" 3) s, $(fmt "$(sv text_x_floor)" 2)x | $(verdict "$(sv text_x_floor) <= 3") |"
+        echo "| the same as JSON lines | within 1.5x of the text | $(fmt "$(sv text_s)" 3) s as text |" \
+            "$(fmt "$(sv jsonl_s)" 3) s, $(fmt "$(sv jsonl_x_text)" 2)x | $(verdict "$(sv jsonl_x_text) <= 1.5") |"
+    fi
 } | tee "$out/table.md"
 
 # tapwatcher-report on generated data files: no target, the figures for

@@ -71,6 +71,13 @@ tapwatcher_install_program(tapwatcher-report tapwatcher)
 install(DIRECTORY examples/ DESTINATION ${TAPWATCHER_EXAMPLES_DIR} COMPONENT tapwatcher
         PATTERN ".git*" EXCLUDE)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tapwatcher)
+# What the README links to: docs/ beside it, and examples/ as a link to the installed examples.
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT tapwatcher
+        FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "man" EXCLUDE)
+file(RELATIVE_PATH TAPWATCHER_DOC_TO_EXAMPLES ${CMAKE_INSTALL_FULL_DOCDIR} ${CMAKE_INSTALL_FULL_DATADIR}/tapwatcher/examples)
+install(CODE "file(CREATE_LINK ${TAPWATCHER_DOC_TO_EXAMPLES}
+  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DOCDIR}/examples\" SYMBOLIC)"
+  COMPONENT tapwatcher)
 
 # tapwatcher-x11, where it was built, is a package of its own: only it needs the X11
 # libraries. Its page and completion come, like the others', from its option table

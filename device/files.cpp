@@ -13,7 +13,10 @@
 //  - a host write error (not the device's own disk-full limit) may leave part
 //    of the data written;
 //  - symbolic links under the root are followed as the host follows them;
-//  - free space is counted in bytes, not in clusters.
+//  - free space is counted in bytes, not in clusters;
+//  - the profile's free space is what the device's writes may take, whatever the
+//    root held at boot: emptying a file gives back only the bytes written to it
+//    since boot, so a file an earlier run left makes no room.
 //
 // Where real platforms disagree, the choice made here:
 //  - a path that does not start with a backslash gives ERROR_INVALID_NAME
@@ -225,6 +228,7 @@ struct FileSystem::Impl {
     std::string root;                      // host folder, no trailing '/'; empty: no storage
     std::vector<std::u16string> read_only; // folded keys
     int64_t free;                          // < 0: unlimited
+    std::map<std::pair<dev_t, ino_t>, int64_t> charged; // bytes each file took of `free`
     std::map<uintptr_t, OpenFile> open;
     uintptr_t next_handle = 0x100;
     int writes = 0; // WriteFile calls so far, for faults.fail_write
@@ -383,8 +387,13 @@ HANDLE FileSystem::Create(LPCWSTR path, DWORD access, DWORD share, DWORD disposi
     }
     struct stat now;
     fstat(fd, &now);
-    if (truncates && m.free >= 0)
-        m.free += st.st_size;
+    if (truncates && m.free >= 0) {
+        auto it = m.charged.find({st.st_dev, st.st_ino});
+        if (it != m.charged.end()) {
+            m.free += std::min<int64_t>(it->second, st.st_size);
+            m.charged.erase(it);
+        }
+    }
     if (!exists && (attrs & FILE_ATTRIBUTE_READONLY) && !m.Listed(key))
         m.read_only.push_back(key);
 
@@ -456,8 +465,10 @@ BOOL FileSystem::Write(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written, DWORD& e
     f->pos += n;
     if (f->pos > f->size)
         m.SetSize(f->st_dev, f->st_ino, f->pos);
-    if (m.free >= 0)
+    if (m.free >= 0) {
         m.free -= growth;
+        m.charged[{f->st_dev, f->st_ino}] += growth;
+    }
     f->written = true;
     if (written != nullptr)
         *written = n;

@@ -38,8 +38,8 @@ ol.findings li { margin: 4px 0; }
 li.fault .kind { color: #b71c1c; }
 li.echo .kind { color: #6a2c91; }
 .note { max-width: 60em; color: #333; }
-.picture { overflow-x: auto; border: 1px solid #c9d1d9; margin: 8px 0; }
-.picture svg { display: block; }
+.picture { border: 1px solid #c9d1d9; margin: 8px 0; }
+.picture svg { display: block; max-width: 100%; height: auto; }
 table.rows { border-collapse: collapse; font-family: "DejaVu Sans Mono", monospace;
              font-size: 13px; }
 table.rows th, table.rows td { border: 1px solid #d0d7de; padding: 2px 8px; text-align: left; }
@@ -141,7 +141,7 @@ void WriteFindings(std::ostream& out, const Kept& kept) {
 // "1 row not shown, line N" or "K rows not shown, lines A to B", for rows FIRST to LAST.
 void WriteGap(std::ostream& out, std::size_t first, std::size_t last) {
     auto line = [](std::size_t index) { return std::to_string(index + 2); };
-    out << "<tr class=\"gap\"><td colspan=\"9\">"
+    out << "<tr class=\"gap\"><td colspan=\"10\">"
         << (first == last ? "1 row not shown, line " + line(first)
                           : std::to_string(last - first + 1) + " rows not shown, lines " +
                                 line(first) + " to " + line(last))
@@ -149,8 +149,17 @@ void WriteGap(std::ostream& out, std::size_t first, std::size_t last) {
 }
 
 // One row of the table, with its note.
-void WriteRow(std::ostream& out, const KeptRow& kept) {
+// One row; `before` is the row above it when that one is shown too, for the time
+// since the previous key row of the burst.
+void WriteRow(std::ostream& out, const KeptRow& kept, const KeptRow* before) {
     const Row& row = kept.seen.row;
+    auto is_key = [](const Row& r) {
+        return r.kind == RowKind::Press || r.kind == RowKind::Release;
+    };
+    std::string since;
+    if (before && is_key(row) && is_key(before->seen.row))
+        since =
+            "+" + std::to_string((std::uint32_t)row.tick - (std::uint32_t)before->seen.row.tick);
     bool quiet = row.kind == RowKind::Quiet;
     const char* ud = row.kind == RowKind::Press     ? "D"
                      : row.kind == RowKind::Release ? "U"
@@ -164,11 +173,11 @@ void WriteRow(std::ostream& out, const KeptRow& kept) {
         kept.fault ? FindingLabel(kept.fault->finding.kind) + ": " + FindingText(*kept.fault)
                    : kept.note;
     out << "<tr id=\"line-" << row.line << "\"" << (cls.empty() ? "" : " class=\"" + cls + "\"")
-        << "><td>" << row.line << "</td><td>" << row.tick << "</td><td>" << vk << "</td><td>"
-        << (quiet ? "" : Html(KeyName(row.vk))) << "</td><td>" << ud << "</td><td>"
-        << (row.mods & kModShift ? "S" : "") << "</td><td>" << (row.mods & kModCtrl ? "C" : "")
-        << "</td><td>" << (row.mods & kModAlt ? "A" : "") << "</td><td>" << Html(note)
-        << "</td></tr>\n";
+        << "><td>" << row.line << "</td><td>" << row.tick << "</td><td>" << since << "</td><td>"
+        << vk << "</td><td>" << (quiet ? "" : Html(KeyName(row.vk))) << "</td><td>" << ud
+        << "</td><td>" << (row.mods & kModShift ? "S" : "") << "</td><td>"
+        << (row.mods & kModCtrl ? "C" : "") << "</td><td>" << (row.mods & kModAlt ? "A" : "")
+        << "</td><td>" << Html(note) << "</td></tr>\n";
 }
 
 // The table: the first rows and those the findings link to, a line for each stretch between.
@@ -182,15 +191,19 @@ void WriteRows(std::ostream& out, const Kept& kept) {
             << "<code>tapwatcher-report FILE</code> lists every key event.</p>\n";
     }
     out << "<table class=\"rows\">\n<thead><tr><th>Line</th>"
-        << "<th>SysTime</th><th>VK</th><th>Key</th><th>U/D</th><th>Shift</th><th>Ctrl</th>"
-        << "<th>Alt</th><th>Note</th></tr></thead>\n<tbody>\n";
-    std::size_t next = 0; // the first row not yet written or skipped
+        << "<th>SysTime</th><th>ms since</th><th>VK</th><th>Key</th><th>U/D</th><th>Shift</th>"
+        << "<th>Ctrl</th><th>Alt</th><th>Note</th></tr></thead>\n<tbody>\n";
+    std::size_t next = 0;            // the first row not yet written or skipped
+    const KeptRow* before = nullptr; // the row written just before, when it is the one above
     for (const auto& [index, row] : kept.Rows()) {
         if (index >= limits.rows && !row.linked)
             continue;
-        if (index > next)
+        if (index > next) {
             WriteGap(out, next, index - 1);
-        WriteRow(out, row);
+            before = nullptr;
+        }
+        WriteRow(out, row, before);
+        before = &row;
         next = index + 1;
     }
     if (next < a.rows)

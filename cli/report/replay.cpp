@@ -38,11 +38,6 @@ namespace report {
 
 namespace {
 
-// Key as a scenario names it: the modifier keys by name, every other key by its code.
-std::string ScenarioKey(unsigned vk) {
-    return vk == kVkShift || vk == kVkCtrl || vk == kVkAlt ? KeyName(vk) : HexCode(vk);
-}
-
 // A press or a release row.
 bool IsKeyEvent(const Row& row) {
     return row.kind == RowKind::Press || row.kind == RowKind::Release;
@@ -194,13 +189,13 @@ Replay BuildReplay(const std::vector<Row>& rows, const std::string& source,
                                        " (a modifier with no press row in the file)";
             }
             down.insert(row.vk);
-            out << "press " << ScenarioKey(row.vk) << "\n";
+            out << "press " << KeyName(row.vk) << "\n";
         } else {
             if (!down.count(row.vk))
                 replay.why[row.line] = "no press of this key before it, so its release finds "
                                        "the key up and goes to the system";
             down.erase(row.vk);
-            out << "release " << ScenarioKey(row.vk) << "\n";
+            out << "release " << KeyName(row.vk) << "\n";
         }
         ++replay.key_events;
     }

@@ -9,11 +9,12 @@
 // (Flush), and at the end of the run.
 //
 //   0 start: device built-in (240x320, 96 dpi, ...), exe \Program Files\tapwatcher.exe
-//   1 row 1: C1 F
+//   1 row 1: C1 (App1) F
 //   1000 line 12: type Ctrl+A
-//   1000 row 49: 11 D C
+//   1 held elsewhere: App1 (0xC1), all 8 modifier sets (rows 1-8)
+//   1000 row 49: 11 (Ctrl) D C
 //   1000 key A (0x41) down, mods Ctrl, synthesised
-//   1000 row 52: 11 U C (echo of the tool's own Ctrl up)
+//   1000 row 52: 11 (Ctrl) U C +0 ms (echo of the tool's own Ctrl up)
 //   4000 row 53: quiet mark
 //   4000 screen at line 19 (show): rows 39-53 of 53, menu bar [Exit] [Clear]
 //     +----------------------------------------+
@@ -75,7 +76,7 @@ class Transcript {
     // Lines go to `out` (none when NULL) and to `on_line`, when set.
     explicit Transcript(std::ostream* out, Format format = Format::Text)
         : out_(out), format_(format) {}
-    ~Transcript() { Flush(); }
+    ~Transcript() { Drain(); }
     Transcript(const Transcript&) = delete;
     Transcript& operator=(const Transcript&) = delete;
 
@@ -88,6 +89,9 @@ class Transcript {
     void Event(DWORD tick, const std::string& text) { Event(tick, "note", text, {{"text", text}}); }
     // A row the tool added to its list: number from 1, its six cells, and
     // whether the tool's own synthesised key `echo_of` ("Ctrl up") caused it.
+    // The key's name goes beside its code, and a key row after another of
+    // the same burst gets the time since it; a block of "F" rows is followed
+    // by one "held" line per key.
     void Row(DWORD tick, int number, const std::array<std::string, 6>& cells,
              const std::string& echo_of);
     // A key event that reached the rest of the system.
@@ -104,13 +108,25 @@ class Transcript {
     std::function<void(const std::string& line)> on_line;
     // Write each line out at once (a terminal, --line-buffered).
     bool line_buffered = false;
-    // Writes out what is buffered. False when the stream has failed.
+    // Ends a start-up sweep's block of rows and writes out what is buffered.
+    // False when the stream has failed.
     bool Flush();
     Format format() const { return format_; }
     // Events written so far.
     uint64_t Events() const { return events_; }
 
   private:
+    // The keys whose combinations another program holds, from the "F" rows
+    // of the start-up sweep: one "held" line each after the block.
+    struct Held {
+        uint8_t vk;
+        unsigned mods; // bit n: the modifier set n is held
+        int first, last;
+        DWORD tick; // of its last row; the lines go out at the block's last
+    };
+    void EndSweep();
+    bool Drain();
+    void BeginJson(DWORD tick, const char* type);
     void Before();
     void WriteText(DWORD tick, std::string_view text);
     void AppendTick(DWORD tick);
@@ -122,6 +138,9 @@ class Transcript {
     std::string buf_;
     std::string scratch_; // a line being made
     bool in_before_ = false;
+    std::vector<Held> held_;
+    bool in_burst_ = false; // the last row was a key row
+    uint32_t burst_tick_ = 0;
     uint64_t events_ = 0;
 };
 

@@ -97,8 +97,10 @@ When the lines run out while the tool runs, the screen is printed once more
 and the shell closes the tool. Lines after the tool exited are not run.
 
 Transcript lines (TICK first): start; line N: TEXT (a scenario line reached);
-row N: CELLS (a row the tool added: the cells after SysTime; "quiet mark";
-"(echo of the tool's own KEY)" when its own synthesised key caused it);
+row N: CELLS (a row the tool added: the cells after SysTime, the key's name
+beside its code, "+MS ms" since the previous key row of the burst; "quiet
+mark"; "(echo of the tool's own KEY)" when its own synthesised key caused it);
+held elsewhere: KEY ... (after the start-up sweep's rows, one line a key);
 key ... (a key event that reached the system); key ..., taken by OWNER (a
 press or release another program's hot key took); menu tap "NAME"; log
 cleared (N rows); message box; data file written; data file already present;

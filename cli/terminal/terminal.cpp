@@ -568,7 +568,9 @@ class RawTerminal {
 // The driver
 // ---------------------------------------------------------------------------
 
-constexpr size_t kEventLines = 8;
+constexpr size_t kEventLines = 500; // kept for the events pane, which shows what fits
+constexpr size_t kPaneLines = 8;    // the pane's height on a terminal of unknown size
+constexpr int kTickMs = 100;        // the header's tick is redrawn this often
 const char kKeysHelp[] = "Ctrl-X taps \"Exit\"  Ctrl-L taps \"Clear\"  Ctrl-C closes the tool";
 const char kPrefixHelp[] = "Ctrl-] then: 1-6 App1-App6, F1-F12 F13-F24, h holds the next key";
 
@@ -596,7 +598,10 @@ class TerminalDriver : public RealtimeFrontEnd {
             events_.pop_front();
     }
     const std::vector<std::string>& LastScreen() const { return last_screen_; }
-    const std::deque<std::string>& Events() const { return events_; }
+    // The events the pane showed last.
+    std::vector<std::string> Events() const {
+        return {events_.end() - (ptrdiff_t)std::min(shown_events_, events_.size()), events_.end()};
+    }
     DeviceWatch* watch = nullptr;
     TerminalDecoder decoder;
     void Take(const std::vector<TypedKey>& keys);
@@ -609,7 +614,7 @@ class TerminalDriver : public RealtimeFrontEnd {
     uint8_t Prefixed(uint8_t vk);
     void TakeCombo(std::vector<uint8_t> keys);
     void TakePress(uint8_t orig, bool repeat);
-    void Redraw(device::Device& dev);
+    void Redraw(device::Device& dev, uint64_t now);
 
     const Job& job_;
     int screen_fd_;
@@ -617,6 +622,7 @@ class TerminalDriver : public RealtimeFrontEnd {
     bool input_ended_ = false;
     std::string status_;
     std::deque<std::string> events_;
+    size_t shown_events_ = kPaneLines;
     std::vector<std::string> last_screen_;
     std::string last_frame_;
     bool prefix_ = false;         // Ctrl-] typed: the next key is read as its second half
@@ -754,15 +760,15 @@ void TerminalDriver::Read(device::Device&, const std::vector<pollfd>& fds, bool 
 }
 
 // Draws the screen (all of it after a resize); a sequence cut short is
-// looked at again in 30 ms.
-int TerminalDriver::Paint(device::Device& dev, uint64_t) {
+// looked at again in 30 ms, the header's tick in kTickMs.
+int TerminalDriver::Paint(device::Device& dev, uint64_t now) {
     if (g_resized) {
         g_resized = 0;
         last_frame_.clear();
         WriteAll(screen_fd_, "\x1b[2J", 4);
     }
-    Redraw(dev);
-    return decoder.Pending() ? 30 : -1;
+    Redraw(dev, now);
+    return decoder.Pending() ? 30 : kTickMs;
 }
 
 void TerminalDriver::Step(device::Device& dev) {
@@ -808,11 +814,40 @@ std::string CutTo(const std::string& s, size_t cols) {
     return s.substr(0, i);
 }
 
-void TerminalDriver::Redraw(device::Device& dev) {
+// `text` broken into lines of at most `cols` characters at blanks (a word
+// longer than a line is cut).
+std::vector<std::string> WordWrap(const std::string& text, size_t cols) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (size_t pos = 0; pos <= text.size();) {
+        size_t end = std::min(text.find(' ', pos), text.size());
+        std::string word = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (word.empty())
+            continue;
+        if (!line.empty() && Columns(line) + 1 + Columns(word) > cols) {
+            lines.push_back(line);
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        while (Columns(line) > cols) { // a word longer than a line
+            std::string head = CutTo(line, cols);
+            lines.push_back(head);
+            line.erase(0, head.size());
+        }
+    }
+    if (!line.empty())
+        lines.push_back(line);
+    return lines;
+}
+
+void TerminalDriver::Redraw(device::Device& dev, uint64_t now) {
     ScreenView view = DrawScreen(dev);
     std::vector<std::string> lines;
+    // The tick goes on with the host's clock while the device waits for input.
+    const DWORD tick = dev.Tick() + (DWORD)(now > dev.Now() ? now - dev.Now() : 0);
     lines.push_back("tapwatcher-sim: device " + job_.profile_name + ", " +
-                    device::Narrow(dev.profile().exe) + ", tick " + TickText(dev.Tick()));
+                    device::Narrow(dev.profile().exe) + ", tick " + TickText(tick));
     for (const std::string& l : view.lines)
         lines.push_back(l);
     lines.push_back(view.summary);
@@ -832,27 +867,34 @@ void TerminalDriver::Redraw(device::Device& dev) {
     lines.push_back(kPrefixHelp);
     lines.push_back(status_);
     lines.push_back("Events:");
-    for (const std::string& e : events_)
-        lines.push_back(" " + e);
 
-    // The terminal's size: the device's screen must fit, or it says so.
+    // The terminal's size: the device's screen must fit, or it says so; the
+    // events pane takes the rows left.
     size_t cols = 0, rows = 0;
     struct winsize ws;
     if (ioctl(screen_fd_, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
         cols = ws.ws_col;
         rows = ws.ws_row;
     }
+    shown_events_ = std::min(events_.size(), !rows                     ? kPaneLines
+                                             : rows > lines.size() + 1 ? rows - lines.size() - 1
+                                                                       : 0);
+    for (size_t e = events_.size() - shown_events_; e < events_.size(); ++e)
+        lines.push_back(" " + events_[e]);
     size_t need_cols = 0;
     for (const std::string& l : view.lines)
         need_cols = std::max(need_cols, Columns(l));
     const size_t need_rows = view.lines.size() + 6; // title, summary, status, help lines
     std::string frame = "\x1b[H";
     if (cols && (cols < need_cols || rows < need_rows)) {
-        frame += "Terminal too small: the device's screen needs " + std::to_string(need_cols) +
-                 "x" + std::to_string(need_rows) + " characters, this terminal has " +
-                 std::to_string(cols) + "x" + std::to_string(rows) +
-                 ". Enlarge it; Ctrl-C closes the tool.";
-        frame = CutTo(frame, cols * rows > 4 ? cols * rows - 4 : cols);
+        std::vector<std::string> words =
+            WordWrap("Terminal too small: the device's screen needs " + std::to_string(need_cols) +
+                         "x" + std::to_string(need_rows) + " characters, this terminal has " +
+                         std::to_string(cols) + "x" + std::to_string(rows) +
+                         ". Enlarge it; Ctrl-C closes the tool.",
+                     cols);
+        for (size_t k = 0; k < words.size() && k + 1 < rows; ++k)
+            frame += words[k] + "\x1b[K\r\n";
         frame += "\x1b[J";
     } else {
         size_t shown = 0;

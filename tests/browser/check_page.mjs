@@ -94,7 +94,7 @@ try {
 
 let summary = '';
 try {
-  const context = await browser.newContext({ viewport: { width: 1280, height: 900 } });
+  const context = await browser.newContext({ viewport: { width: 1200, height: 900 } });
   const page = await context.newPage();
   page.setDefaultTimeout(20000);
   page.on('console', (message) => {
@@ -121,7 +121,11 @@ try {
     findings: document.querySelectorAll('ol.findings li').length,
     links: [...document.querySelectorAll('a[href^="#line-"]')].map((a) => a.getAttribute('href')),
     title: document.title,
+    // Whatever scrolls sideways at 1200 px: the page, or a box of a picture.
+    sideways: [document.documentElement, ...document.querySelectorAll('.picture')]
+      .filter((e) => e.scrollWidth > e.clientWidth).map((e) => e.className || e.tagName),
   }));
+  if (shown.sideways.length) fail(`scrolls sideways at 1200 px: ${shown.sideways.join(', ')}`);
   if (shown.pictures.length !== 2) fail(`${shown.pictures.length} pictures, expected 2`);
   for (const [width, height] of shown.pictures)
     if (width < 300 || height < 150) fail(`a picture drawn at ${width}x${height}`);

@@ -32,9 +32,10 @@ cleanup() {
 trap cleanup EXIT
 
 # rows TRANSCRIPT: the key rows as "TICK CODE U/D MODS", the tick counted from
-# the first key row, annotations in parentheses left out.
+# the first key row, key names, times and annotations left out.
 rows() {
-    grep -E '^-?[0-9]+ row [0-9]+: [0-9A-F]{2} [DU]' "$1" |
+    grep -E '^-?[0-9]+ row [0-9]+: [0-9A-F]{2} (\([^)]*\) )?[DU]' "$1" |
+        sed -E 's/^(-?[0-9]+ row [0-9]+: [0-9A-F]{2}) \([^)]*\)/\1/; s/ \+[0-9]+ ms//' |
         sed -E 's/ \(.*\)$//; s/^(-?[0-9]+) row [0-9]+: /\1 /' |
         awk '{ if (NR == 1) t0 = $1; $1 = $1 - t0; print }'
 }

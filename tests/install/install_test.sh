@@ -32,6 +32,11 @@ if [ "${1:-}" = --hidden ]; then
         share/tapwatcher/examples/profiles/save-on-exit.profile share/doc/tapwatcher/README.md; do
         [ -f "$PREFIX/$file" ] || fail "not installed: $file"
     done
+    # Every link of the installed README leads to an installed file.
+    doc=$PREFIX/share/doc/tapwatcher
+    for link in $(grep -oE '\]\([^):#]+\)' "$doc/README.md" | sed 's/^](//; s/)$//'); do
+        [ -e "$doc/$link" ] || fail "the installed README links to $link, which is not installed"
+    done
     cd "$(mktemp -d "$WORK/run.XXXXXX")"
 
     for program in tapwatcher-sim tapwatcher-report tapwatcher-x11; do

@@ -182,6 +182,19 @@ TEST_F(DeviceFiles, FullDiskWritesNothingAndTruncationFreesSpace) {
     CloseHandle(h);
 }
 
+// A file an earlier run left is no room for this one: emptying it gives nothing back.
+TEST_F(DeviceFiles, FileLeftBeforeBootMakesNoRoom) {
+    fs::create_directories(fs::path(data_).parent_path());
+    std::ofstream(data_, std::ios::binary) << std::string(500, 'x');
+    device::Device& dev = Boot({}, 40);
+    HANDLE h = Open(kData);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(dev.Files().DiskFree(), 40);
+    EXPECT_FALSE(Write(h, std::string(41, 'y')));
+    EXPECT_EQ(dev.last_error, (DWORD)ERROR_DISK_FULL);
+    CloseHandle(h);
+}
+
 TEST_F(DeviceFiles, InjectedWriteFailureHitsOnlyThatWrite) {
     device::Device& dev = Boot();
     dev.faults.fail_write = [](int nth) { return nth == 1; };

@@ -191,8 +191,13 @@ std::string RowText(const nlohmann::json& j) {
         text += " quiet mark";
     else
         for (size_t c = 1; c < cells.size(); ++c)
-            if (!cells[c].get<std::string>().empty())
+            if (!cells[c].get<std::string>().empty()) {
                 text += " " + cells[c].get<std::string>();
+                if (c == 1 && j.at("key") != "0x" + cells[1].get<std::string>())
+                    text += " (" + j.at("key").get<std::string>() + ")";
+            }
+    if (j.contains("since_ms"))
+        text += " +" + std::to_string(j["since_ms"].get<int64_t>()) + " ms";
     if (j.contains("echo_of"))
         text += " (echo of the tool's own " + j["echo_of"].get<std::string>() + ")";
     return text;

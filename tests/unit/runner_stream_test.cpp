@@ -214,7 +214,7 @@ TEST(RunnerStream, LinesRunAsTheyArriveAndABadLineStopsTheRun) {
     Child sim({kSim, "--root", tmp.path + "/device", "-"});
     sim.Write("wait 100\ntype A\n");
     ASSERT_TRUE(sim.ReadUntil("100 key A (0x41) up")) << sim.output;
-    EXPECT_NE(sim.output.find("100 row 50: 41 U\n"), std::string::npos) << sim.output;
+    EXPECT_NE(sim.output.find("100 row 50: 41 (A) U +0 ms\n"), std::string::npos) << sim.output;
     sim.Write("wait 50\nfly away\ntype B\n");
     EXPECT_EQ(sim.Wait(), runner::kExitBadInput);
     EXPECT_NE(sim.output.find("150 stopped: <stdin>:4: unknown line \"fly away\""),
