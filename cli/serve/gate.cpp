@@ -133,45 +133,38 @@ bool GatedServer::BoundToLoopback() const {
 }
 
 // Reads a request head, at most kMaxHead bytes, within kHeadMs; `whole` when
-// it ended. False when the peer is too slow, went away or was dropped for a
-// newer connection.
+// it ended. False when the peer is too slow or went away, or when, past
+// kGraceMs, kHeadsPerPeer newer connections of its peer (or kHeadsInAll of
+// all) are waiting for theirs too: the oldest give way, a burst of quick
+// clients does not.
 bool GatedServer::ReadHead(int sock, std::string& head, bool& whole) {
     Pending me{sock, {}};
     int port;
     AddressOf(sock, true, me.peer, port);
+    std::list<Pending*>::iterator at;
     {
         std::lock_guard<std::mutex> lk(m_);
-        int same = 0;
-        for (Pending* p : pending_)
-            same += !p->dropped && p->peer == me.peer;
-        int all = 0;
-        for (Pending* p : pending_)
-            all += !p->dropped;
-        // The oldest connection of this peer (or of all) gives way.
-        for (Pending* p : pending_) {
-            if (p->dropped)
-                continue;
-            if (same >= kHeadsPerPeer && p->peer == me.peer) {
-                --same, --all;
-            } else if (all >= kHeadsInAll) {
-                --all;
-                same -= p->peer == me.peer;
-            } else {
-                continue;
-            }
-            p->dropped = true;
-            ::shutdown(p->sock, SHUT_RDWR);
-        }
-        pending_.push_back(&me);
+        at = pending_.insert(pending_.end(), &me);
     }
-    const int64_t deadline = NowMs() + kHeadMs;
+    const int64_t start = NowMs(), deadline = start + kHeadMs;
     whole = false;
     bool ok = false;
     char buf[4096];
     for (;;) {
-        int64_t left = deadline - NowMs();
-        if (left <= 0 || !Wait(sock, POLLIN, (int)left))
+        int64_t now = NowMs(), left = deadline - now;
+        if (left <= 0)
             break;
+        if (!Wait(sock, POLLIN, (int)std::min<int64_t>(left, kSliceMs))) {
+            if (NowMs() - start < kGraceMs)
+                continue;
+            std::lock_guard<std::mutex> lk(m_);
+            int same = 0, all = 0;
+            for (auto it = std::next(at); it != pending_.end(); ++it, ++all)
+                same += (*it)->peer == me.peer;
+            if (same >= kHeadsPerPeer || all >= kHeadsInAll)
+                break;
+            continue;
+        }
         ssize_t n = ::recv(sock, buf, std::min(sizeof buf, kMaxHead - head.size()), 0);
         if (n < 0 && errno == EINTR)
             continue;
@@ -185,8 +178,8 @@ bool GatedServer::ReadHead(int sock, std::string& head, bool& whole) {
         }
     }
     std::lock_guard<std::mutex> lk(m_);
-    pending_.remove(&me);
-    return ok && !me.dropped;
+    pending_.erase(at);
+    return ok;
 }
 
 bool GatedServer::process_and_close_socket(socket_t sock) {

@@ -1,7 +1,7 @@
 // gate.h - the HTTP server of --serve (cpp-httplib) with a gate in front of
 // each request: a connection must send its whole request head within
 // kHeadMs, and the connections still sending one are capped per peer address
-// and in all (the oldest gives way to a new one). A client that connects and
+// and in all (past kGraceMs the oldest give way to newer ones). A client that connects and
 // hangs on thus holds no thread the page needs, and the page's requests,
 // which arrive whole at once, pass at once. One request per connection, so
 // the gate sees every request; the port is never shared with another
@@ -18,6 +18,8 @@
 namespace runner {
 
 constexpr int kHeadMs = 3000;      // to send a request head
+constexpr int kGraceMs = 500;      // before a connection may give way to newer ones
+constexpr int kSliceMs = 100;      // how often a waiting connection looks
 constexpr int kHeadsPerPeer = 16;  // connections sending a head, per peer address
 constexpr int kHeadsInAll = 64;    // ... from all peers
 constexpr size_t kMaxHead = 32768; // bytes of a head; more is cut (httplib refuses it)
@@ -44,7 +46,6 @@ class GatedServer : public httplib::Server {
     struct Pending {
         int sock;
         std::string peer;
-        bool dropped = false;
     };
     bool process_and_close_socket(socket_t sock) override;
     bool ReadHead(int sock, std::string& head, bool& whole);

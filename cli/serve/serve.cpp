@@ -108,16 +108,25 @@ struct Hub {
     int streams = 0;
     RealClock* clock = nullptr;
 
+    // Starts a new second of notes once the last one is over, summing up
+    // the notes it dropped. Holds m.
+    void NextSecond() {
+        double now = HostMs();
+        if (now - note_second < 1000)
+            return;
+        if (notes_dropped)
+            notes.push_back(std::to_string(notes_dropped) + " more requests refused");
+        note_second = now;
+        notes_this_second = 0;
+        notes_dropped = 0;
+    }
+    // Milliseconds until the dropped notes are to be summed up; -1: none are.
+    int UntilSummary() const {
+        return notes_dropped ? std::max(1, (int)(note_second + 1000 - HostMs())) : -1;
+    }
     // A transcript line from a server thread, limited per second. Holds m.
     void Note(const std::string& text) {
-        double now = HostMs();
-        if (now - note_second >= 1000) {
-            if (notes_dropped)
-                notes.push_back(std::to_string(notes_dropped) + " more requests refused");
-            note_second = now;
-            notes_this_second = 0;
-            notes_dropped = 0;
-        }
+        NextSecond();
         if (notes_this_second++ < kNotesPerSecond)
             notes.push_back(text);
         else
@@ -187,6 +196,7 @@ class ServeDriver : public RealtimeFrontEnd {
         std::vector<std::string> notes;
         {
             std::lock_guard<std::mutex> lk(hub_.m);
+            hub_.NextSecond(); // a flood that has ended is summed up too
             notes.swap(hub_.notes);
         }
         for (const std::string& n : notes)
@@ -203,7 +213,8 @@ class ServeDriver : public RealtimeFrontEnd {
 
     int Paint(device::Device& dev, uint64_t) override {
         Publish(dev);
-        return -1;
+        std::lock_guard<std::mutex> lk(hub_.m);
+        return hub_.UntilSummary();
     }
 
     void Step(device::Device& dev) override {
