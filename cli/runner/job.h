@@ -88,10 +88,10 @@ class DeviceWatch {
     std::array<std::string, 6> cells_; // the row being written, its buffers kept
 };
 
-// Makes the device's folders (the root, the executable's folder, read-only
-// files that are missing), hooks the transcript to the device, and writes
-// the start (and a data file already there). False, with `error`, when a
-// folder cannot be made.
+// Hooks the transcript to the device, writes the start (and a data file
+// already there) and makes the read-only files that are missing (the device
+// makes the executable's folder when it first writes a file there). False,
+// with `error`, when a read-only file cannot be made.
 bool PrepareDevice(device::Device& dev, const Job& job, Transcript& transcript, std::string& error);
 
 // The device folder of a device path ("\Program Files" for
