@@ -323,6 +323,19 @@ HANDLE FileSystem::Create(LPCWSTR path, DWORD access, DWORD share, DWORD disposi
     }
     if ((err = SplitDevicePath(path, false, parts)) != 0)
         return INVALID_HANDLE_VALUE;
+    // The executable's folder is made on the host when a file is first
+    // created in it: a run that saves nothing leaves nothing behind.
+    const std::u16string& exe = m.dev.profile().exe;
+    std::vector<std::u16string> exe_parts;
+    if (make_exe_folder && disposition != OPEN_EXISTING && disposition != TRUNCATE_EXISTING &&
+        SplitDevicePath(exe, false, exe_parts) == 0 && exe_parts.size() == parts.size() &&
+        FoldedKey({exe_parts.begin(), exe_parts.end() - 1}) ==
+            FoldedKey({parts.begin(), parts.end() - 1}) &&
+        !MakeFolder(
+            std::u16string_view(exe).substr(0, std::max<size_t>(1, exe.find_last_of(u'\\'))))) {
+        int e = errno;
+        m.dev.Notify([&](Observer& o) { o.OnHostError("mkdir", m.root, e); });
+    }
 
     // Every folder on the way must exist.
     std::string dir = m.root;

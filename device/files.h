@@ -41,6 +41,10 @@ class FileSystem {
     bool MakeFolder(std::u16string_view device_folder);
     // Bytes the device still has free; < 0 when unlimited.
     int64_t DiskFree() const;
+    // Makes the executable's folder on the host when a file is first created
+    // in it, so a run that saves nothing leaves nothing (the runner sets it;
+    // off, a missing folder is a missing folder).
+    bool make_exe_folder = false;
 
   private:
     struct Impl;

@@ -23,6 +23,22 @@ size_t Utf8Length(std::string_view s, size_t i) {
     return n;
 }
 
+// The code point of one whole UTF-8 sequence.
+unsigned CodePoint(std::string_view s) {
+    static const unsigned char kLead[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    unsigned c = (unsigned char)s[0] & kLead[s.size()];
+    for (size_t k = 1; k < s.size(); ++k)
+        c = c << 6 | ((unsigned char)s[k] & 0x3F);
+    return c;
+}
+
+// C1 controls and the marks, embeddings, overrides and isolates that reorder
+// text on a terminal.
+bool Invisible(unsigned c) {
+    return (c >= 0x80 && c <= 0x9F) || c == 0x61C || c == 0x200E || c == 0x200F ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 } // namespace
 
 std::string Printable(std::string_view text, size_t limit) {
@@ -40,6 +56,11 @@ std::string Printable(std::string_view text, size_t limit) {
             std::snprintf(esc, sizeof esc, "\\x%02X", b);
             out += esc;
             i += 1;
+        } else if (unsigned c = CodePoint(text.substr(i, n)); Invisible(c)) {
+            char esc[12];
+            std::snprintf(esc, sizeof esc, "\\u%04X", c);
+            out += esc;
+            i += n;
         } else {
             out.append(text.substr(i, n));
             i += n;

@@ -14,6 +14,25 @@
 
 namespace runner {
 
+namespace {
+
+// A path or name from outside (an option, the host) as transcript text:
+// whole, its control characters escaped.
+std::string Clean(std::string_view text) {
+    return Printable(text, std::string::npos);
+}
+
+// Whether the tool (not another owner) holds a hot key.
+bool ToolHoldsAKey(device::Device& dev) {
+    for (const device::HotKey& hk : dev.HotKeys())
+        if (const device::Window* w = dev.Find(hk.owner))
+            if (w->kind != device::WindowKind::Foreign)
+                return true;
+    return false;
+}
+
+} // namespace
+
 std::u16string DeviceFolder(std::u16string_view path) {
     size_t slash = path.find_last_of(u"\\/");
     if (slash == std::u16string_view::npos || slash == 0)
@@ -55,7 +74,16 @@ DeviceWatch::~DeviceWatch() {
 }
 
 void DeviceWatch::OnSystemKey(const device::SystemKey& k) {
-    t_.SystemKey((DWORD)(dev_.profile().start_tick + k.time), k);
+    DWORD tick = (DWORD)(dev_.profile().start_tick + k.time);
+    t_.SystemKey(tick, k);
+    // Before the tool has made its first hot key it holds no key: said once,
+    // so that keys without rows are not taken for keys it missed.
+    if (!told_not_ready_ && !ToolHoldsAKey(dev_)) {
+        told_not_ready_ = true;
+        t_.Event(tick, "before_ready",
+                 "the tool was not ready yet: keys before its first hot key reach the system",
+                 {{"key", keys::KeyName(k.vk)}});
+    }
 }
 
 void DeviceWatch::OnMessageBox(const device::MessageBoxRecord& b) {
@@ -67,16 +95,16 @@ void DeviceWatch::OnMessageBox(const device::MessageBoxRecord& b) {
 void DeviceWatch::OnFileWritten(const std::string& path) {
     struct stat st;
     bool known = stat(path.c_str(), &st) == 0;
-    std::string size = known ? std::to_string(st.st_size) : "?";
-    t_.Event(dev_.Tick(), "data_file", "data file written: " + path + " (" + size + " bytes)",
-             {{"path", path}, {"bytes", known ? (int64_t)st.st_size : (int64_t)-1}});
+    std::string size = known ? std::to_string(st.st_size) : "?", where = Clean(path);
+    t_.Event(dev_.Tick(), "data_file", "data file written: " + where + " (" + size + " bytes)",
+             {{"path", where}, {"bytes", known ? (int64_t)st.st_size : (int64_t)-1}});
 }
 
 void DeviceWatch::OnHostError(const std::string& what, const std::string& path, int e) {
     host_fault_ = true;
-    std::string why = std::strerror(e);
-    t_.Event(dev_.Tick(), "host_error", "host: " + what + " failed: " + why + " (" + path + ")",
-             {{"call", what}, {"error", why}, {"errno", e}, {"path", path}});
+    std::string why = std::strerror(e), where = Clean(path);
+    t_.Event(dev_.Tick(), "host_error", "host: " + what + " failed: " + why + " (" + where + ")",
+             {{"call", what}, {"error", why}, {"errno", e}, {"path", where}});
 }
 
 std::string DeviceWatch::OwnerName(const device::HotKey& hk) const {
@@ -199,28 +227,23 @@ LineReader::Result PullLine(Job& job, std::string& error) {
 
 bool PrepareDevice(device::Device& dev, const Job& job, Transcript& t, std::string& error) {
     const device::Profile& p = dev.profile();
-    std::u16string folder = DeviceFolder(p.exe);
-    if (!dev.Files().MakeFolder(folder)) {
-        error = std::string(kProgram) + ": cannot make the executable's folder " +
-                device::Narrow(folder) + " under the device root \"" + p.root + "\"";
-        return false;
-    }
+    dev.Files().make_exe_folder = true;
     // Long runs: no unbounded records; the DeviceWatch sees every event.
     dev.record_system_keys = false;
     dev.journal_on = false;
-    std::string description = DescribeProfile(p), exe = device::Narrow(p.exe);
-    t.Event(dev.Tick(), "start",
-            "start: device " + job.profile_name + " (" + description + "), exe " + exe,
-            {{"device", job.profile_name}, {"profile", description}, {"exe", exe}});
+    std::string description = DescribeProfile(p), exe = Clean(device::Narrow(p.exe)),
+                name = Clean(job.profile_name);
+    t.Event(dev.Tick(), "start", "start: device " + name + " (" + description + "), exe " + exe,
+            {{"device", name}, {"profile", description}, {"exe", exe}});
     // A data file from an earlier run: said, so that this run is not taken
     // for a fresh one.
     std::string data = dev.Files().HostPath(device::Widen(DataFileDevicePath(p.exe)));
     struct stat st;
     if (!data.empty() && stat(data.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         t.Event(dev.Tick(), "data_file_present",
-                "data file already present: " + data + " (" + std::to_string(st.st_size) +
+                "data file already present: " + Clean(data) + " (" + std::to_string(st.st_size) +
                     " bytes)",
-                {{"path", data}, {"bytes", (int64_t)st.st_size}});
+                {{"path", Clean(data)}, {"bytes", (int64_t)st.st_size}});
     // A read-only attribute needs a file to sit on: a listed file that is
     // missing is made, empty, so the device finds it read-only.
     for (const std::u16string& ro : p.read_only) {
@@ -230,10 +253,10 @@ bool PrepareDevice(device::Device& dev, const Job& job, Transcript& t, std::stri
         if (!dev.Files().MakeFolder(DeviceFolder(ro)) ||
             !std::ofstream(dev.Files().HostPath(ro), std::ios::binary)) {
             error = std::string(kProgram) + ": cannot make the read-only file " +
-                    device::Narrow(ro) + " under the device root \"" + p.root + "\"";
+                    Clean(device::Narrow(ro)) + " under the device root \"" + Clean(p.root) + "\"";
             return false;
         }
-        std::string path = device::Narrow(ro);
+        std::string path = Clean(device::Narrow(ro));
         t.Event(dev.Tick(), "read_only_made",
                 "read-only file " + path + " made, empty, as it was missing", {{"path", path}});
     }

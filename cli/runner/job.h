@@ -92,14 +92,16 @@ class DeviceWatch : public device::Observer {
     std::vector<Echo> echoes_;
     int rows_ = 0;
     bool host_fault_ = false;
+    bool told_not_ready_ = false; // the first key before the tool was ready was said
     bool syncing_ = false;
     std::array<std::string, 6> cells_; // the row being written, its buffers kept
 };
 
-// Makes the device's folders (the root, the executable's folder, read-only
-// files that are missing), turns off the device's unbounded records (the
-// DeviceWatch sees every event), and writes the start (and a data file already there). False, with
-// `error`, when a folder cannot be made.
+// Turns off the device's unbounded records (the DeviceWatch sees every event),
+// writes the start (and a data file
+// already there) and makes the read-only files that are missing (the device
+// makes the executable's folder when it first writes a file there). False,
+// with `error`, when a read-only file cannot be made.
 bool PrepareDevice(device::Device& dev, const Job& job, Transcript& transcript, std::string& error);
 
 // The device folder of a device path ("\Program Files" for

@@ -3,8 +3,10 @@
 
 #include "cli/common/keys.h"
 #include "cli/runner/parse_util.h"
+#include "cli/runner/screen.h"
 
 #include <map>
+#include <set>
 
 namespace runner {
 
@@ -103,6 +105,19 @@ bool ParseTakenLine(std::string_view value, device::Profile& profile,
         owners->resize(profile.taken.size(), std::string(owner));
     }
     return true;
+}
+
+// False, with `error`, when the screen at its dpi would be drawn larger than
+// the transcript draws a screen.
+bool DrawableScreen(const device::Profile& p, std::string& error) {
+    const int columns = p.screen_w / CharWidth(p.dpi), lines = p.screen_h / LineHeight(p.dpi);
+    if (columns <= kMaxTextColumns && lines <= kMaxTextLines)
+        return true;
+    error = "screen " + std::to_string(p.screen_w) + "x" + std::to_string(p.screen_h) + " at " +
+            std::to_string(p.dpi) + " dpi is " + std::to_string(columns) + " characters by " +
+            std::to_string(lines) + " lines; at most " + std::to_string(kMaxTextColumns) + " by " +
+            std::to_string(kMaxTextLines) + " (a higher dpi draws it smaller)";
+    return false;
 }
 
 // Applies one setting's value to `profile`; false with `error` (the setting
@@ -236,7 +251,8 @@ bool ParseProfile(std::string_view text, const std::string& filename, device::Pr
                             ")");
         }
         std::string why;
-        if (!ApplySetting(key, value, profile, owners, why))
+        if (!ApplySetting(key, value, profile, owners, why) ||
+            ((key == "screen" || key == "dpi") && !DrawableScreen(profile, why)))
             return fail(why);
         seen.emplace(key, line.number);
     }
@@ -247,17 +263,20 @@ std::string DescribeProfile(const device::Profile& p) {
     std::string s = std::to_string(p.screen_w) + "x" + std::to_string(p.screen_h) + ", " +
                     std::to_string(p.dpi) + " dpi, platform ";
     s += p.platform_query_fails ? std::string("query fails")
-                                : "\"" + device::Narrow(p.platform) + "\"";
+                                : "\"" + Printable(device::Narrow(p.platform), 60) + "\"";
     s += ", taskbar " + std::to_string(p.taskbar);
     s += ", menu bar " + (p.menubar < 0 ? std::string("none") : std::to_string(p.menubar));
     if (!p.commctrl)
         s += ", no list view";
-    s += ", " + std::to_string(p.taken.size()) +
-         (p.taken.size() == 1 ? " combination taken" : " combinations taken");
+    std::set<std::pair<uint8_t, uint8_t>> taken; // a combination listed twice counts once
+    for (const device::TakenCombo& c : p.taken)
+        taken.emplace(c.vk, c.mods);
+    s += ", " + std::to_string(taken.size()) +
+         (taken.size() == 1 ? " combination taken" : " combinations taken");
     if (p.running_instance)
         s += ", Tapwatcher already running";
     for (const auto& r : p.read_only)
-        s += ", read-only " + device::Narrow(r);
+        s += ", read-only " + Printable(device::Narrow(r), std::string::npos);
     if (p.disk_free >= 0)
         s += ", " + std::to_string(p.disk_free) + " bytes free";
     s += std::string(", hotkey-queue ") + device::HotKeyQueueName(p.hotkey_queue) +

@@ -26,6 +26,12 @@
 
 namespace runner {
 
+// A profile file larger than this is refused before it is read further.
+constexpr size_t kMaxProfileBytes = 1 << 20;
+// The largest screen the transcript draws, in characters: the screen's pixels
+// over the character width and line height at its dpi.
+constexpr int kMaxTextColumns = 2048, kMaxTextLines = 1024;
+
 // Reads a device profile into `profile`. Every setting the text does not make
 // keeps the built-in profile's value, except `taken` and `read-only`, which
 // list all of their own (none when the text lists none). `profile.root` is

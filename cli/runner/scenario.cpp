@@ -40,6 +40,14 @@ bool Scenario::Add(std::string_view line, int number, const std::string& filenam
     return true;
 }
 
+void Scenario::Clear() {
+    text_.clear();
+    lines_.clear();
+    keys_.clear();
+    captions_.clear();
+    long_lengths_.clear();
+}
+
 bool Scenario::ParseInto(std::string_view text, uint64_t text_at, int number,
                          const std::string& filename, std::string& error) {
     std::vector<uint8_t> combo;

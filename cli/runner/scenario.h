@@ -44,6 +44,9 @@ class Scenario {
     // comment adds nothing). False, with `error`, for a bad line, which is
     // not added.
     bool Add(std::string_view line, int number, const std::string& filename, std::string& error);
+    // Forgets every line, keeping the room they took (a streamed scenario
+    // forgets the lines it has run).
+    void Clear();
 
     size_t size() const { return lines_.size(); }
     bool empty() const { return lines_.empty(); }

@@ -43,7 +43,10 @@ class ScenarioDriver : public device::Driver {
                 cursor_ += s_.Ms(line_++);
             if (line_ < s_.size() || !job_.stream || stream_done_)
                 break;
-            // A streamed scenario: its next line, as it arrives.
+            // A streamed scenario: its next line, as it arrives; the lines
+            // run are forgotten, so a long stream takes no more memory.
+            job_.scenario.Clear();
+            line_ = 0;
             LineReader::Result r = PullLine(job_, bad_line_);
             if (r != LineReader::Line) {
                 stream_done_ = true;

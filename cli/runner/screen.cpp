@@ -121,6 +121,10 @@ int CharWidth(int dpi) {
     return std::max(1, 6 * dpi / 96);
 }
 
+int LineHeight(int dpi) {
+    return std::max(1, 16 * dpi / 96);
+}
+
 std::string FitText(std::u16string_view text, int chars) {
     const int room = chars - 1;
     if (room <= 0)
@@ -170,8 +174,7 @@ ScreenModel LayOutScreen(device::Device& dev) {
     if (list) {
         LayOutList(m, *mw, *list, covered_from);
     } else {
-        const int line_px = std::max(1, 16 * p.dpi / 96); // one text line: a list row's height
-        m.lines_shown = std::max(1, (covered_from - (int)mw->rect.top) / line_px);
+        m.lines_shown = std::max(1, (covered_from - (int)mw->rect.top) / LineHeight(p.dpi));
     }
     return m;
 }

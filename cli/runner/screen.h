@@ -70,6 +70,8 @@ struct ScreenView {
 
 // Pixels per character at a display density.
 int CharWidth(int dpi);
+// Pixels per text line (a list row's height) at a display density.
+int LineHeight(int dpi);
 
 // A cell's text in a column `chars` characters wide: the last character is
 // kept free; a text longer than the rest is cut to fit and ends in "…".

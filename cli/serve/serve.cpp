@@ -17,7 +17,11 @@
 //    transcript.
 //  - One page drives the keyboard: the first event stream opened; later ones
 //    are told they watch. When the driving page goes away, the keys it held
-//    are released on the device and the next page to connect drives.
+//    are released on the device and the next page to connect drives; a page
+//    that connects after the driving page's stream closed (a reload) drives
+//    at once.
+//  - Requests pass a gate first (gate.h): a client that connects and hangs
+//    on cannot hold the threads the page needs.
 //  - A key's time on the device is the time the browser stamped on its event
 //    (event.timeStamp), mapped onto the device clock by the smallest delay
 //    seen so far between a stamp and its arrival; so a hold time on the
@@ -35,9 +39,9 @@
 #include "cli/common/keys.h"
 #include "cli/runner/realtime.h"
 #include "cli/runner/screen.h"
+#include "cli/serve/gate.h"
 #include "device/device.h"
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -98,21 +102,31 @@ struct Hub {
     int exit_code = 0;
     uint64_t next_session = 1;
     uint64_t driver = 0;    // the session that drives the keyboard; 0: none
+    int driver_socket = -1; // its event stream's connection
     std::set<uint8_t> held; // keys the driving page holds down
     InputTiming timing;     // the driving page's stamps on the device clock
     int streams = 0;
     RealClock* clock = nullptr;
 
+    // Starts a new second of notes once the last one is over (or at once, at
+    // the end of the run), summing up the notes it dropped. Holds m.
+    void NextSecond(bool now_or_never = false) {
+        double now = HostMs();
+        if (now - note_second < 1000 && !now_or_never)
+            return;
+        if (notes_dropped)
+            notes.push_back(std::to_string(notes_dropped) + " more requests refused");
+        note_second = now;
+        notes_this_second = 0;
+        notes_dropped = 0;
+    }
+    // Milliseconds until the dropped notes are to be summed up; -1: none are.
+    int UntilSummary() const {
+        return notes_dropped ? std::max(1, (int)(note_second + 1000 - HostMs())) : -1;
+    }
     // A transcript line from a server thread, limited per second. Holds m.
     void Note(const std::string& text) {
-        double now = HostMs();
-        if (now - note_second >= 1000) {
-            if (notes_dropped)
-                notes.push_back(std::to_string(notes_dropped) + " more requests refused");
-            note_second = now;
-            notes_this_second = 0;
-            notes_dropped = 0;
-        }
+        NextSecond();
         if (notes_this_second++ < kNotesPerSecond)
             notes.push_back(text);
         else
@@ -178,10 +192,15 @@ class ServeDriver : public RealtimeFrontEnd {
     }
 
     // Writes the server threads' notes to the transcript.
-    void Read(device::Device& dev, const std::vector<pollfd>&, bool) override {
+    void Read(device::Device& dev, const std::vector<pollfd>&, bool) override { WriteNotes(dev); }
+
+    // Writes the notes; a flood that has ended is summed up too, and at the end
+    // of the run one still going on.
+    void WriteNotes(device::Device& dev, bool last = false) {
         std::vector<std::string> notes;
         {
             std::lock_guard<std::mutex> lk(hub_.m);
+            hub_.NextSecond(last);
             notes.swap(hub_.notes);
         }
         for (const std::string& n : notes)
@@ -198,7 +217,8 @@ class ServeDriver : public RealtimeFrontEnd {
 
     int Paint(device::Device& dev, uint64_t) override {
         Publish(dev);
-        return -1;
+        std::lock_guard<std::mutex> lk(hub_.m);
+        return hub_.UntilSummary();
     }
 
     void Step(device::Device& dev) override {
@@ -350,6 +370,7 @@ void GetPage(const httplib::Request&, httplib::Response& res) {
 // Where one event stream stands.
 struct Cursor {
     uint64_t session = 0, next_event = 0, state_version = 0;
+    int socket = -1;
     bool driving = false, hello = false;
 };
 
@@ -359,6 +380,8 @@ struct Cursor {
 bool SendEvents(Hub& hub, Cursor& cur, httplib::DataSink& sink) {
     std::string out;
     bool finish = false;
+    if (PeerGone(cur.socket))
+        return false;
     {
         std::unique_lock<std::mutex> lk(hub.m);
         if (!cur.hello) {
@@ -405,9 +428,16 @@ void GetEvents(Hub& hub, httplib::Response& res) {
         }
         ++hub.streams;
         cur->session = hub.next_session++;
+        cur->socket = ServedSocket();
+        // A reload closes the driving page's stream just before it opens its
+        // own: the keyboard passes at once.
+        if (hub.driver != 0 && PeerGone(hub.driver_socket))
+            ReleaseDriver(hub, hub.driver);
         cur->driving = hub.driver == 0 && !hub.done;
-        if (cur->driving)
+        if (cur->driving) {
             hub.driver = cur->session;
+            hub.driver_socket = cur->socket;
+        }
     }
     res.set_header("Cache-Control", "no-store");
     res.set_chunked_content_provider(
@@ -465,10 +495,8 @@ int RunServe(const Job& job, const ServeAddress& address, std::ostream& out, std
     hub.clock = &loop.clock();
     const std::string token = NewToken();
 
-    httplib::Server svr;
-    svr.new_task_queue = [] { return new httplib::ThreadPool(kMaxStreams + 4); };
+    GatedServer svr(kMaxStreams + 4);
     svr.set_payload_max_length(kMaxInputBody);
-    svr.set_keep_alive_timeout(1);
     svr.set_read_timeout(5, 0);
     svr.set_write_timeout(5, 0);
     int port = address.port;
@@ -481,9 +509,10 @@ int RunServe(const Job& job, const ServeAddress& address, std::ostream& out, std
                << AuthorityOf(address.host, address.port) << std::endl;
         return kExitBadInput;
     }
+    svr.WidenBacklog();
     const std::string authority = AuthorityOf(address.host, port);
     Route(svr, hub, ServedAt{token, address.host, port});
-    if (address.beyond_loopback)
+    if (!svr.BoundToLoopback())
         errors << kProgram << ": warning: serving on " << address.host
                << ", not only this machine's loopback: anyone who can reach it and has the "
                   "token can drive the device"
@@ -525,6 +554,7 @@ int RunServe(const Job& job, const ServeAddress& address, std::ostream& out, std
     const int status = loop.Run(dev, driver, t, stalled);
     driver.Publish(dev);
     watch.Sync();
+    driver.WriteNotes(dev, true);
     if (stalled.empty())
         t.Event(dev.Tick(), "exit", "exit " + std::to_string(status),
                 {{"status", status}, {"tool_code", status}});

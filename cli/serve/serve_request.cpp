@@ -9,7 +9,12 @@
 //    page opened from the printed address passes the Host check however the
 //    address was typed. A zone ("fe80::1%eth0") is refused: browsers take none.
 //  - Names are kept in lowercase, as browsers send them.
-//  - 127.0.0.1 and ::1 reach this machine only; any other address is warned.
+//  - An IPv4 address is read as browsers read it ("127.1", "0x7f.0.0.1" are
+//    127.0.0.1) and kept in its dotted form, which is what they send.
+//  - 0.0.0.0 and :: (every address of the machine) are refused: a browser
+//    cannot open them, and one address is all the Host check can take.
+//  - The server warns when the bound address is not loopback (127.0.0.0/8,
+//    ::1), a name (localhost) by what it bound.
 //  - On port 80 browsers leave the port out of Host and Origin: both forms
 //    are taken there.
 //  - A refusal line quotes what was sent, cut to 60 printable characters, so
@@ -81,6 +86,28 @@ bool SameSecret(const std::string& a, const std::string& b) {
     return d == 0;
 }
 
+// Whether UTF-8 `s` holds a control character (C0, DEL, C1) or a
+// bidirectional override, embedding, isolate or mark.
+bool HasControl(const std::string& s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        unsigned char c = (unsigned char)s[i];
+        if (c < 0x20 || c == 0x7F)
+            return true;
+        unsigned next = i + 1 < s.size() ? (unsigned char)s[i + 1] : 0;
+        unsigned last = i + 2 < s.size() ? (unsigned char)s[i + 2] : 0;
+        if (c == 0xC2 && next >= 0x80 && next <= 0x9F)
+            return true; // U+0080-U+009F
+        if (c == 0xD8 && next == 0x9C)
+            return true; // U+061C
+        if (c == 0xE2 && next == 0x80 &&
+            ((last >= 0x8E && last <= 0x8F) || (last >= 0xAA && last <= 0xAE)))
+            return true; // U+200E-U+200F, U+202A-U+202E
+        if (c == 0xE2 && next == 0x81 && last >= 0xA6 && last <= 0xA9)
+            return true; // U+2066-U+2069
+    }
+    return false;
+}
+
 // A flag of an input: absent is false. False when present and not a boolean.
 bool ReadFlag(const nlohmann::json& e, const char* name, bool& value) {
     auto it = e.find(name);
@@ -134,11 +161,10 @@ bool ReadInput(const nlohmann::json& e, PageInput& in, std::string& why) {
         }
         in.kind = PageInput::Tap;
         in.caption = caption->get<std::string>();
-        for (unsigned char c : in.caption)
-            if (c < 0x20 || c == 0x7F) {
-                why = "a tap caption with a control character";
-                return false;
-            }
+        if (HasControl(in.caption)) {
+            why = "a tap caption with a control character";
+            return false;
+        }
     } else {
         why = "an input of an unknown kind";
         return false;
@@ -178,8 +204,20 @@ bool ParseServeAddress(const std::string& text, ServeAddress& address, std::stri
         for (char& c : address.host)
             if (c >= 'A' && c <= 'Z')
                 c = (char)(c - 'A' + 'a');
+        in_addr a;
+        char dotted[INET_ADDRSTRLEN];
+        if (address.host.find_first_not_of("0123456789abcdefx.") == std::string::npos &&
+            inet_aton(address.host.c_str(), &a) == 1 &&
+            inet_ntop(AF_INET, &a, dotted, sizeof dotted))
+            address.host = dotted;
     }
-    address.beyond_loopback = address.host != "127.0.0.1" && address.host != "::1";
+    if (address.host == "0.0.0.0" || address.host == "::") {
+        error = std::string(kProgram) + ": --serve: " + UrlHost(address.host) +
+                " is every address of this machine; give the one to serve on "
+                "(127.0.0.1: this machine only)";
+        return false;
+    }
+    address.beyond_loopback = address.host.rfind("127.", 0) != 0 && address.host != "::1";
     if (port.empty() || port.size() > 5 ||
         port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535) {
         error = std::string(kProgram) + ": --serve: expected a port from 0 to 65535, got \"" +

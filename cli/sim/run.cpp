@@ -59,6 +59,11 @@ bool ReadProfileFile(const std::string& path, std::string& text, std::string& er
             return false;
         text += line;
         text += '\n';
+        if (text.size() > kMaxProfileBytes) {
+            error = Printable(path) + ": larger than " + std::to_string(kMaxProfileBytes >> 20) +
+                    " MB: not a device profile";
+            return false;
+        }
     }
 }
 

@@ -339,7 +339,8 @@ tapwatcher-x11 on the same display brings the first to the front and exits 0.
 
 Exit status: the tool's exit code (0); 2 for a bad argument; 3 when the display
 cannot be opened or has no XTEST extension; 1 when the display went away while
-the tool ran (the tool was shut down first).
+the tool ran (the tool was shut down first); 4 when the host failed a write
+under the device root (a full disk).
 )";
 }
 
@@ -479,12 +480,21 @@ int Run(const Options& options) {
             if (left)
                 t.Event(dev.Tick(), std::to_string(left) + " grabs the tool left were given back");
         }
-        if (DisplayLost())
+        if (DisplayLost()) {
             t.Event(dev.Tick(), "exit " + std::to_string(kExitDisplayLost) +
                                     " (the display went away; the tool's own code was " +
                                     std::to_string(status) + ")");
-        else
+        } else if (watch.HostFault()) {
+            // As tapwatcher-sim: a write the host failed is not a success.
+            t.Event(dev.Tick(), "exit " + std::to_string(kExitHost) + " (the tool exited " +
+                                    std::to_string(status) + "; the host failed a write)");
+            std::cerr << kProgram
+                      << ": the host failed a write under the device root (see the transcript)"
+                      << std::endl;
+            status = kExitHost;
+        } else {
             t.Event(dev.Tick(), "exit " + std::to_string(status));
+        }
         t.Flush();
         if (DisplayLost()) {
             // The connection's Xlib state (the display, the window's GC and

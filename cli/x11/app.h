@@ -12,6 +12,7 @@ namespace x11 {
 constexpr int kExitBadArgs = 2;     // a bad argument: nothing ran
 constexpr int kExitNoDisplay = 3;   // the display cannot be opened or lacks XTEST
 constexpr int kExitDisplayLost = 1; // the display went away while the tool ran
+constexpr int kExitHost = 4;        // the host failed a write under the device root
 
 struct Options {
     std::string exe = "\\Program Files\\tapwatcher.exe"; // --exe

@@ -4,7 +4,8 @@
 # become D and U rows and reach a focused listener afterwards; capture-only
 # passes nothing on; Num Lock hides no key; Clear and Exit by clicking; SIGTERM
 # saves the file; a second instance exits 0 and leaves one window; no grab is
-# left behind; a display that cannot be opened or goes away.
+# left behind; a write the host fails exits 4; a display that cannot be opened
+# or goes away.
 #
 #   tests/x11/run.sh TAPWATCHER-X11 PROBE
 #
@@ -181,6 +182,7 @@ check "a second instance exits 0" test "$second_rc" = 0
 check "... brings the first forward" grep -q "comes to the front" "$out/second.txt"
 wait_for "$out/clicks.txt" "brings this window to the front" 5
 check "... and leaves one window" test "$("$probe" windows Tapwatcher)" = 1
+check "... and no device folder" test ! -e "$work/second"
 "$probe" click Tapwatcher 360 614 # Clear: the right half of the menu bar
 wait_for "$out/clicks.txt" "log cleared" 5
 check "a click on Clear empties the list" grep -q "log cleared" "$out/clicks.txt"
@@ -191,6 +193,14 @@ tool_rc=$?
 check "a click on Exit ends the tool with 0" test "$tool_rc" = 0
 check "Exit: the data file holds only its header" \
     test "$(tr -d '\r' <"$(data_file clicks)" | tr '\t' ' ')" = "SysTime VK U/D Shift Ctrl Alt"
+
+# --- a write the host fails: exit 4, as tapwatcher-sim ------------------------------
+mkdir -p "$work/full/Program Files"
+ln -s /dev/full "$(data_file full)"
+start_tool full '\Program Files\Wtapwatcher.exe'
+stop_tool TERM
+check "a write the host fails: exit 4" test "$tool_rc" = 4
+check "... and the transcript says so" grep -q "host: write failed" "$out/full.txt"
 
 # --- displays that cannot be used ------------------------------------------------
 timeout 10 "$tool" --display :987 >/dev/null 2>"$work/nodisplay.err"
