@@ -68,6 +68,10 @@ struct Profile {
     // presses, or go straight to the rest of the system.
     enum class SynthesisedKeys { HotKeys, System } synthesised_keys = SynthesisedKeys::HotKeys;
     uint32_t register_cost_us = 0; // device time each RegisterHotKey call takes
+    // Whether a modifier key's press meets the hot-key table (Ctrl going down
+    // fires a hot key held for Ctrl with Ctrl), or goes straight to the rest
+    // of the system.
+    bool modifier_hot_keys = true;
 };
 
 // The built-in Pocket PC device: 240x320, 96 dpi, "PocketPC", 26-pixel taskbar
@@ -324,6 +328,9 @@ class Device {
     BOOL Post(HWND h, UINT msg, WPARAM wp, LPARAM lp);
     BOOL GetMessage(LPMSG msg);
     LRESULT Dispatch(const MSG* msg);
+    // The WM_HOTKEY being dispatched when a synthesised key made it (the
+    // tool's own key coming back to it), else NULL.
+    const MSG* SynthesisedHotKeyInHand() const { return synthesised_in_hand_; }
     void PostQuit(int code);
     LRESULT DefProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
     BOOL GetClientRect(HWND h, LPRECT rc);
@@ -355,7 +362,7 @@ class Device {
     template <class Render> void Note(const char* what, HWND h, Render&& render) {
         JournalClose(JournalOpen(what, h, render), 0, "");
     }
-    void PostHotKey(HWND owner, int id, LPARAM lp);
+    void PostHotKey(HWND owner, int id, LPARAM lp, bool synthesized);
     Window* NewWindow();
     void DestroyTree(Window& w);
     void FreeWindowResources(HWND h);
@@ -386,7 +393,14 @@ class Device {
     std::vector<Class> classes_;
     bool listview_class_ = false;
 
-    std::deque<MSG> queue_;
+    // A message waiting, marked when a synthesised key made it.
+    struct Queued {
+        MSG msg;
+        bool synthesized = false;
+    };
+    std::deque<Queued> queue_;
+    Queued retrieved_{};                       // the last message GetMessage gave out
+    const MSG* synthesised_in_hand_ = nullptr; // see SynthesisedHotKeyInHand
     bool quit_ = false;
     int quit_code_ = 0;
 

@@ -15,6 +15,16 @@
 //    system: they neither meet the hot-key table nor change the key state a
 //    later key of the user's is matched with, so the user's own release of a
 //    held modifier is the one a hot key reports, when the user lets go.
+//  - a modifier key's own press meets the hot-key table with its own modifier
+//    held: Ctrl going down fires a hot key held for Ctrl with MOD_CONTROL, and
+//    the tool logs "11 D C" (profile "modifier-hot-keys = yes", the built-in).
+//    Platforms differ here: one fires it, another never fires a hot key on a
+//    modifier's key-down, and Windows CE does not say. Under
+//    "modifier-hot-keys = no" the press, and so its release, go to the rest of
+//    the system.
+//  - a WM_HOTKEY a synthesised key made is marked as such in the queue, so
+//    that what the tool does while handling it (a row of its own key come
+//    back, an echo) is known by its cause (Device::SynthesisedHotKeyInHand).
 //  - "register-cost = MICROSECONDS" makes each RegisterHotKey call of the
 //    tool take that much device time (default 0), as on a slow device.
 //  - keybd_event ignores key codes 0 and 255 (Windows CE accepts 1 to 254).
@@ -238,9 +248,11 @@ void Device::HostKeyEvent(uint8_t vk, bool down, uint8_t mods) {
 }
 
 // Press: the hot key for (key, modifiers held) takes the press, or the rest
-// of the system gets it.
+// of the system gets it (a modifier key's always, under modifier-hot-keys no).
 void Device::Press(uint8_t vk, uint8_t mods, bool synthesized) {
     size_t i = hotkeys_.Holder(mods, vk);
+    if (!profile_.modifier_hot_keys && ModifierOf(vk))
+        i = SIZE_MAX;
     if (i == SIZE_MAX) {
         taken_by_[vk] = false;
         Deliver(vk, true, synthesized, mods);
@@ -250,7 +262,7 @@ void Device::Press(uint8_t vk, uint8_t mods, bool synthesized) {
     taken_by_[vk] = true;
     taken_key_[vk] = hk;
     Notify([&](Observer& o) { o.OnKeyTaken(vk, true, synthesized, hk); });
-    PostHotKey(hk.owner, hk.id, MAKELPARAM(mods, vk));
+    PostHotKey(hk.owner, hk.id, MAKELPARAM(mods, vk), synthesized);
 }
 
 void Device::KeyUp(uint8_t vk, bool synthesized) {
@@ -269,7 +281,7 @@ void Device::Release(uint8_t vk, bool was_down, uint8_t mods, bool synthesized) 
         if (i != SIZE_MAX && (hotkeys_.All()[i].mods & MOD_KEYUP)) {
             const HotKey& hk = hotkeys_.All()[i];
             Notify([&](Observer& o) { o.OnKeyTaken(vk, false, synthesized, hk); });
-            PostHotKey(hk.owner, hk.id, MAKELPARAM((hk.mods & 0xF) | MOD_KEYUP, vk));
+            PostHotKey(hk.owner, hk.id, MAKELPARAM((hk.mods & 0xF) | MOD_KEYUP, vk), synthesized);
             return; // a release the shell's hot key takes goes nowhere else
         }
     }

@@ -31,7 +31,7 @@ BOOL Device::Post(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     m.wParam = wp;
     m.lParam = lp;
     m.time = Tick();
-    queue_.push_back(m);
+    queue_.push_back({m});
     return TRUE;
 }
 
@@ -43,7 +43,8 @@ BOOL Device::GetMessage(LPMSG msg) {
     for (;;) {
         SyncClock();
         if (!queue_.empty()) {
-            *msg = queue_.front();
+            retrieved_ = queue_.front();
+            *msg = retrieved_.msg;
             queue_.pop_front();
             return TRUE;
         }
@@ -106,7 +107,15 @@ LRESULT Device::Dispatch(const MSG* msg) {
         return 0;
     if (!msg->hwnd)
         return 0;
-    return Send(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+    // The message GetMessage gave out last, as it was marked.
+    const MSG& r = retrieved_.msg;
+    bool synthesized = retrieved_.synthesized && msg->hwnd == r.hwnd && msg->message == r.message &&
+                       msg->wParam == r.wParam && msg->lParam == r.lParam && msg->time == r.time;
+    const MSG* before = synthesised_in_hand_;
+    synthesised_in_hand_ = synthesized ? msg : nullptr;
+    LRESULT result = Send(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+    synthesised_in_hand_ = before;
+    return result;
 }
 
 void Device::PostQuit(int code) {
@@ -115,9 +124,10 @@ void Device::PostQuit(int code) {
 }
 
 // PostHotKey: a hot key's WM_HOTKEY to its owner, at the top of the queue or
-// at its back as the profile says; a hot key of another program (the shell)
-// takes its key without a message the device needs to deliver.
-void Device::PostHotKey(HWND owner, int id, LPARAM lp) {
+// at its back as the profile says, marked when a synthesised key made it; a
+// hot key of another program (the shell) takes its key without a message the
+// device needs to deliver.
+void Device::PostHotKey(HWND owner, int id, LPARAM lp, bool synthesized) {
     const Window* w = Find(owner);
     if (!w || w->kind == WindowKind::Foreign)
         return;
@@ -128,9 +138,9 @@ void Device::PostHotKey(HWND owner, int id, LPARAM lp) {
     m.lParam = lp;
     m.time = Tick();
     if (profile_.hotkey_queue == Profile::HotKeyQueue::Top)
-        queue_.push_front(m);
+        queue_.push_front({m, synthesized});
     else
-        queue_.push_back(m);
+        queue_.push_back({m, synthesized});
 }
 
 bool Device::TapButton(std::u16string_view caption) {

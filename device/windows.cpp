@@ -226,9 +226,9 @@ void Device::FreeWindowResources(HWND h) {
             Note("FreeHotKey", h, [&](JournalArgs& o) { o.Wnd(h).Int(id); });
             RemoveHotKey(i);
         }
-    queue_.erase(
-        std::remove_if(queue_.begin(), queue_.end(), [&](const MSG& m) { return m.hwnd == h; }),
-        queue_.end());
+    queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
+                                [&](const Queued& q) { return q.msg.hwnd == h; }),
+                 queue_.end());
     if (focus_ == h)
         focus_ = nullptr;
     if (foreground_ == h)

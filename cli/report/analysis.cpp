@@ -9,6 +9,10 @@
 //    followed in a chain. Echo rows are not paired and not checked for chatter. Its two rows
 //    come in either order: press first where the device kept the two hot-key messages in
 //    the order made, release first where each new one went to the top of the queue.
+//  - A release of a modifier key held with the key passed on, within kEchoMs after that
+//    release and before any other row, is the tool's own: it releases the held modifiers as
+//    it passes a key on. It is marked as an echo and closes the modifier's hold with an
+//    unknown time: the user's own release came later and reached the system unlogged.
 //  - The search for an echo looks ahead at most kLookAhead rows past the release passed on:
 //    rows are held back only that long before they are paired, so a run of modifier
 //    releases at one tick cannot make the pass keep the file.
@@ -106,6 +110,7 @@ class StreamAnalyser::Impl {
     struct Entry {
         Seen seen;
         bool is_echo = false;
+        bool by_tool = false;                   // the tool's own release of a modifier
         std::shared_ptr<EchoFacts> echo;        // at both rows of an echo
         std::array<int, 3> modifier_released{}; // the line of each modifier's last release
                                                 // before this row (bit order), 0: none
@@ -149,6 +154,10 @@ class StreamAnalyser::Impl {
             std::size_t first = 0, second = 0;
             if (SkipModifierReleases(at, limit, end, first) == Walk::NeedMore)
                 return Walk::NeedMore;
+            for (std::size_t k = at + 1; k < first && k < end_index; ++k) {
+                if (ModifierOfKey(At(k).seen.row.vk) & At(at).seen.row.mods)
+                    At(k).by_tool = true;
+            }
             if (first >= end_index || first >= limit || !Close(At(at).seen, At(first).seen))
                 break;
             const Row& a = At(at).seen.row;
@@ -263,6 +272,8 @@ class StreamAnalyser::Impl {
             KeyEvent(s);
             if (e.is_echo)
                 role = Role::EchoRow;
+            else if (e.by_tool)
+                role = ToolRelease(s, hold, closes);
             else if (row.kind == RowKind::Press)
                 role = Press(s, hold, fault);
             else
@@ -440,6 +451,17 @@ class StreamAnalyser::Impl {
         return Role::Release;
     }
 
+    // Closes the open hold of the modifier the tool released itself, its time unknown.
+    Role ToolRelease(const Seen& s, HoldState*& hold, bool& closes) {
+        hold = OpenHold(s.row);
+        if (hold) {
+            hold->release = s;
+            hold->ms.reset();
+            hold->by_tool = closes = true;
+        }
+        return Role::ToolRelease;
+    }
+
     // Ends the open burst at QUIET (none: the end of the file).
     void CloseBurst(std::optional<Seen> quiet) {
         if (!burst_)
@@ -522,7 +544,7 @@ class Collector : public AnalysisListener {
     void OnRow(const Seen& s, Role role, const HoldState* hold, const EchoFacts* echo,
                const BurstState*) override {
         out_.steps_back[s.index] = s.steps_back;
-        out_.is_echo[s.index] = role == Role::EchoRow;
+        out_.is_echo[s.index] = role == Role::EchoRow || role == Role::ToolRelease;
         if (echo && echo->First().index == s.index)
             out_.echoes.push_back({echo->passed.index, echo->press.index, echo->release.index});
         if (role == Role::Press) {
@@ -542,6 +564,7 @@ class Collector : public AnalysisListener {
         if (hold.release)
             h.release = hold.release->index;
         h.ms = hold.ms;
+        h.by_tool = hold.by_tool;
     }
     void OnBurstOpened(const BurstState&) override {}
     void OnBurstClosed(const BurstState& b) override {

@@ -42,9 +42,11 @@ struct Hold {
     std::optional<std::size_t> release; // row index of the release; none if never released
     std::vector<std::size_t> repeats;   // rows of further presses before the release
                                         // (auto-repeat), in file order
-    std::optional<std::int32_t> ms;     // hold time; none when released never or across a
-                                        // tick that goes backwards
+    std::optional<std::int32_t> ms;     // hold time; none when released never, across a
+                                        // tick that goes backwards, or by the tool
     bool stuck = false;                 // still down at a quiet mark or at the end of the file
+    bool by_tool = false;               // its release is the tool's own (a modifier released
+                                        // by the pass-through): the real release is not logged
 };
 
 // Key events up to the quiet mark that ends them.
@@ -143,6 +145,7 @@ struct HoldState {
     int first_repeat_line = 0, last_repeat_line = 0;
     std::optional<std::int32_t> ms;
     bool stuck = false;
+    bool by_tool = false; // released by the tool itself: the real hold is unknown
 };
 
 // A burst as far as the pass has come.
@@ -164,6 +167,9 @@ enum class Role {
     Release, // closes a hold
     Unpaired,
     EchoRow, // a row of an echo, left out of the pairing
+    // The tool's own release of a held modifier, made as it passed a key on: an echo row too.
+    // It closes the modifier's hold with an unknown time; the user's release is not logged.
+    ToolRelease,
 };
 
 // An echo with the rows that explain it.
@@ -246,7 +252,7 @@ struct Analysis {
     std::vector<Echo> echoes;       // in file order
     std::vector<Finding> findings;  // in row order
     std::vector<std::size_t> wraps; // rows whose tick text wrapped round (not a fault)
-    std::vector<bool> is_echo;      // per row: a row of an echo, left out of the pairing
+    std::vector<bool> is_echo;      // per row: a row of an echo or the tool's own release
     std::vector<int> steps_back;    // per row: ticks that went backwards up to this row
     int key_events = 0;             // press and release rows, echoes included
     int taken_rows = 0;

@@ -25,7 +25,8 @@ std::string HeldNote(const HoldState& hold) {
     std::string held = hold.ms ? std::to_string(*hold.ms) + " ms" : "an unknown time";
     return "held " + held +
            (hold.repeats == 0 ? "" : ", " + Plural(hold.repeats, "auto-repeat", "auto-repeats")) +
-           ", released at line " + std::to_string(hold.release->row.line);
+           (hold.by_tool ? ", released by the tool itself at line " : ", released at line ") +
+           std::to_string(hold.release->row.line);
 }
 
 } // namespace
@@ -91,6 +92,10 @@ void Kept::OnRow(const Seen& s, Role role, const HoldState* hold, const EchoFact
     case Role::EchoRow:
         row.cls = "echo";
         row.note = "echo of the pass-through at line " + std::to_string(echo->passed.row.line);
+        break;
+    case Role::ToolRelease:
+        row.cls = "echo";
+        row.note = "the tool's own release, passing a key on; the real release is not logged";
         break;
     default:
         break;

@@ -472,12 +472,14 @@ void DrawHolds(std::ostream& out, const TimelinePlot& p) {
         double x1 = p.X(hold.press.index);
         double x2 = released ? p.X(hold.release->index) : p.end_x;
         double w = std::max(3.0, x2 - x1);
-        std::string what = ComboName(press.vk, press.mods) + ": " +
-                           (hold.release ? (hold.ms ? "held " + std::to_string(*hold.ms) + " ms"
-                                                    : std::string("held an unknown time"))
-                                         : std::string("never released")) +
-                           (hold.stuck ? ", stuck" : "") + ", line " + std::to_string(press.line) +
-                           (hold.release ? "-" + std::to_string(hold.release->row.line) : "");
+        std::string unknown =
+            hold.by_tool ? "released by the tool, real hold unknown" : "held an unknown time";
+        std::string what =
+            ComboName(press.vk, press.mods) + ": " +
+            (hold.release ? (hold.ms ? "held " + std::to_string(*hold.ms) + " ms" : unknown)
+                          : std::string("never released")) +
+            (hold.stuck ? ", stuck" : "") + ", line " + std::to_string(press.line) +
+            (hold.release ? "-" + std::to_string(hold.release->row.line) : "");
         out << "<rect class=\"" << (hold.stuck ? "stuck" : "held") << "\" x=\"" << x1 << "\" y=\""
             << p.LaneY(press.vk) - 7 << "\" width=\"" << w << "\" height=\"14\" rx=\"2\" fill=\""
             << (hold.stuck ? kStuck : kHeld) << "\"><title>" << XmlEscaped(what)

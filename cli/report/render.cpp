@@ -206,7 +206,7 @@ struct BurstRecord {
 struct PressRecord {
     std::uint64_t repeats = 0;
     std::int32_t press_line = 0, release_line = 0, ms = 0;
-    bool released = false, has_ms = false, stuck = false;
+    bool released = false, has_ms = false, stuck = false, by_tool = false;
 };
 
 using StuckRecord = TextReport::StuckRecord;
@@ -256,6 +256,8 @@ std::string PressLine(const PressRecord& p) {
     } else {
         out = Format("not released   line %d", p.press_line);
     }
+    if (p.by_tool)
+        out += ", released by the tool itself (the real release is not logged)";
     if (p.repeats > 0)
         out += ", " + Plural(p.repeats, "repeat", "repeats");
     return out + (p.stuck ? ", stuck" : "") + "\n";
@@ -350,9 +352,11 @@ void TextReport::OnRow(const Seen& s, Role role, const HoldState* hold, const Ec
                 head + "release without press, line " + std::to_string(s.row.line) + "\n");
         break;
     case Role::Release:
-        if (hold->press.index < burst->first.index) {
-            PutText(timeline_, head + "released, pressed at line " +
-                                   std::to_string(hold->press.row.line) + "\n");
+    case Role::ToolRelease:
+        if (hold && hold->press.index < burst->first.index) {
+            PutText(timeline_,
+                    head + (role == Role::Release ? "released" : "released by the tool") +
+                        ", pressed at line " + std::to_string(hold->press.row.line) + "\n");
         }
         break;
     default:
@@ -389,11 +393,12 @@ void TextReport::OnHoldClosed(const HoldState& hold) {
         r.has_ms = hold.ms.has_value();
         r.ms = hold.ms.value_or(0);
         r.stuck = hold.stuck;
+        r.by_tool = hold.by_tool;
         timeline_.Patch(at - 1, &r, sizeof r);
         at = 0;
     }
     if (std::uint64_t& at = stuck_at_[hold.press.row]; at != 0) {
-        if (hold.release) {
+        if (hold.release && !hold.by_tool) {
             auto patch = [&](std::size_t field, const auto& value) {
                 stuck_.Patch(at - 1 + field, &value, sizeof value);
             };

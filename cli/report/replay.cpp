@@ -9,8 +9,11 @@
 // passes a released key on, it releases the held modifiers itself, and the device logs
 // that as a "U" row of the modifier; the replay then runs the same pass-through, which
 // makes the same row, and the scenario's own release of that modifier finds the key up
-// and goes to the system. The waits place the key events at the file's ticks when the
-// device starts at the profile's start tick: the tick of the first "F" row less 1 (the
+// and goes to the system. A file with no row of a modifier key but keys logged with
+// modifiers came from a device whose modifier keys fire no hot key: its profile says
+// "modifier-hot-keys = no", and the replay presses and releases the modifiers so that
+// each press is made with those its row shows. The waits place the key events at the file's ticks
+// when the device starts at the profile's start tick: the tick of the first "F" row less 1 (the
 // sweep runs 1 ms after start), else that of a leading quiet mark less 3001 (the sweep
 // plus the 3000 ms quiet period), else that of the first key event less 1.
 //
@@ -58,8 +61,23 @@ std::uint32_t StartTickOf(const std::vector<Row>& rows) {
     return static_cast<std::uint32_t>(rows.front().tick) - 1;
 }
 
+// Whether the file shows a device whose modifier keys fire no hot key of their own: keys
+// logged with modifiers held, and not one row of a modifier key.
+bool ModifiersFireNoHotKey(const std::vector<Row>& rows) {
+    bool with_mods = false;
+    for (const Row& row : rows) {
+        if (!IsKeyEvent(row))
+            continue;
+        if (ModifierOfKey(row.vk) != 0)
+            return false;
+        with_mods = with_mods || row.mods != 0;
+    }
+    return with_mods;
+}
+
 // The device profile: the start tick, the executable, the hot-key queue order when the
-// file's echoes show it is not the built-in's, and a "taken" line per combination.
+// file's echoes show it is not the built-in's, modifier-hot-keys when its rows show a
+// device whose modifiers fire none, and a "taken" line per combination.
 std::string ProfileText(const std::vector<Row>& rows, const Analysis& analysis,
                         std::uint32_t start_tick, const std::string& exe,
                         const std::string& source) {
@@ -80,6 +98,10 @@ std::string ProfileText(const std::vector<Row>& rows, const Analysis& analysis,
                 << "hotkey-queue = back\n";
             break;
         }
+    }
+    if (ModifiersFireNoHotKey(rows)) {
+        out << "# keys logged with modifiers held, never a modifier key itself\n"
+            << "modifier-hot-keys = no\n";
     }
     for (unsigned vk = 0; vk < 256; ++vk) {
         int count = 0;
@@ -147,11 +169,19 @@ Replay BuildReplay(const std::vector<Row>& rows, const std::string& source,
         echo_of[echo.First()] = &echo;
 
     std::set<unsigned> down; // keys down on the device as the replay leaves them
+    // No row of a modifier key: the replay holds the modifiers each press shows, and lets go
+    // before a release those an echo shows were let go before it.
+    const bool hold_mods = ModifiersFireNoHotKey(rows);
+    std::vector<unsigned> let_go(rows.size(), 0);
+    for (const Echo& echo : analysis.echoes)
+        let_go[echo.passed] = rows[echo.passed].mods & ~rows[echo.press].mods;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row& row = rows[i];
         if (!IsKeyEvent(row))
             continue;
-        if (analysis.is_echo[i]) {
+        // The tool's own release of a modifier is replayed: the replay's pass-through makes
+        // that row again, and the release then finds the key up.
+        if (analysis.is_echo[i] && ModifierOfKey(row.vk) == 0) {
             if (echo_of[i] != nullptr) {
                 out << "# lines " << row.line << "-" << rows[echo_of[i]->Last()].line
                     << ": echo of the pass-through at line " << rows[echo_of[i]->passed].line
@@ -175,6 +205,21 @@ Replay BuildReplay(const std::vector<Row>& rows, const std::string& source,
         }
         now = static_cast<std::uint32_t>(row.tick);
 
+        if (hold_mods) {
+            for (unsigned key : {kVkShift, kVkCtrl, kVkAlt}) {
+                bool held = down.count(key) != 0;
+                unsigned bit = ModifierOfKey(key);
+                bool want =
+                    row.kind == RowKind::Press ? (row.mods & bit) != 0 : held && !(let_go[i] & bit);
+                if (want != held) {
+                    out << (want ? "press " : "release ") << KeyName(key) << "\n";
+                    if (want)
+                        down.insert(key);
+                    else
+                        down.erase(key);
+                }
+            }
+        }
         if (row.kind == RowKind::Press) {
             unsigned held = ModifierOfKey(row.vk);
             for (unsigned key : down)
@@ -196,6 +241,10 @@ Replay BuildReplay(const std::vector<Row>& rows, const std::string& source,
                                        "the key up and goes to the system";
             down.erase(row.vk);
             out << "release " << KeyName(row.vk) << "\n";
+            // Passing the key on, the tool released the modifiers it was logged with.
+            for (unsigned key : {kVkShift, kVkCtrl, kVkAlt})
+                if (hold_mods && (row.mods & ModifierOfKey(key)))
+                    down.erase(key);
         }
         ++replay.key_events;
     }

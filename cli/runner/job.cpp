@@ -124,13 +124,8 @@ std::string DeviceWatch::OwnerName(const device::HotKey& hk) const {
 
 void DeviceWatch::OnKeyTaken(uint8_t vk, bool down, bool synthesized, const device::HotKey& hk) {
     const device::Window* w = dev_.Find(hk.owner);
-    if (w && w->kind != device::WindowKind::Foreign && w->pid == dev_.CurrentPid()) {
-        // The tool's own hot key: the row tells the event. One the tool
-        // synthesised comes back as a row of its own, an echo.
-        if (synthesized)
-            echoes_.push_back({vk, down});
-        return;
-    }
+    if (w && w->kind != device::WindowKind::Foreign && w->pid == dev_.CurrentPid())
+        return; // the tool's own hot key: the row tells the event
     device::SystemKey k{};
     k.vk = vk;
     k.down = down;
@@ -154,7 +149,13 @@ void DeviceWatch::OnListChange(const device::Window& w, UINT msg, LRESULT result
     Sync();
     if (msg == LVM_INSERTITEMW) {
         if (result >= 0) {
-            pending_.push_back({w.handle, (int)result, dev_.Tick()});
+            // Added while the tool handles a hot key its own synthesised key
+            // fired: an echo, named by that key.
+            std::string echo_of;
+            if (const MSG* m = dev_.SynthesisedHotKeyInHand())
+                echo_of = keys::KeyName(HIWORD(m->lParam)) +
+                          (LOWORD(m->lParam) & MOD_KEYUP ? " up" : " down");
+            pending_.push_back({w.handle, (int)result, dev_.Tick(), std::move(echo_of)});
             ++rows_;
         }
         return;
@@ -171,7 +172,7 @@ void DeviceWatch::Sync() {
     syncing_ = true;
     std::array<std::string, 6>& cells = cells_;
     for (size_t k = 0; k < pending_.size(); ++k) {
-        const Pending p = pending_[k];
+        const Pending& p = pending_[k];
         const device::Window* w = dev_.Find(p.list);
         if (!w || !w->listview || p.index >= w->listview->Count())
             continue;
@@ -185,17 +186,7 @@ void DeviceWatch::Sync() {
             else
                 cells[c] = device::Narrow(cell);
         }
-        std::string echo_of;
-        for (size_t e = 0; e < echoes_.size(); ++e) {
-            char vk[4];
-            std::snprintf(vk, sizeof vk, "%02X", echoes_[e].vk);
-            if (cells[1] == vk && cells[2] == (echoes_[e].down ? "D" : "U")) {
-                echo_of = keys::KeyName(echoes_[e].vk) + (echoes_[e].down ? " down" : " up");
-                echoes_.erase(echoes_.begin() + (ptrdiff_t)e);
-                break;
-            }
-        }
-        t_.Row(p.tick, p.index + 1, cells, echo_of);
+        t_.Row(p.tick, p.index + 1, cells, p.echo_of);
     }
     pending_.clear();
     syncing_ = false;
@@ -203,7 +194,6 @@ void DeviceWatch::Sync() {
 
 void DeviceWatch::Idle() {
     Sync();
-    echoes_.clear();
 }
 
 void DeviceWatch::MenuTap(std::u16string_view caption) {

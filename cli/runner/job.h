@@ -55,8 +55,7 @@ class DeviceWatch : public device::Observer {
 
     // Writes out the rows added since the last call.
     void Sync();
-    // The device waits for input: rows written out, echoes of the tool's own
-    // keys all seen.
+    // The device waits for input: rows written out.
     void Idle();
     // A menu-bar button was tapped.
     void MenuTap(std::u16string_view caption);
@@ -82,14 +81,10 @@ class DeviceWatch : public device::Observer {
         HWND list;
         int index;
         DWORD tick;
-    };
-    struct Echo {
-        uint8_t vk;
-        bool down;
+        std::string echo_of; // the tool's own key that made the row ("B up"), or empty
     };
     const Job& job_;
     std::vector<Pending> pending_;
-    std::vector<Echo> echoes_;
     int rows_ = 0;
     bool host_fault_ = false;
     bool told_not_ready_ = false; // the first key before the tool was ready was said

@@ -196,6 +196,9 @@ bool ApplySetting(const std::string& key, std::string_view value, device::Profil
             return expected("hot-keys or system");
         profile.synthesised_keys = l == "system" ? device::Profile::SynthesisedKeys::System
                                                  : device::Profile::SynthesisedKeys::HotKeys;
+    } else if (key == "modifier-hot-keys") {
+        if (!ParseYesNo(value, profile.modifier_hot_keys))
+            return expected("yes or no");
     } else if (key == "register-cost") {
         if (!ParseNumber(value, kMaxRegisterCost, n))
             return expected("microseconds (0 to " + std::to_string(kMaxRegisterCost) + ")");
@@ -280,7 +283,8 @@ std::string DescribeProfile(const device::Profile& p) {
     if (p.disk_free >= 0)
         s += ", " + std::to_string(p.disk_free) + " bytes free";
     s += std::string(", hotkey-queue ") + device::HotKeyQueueName(p.hotkey_queue) +
-         ", synthesised-keys " + device::SynthesisedKeysName(p.synthesised_keys);
+         ", synthesised-keys " + device::SynthesisedKeysName(p.synthesised_keys) +
+         ", modifier-hot-keys " + (p.modifier_hot_keys ? "yes" : "no");
     if (p.register_cost_us)
         s += ", register-cost " + std::to_string(p.register_cost_us) + " us";
     return s;

@@ -15,6 +15,7 @@
 //   disk-free = 1000000        # bytes, or unlimited
 //   hotkey-queue = top         # WM_HOTKEY in front of waiting messages, or back
 //   synthesised-keys = hot-keys  # keybd_event keys meet the hot keys, or system
+//   modifier-hot-keys = yes    # a modifier's own press meets the hot keys, or no
 //   register-cost = 0          # microseconds each RegisterHotKey takes
 #pragma once
 
@@ -49,7 +50,7 @@ bool ParseProfile(std::string_view text, const std::string& filename, device::Pr
 device::Profile BuiltinDeviceProfile();
 
 // A one-line summary for the transcript: screen, density, platform, bars,
-// and the hot-key queue and synthesised-key settings.
+// and the hot-key queue, synthesised-key and modifier hot-key settings.
 std::string DescribeProfile(const device::Profile& profile);
 
 } // namespace runner

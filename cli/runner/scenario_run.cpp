@@ -266,7 +266,7 @@ int RunJob(Job& job, Transcript& t, std::ostream& errors, RunResult* result) {
 }
 
 bool RunScenarioText(const std::string& profile_text, const std::string& scenario_text,
-                     const std::string& exe, ScenarioRun& run, std::string& error) {
+                     const std::string& exe, ScenarioRun& run, std::string& error, Format format) {
     run = ScenarioRun{};
     Job job;
     if (profile_text.empty()) {
@@ -294,7 +294,7 @@ bool RunScenarioText(const std::string& profile_text, const std::string& scenari
     }
     job.profile.root = tmpl;
     std::ostringstream transcript, errors;
-    Transcript t(&transcript);
+    Transcript t(&transcript, format);
     RunResult result;
     run.status = RunJob(job, t, errors, &result);
     t.Flush();

@@ -39,6 +39,7 @@ struct ScenarioRun {
     std::string transcript;
 };
 bool RunScenarioText(const std::string& profile_text, const std::string& scenario_text,
-                     const std::string& exe, ScenarioRun& run, std::string& error);
+                     const std::string& exe, ScenarioRun& run, std::string& error,
+                     Format format = Format::Text);
 
 } // namespace runner

@@ -26,6 +26,7 @@ body{font:14px system-ui,sans-serif;margin:16px;background:#eceff1;color:#222}
 #events{height:520px;overflow:auto;background:#fff;border:1px solid #bbb;margin:0;padding:4px 8px;
  font:12px ui-monospace,monospace;list-style:none;white-space:pre}
 #events li.row{color:#0d47a1}#events li.note{color:#777}
+#events li.echo{color:#6a2c91;font-style:italic}
 .small{font-size:12px;color:#555}
 #exit{display:none;background:#ffecb3;padding:8px;margin-bottom:6px;border:1px solid #ffa000}
 </style></head><body>
@@ -201,7 +202,9 @@ es.addEventListener("state", (m) => {
 });
 es.addEventListener("line", (m) => {
   const t = JSON.parse(m.data).text;
-  addLine(t, / browser: /.test(t) ? "note" : (/ row \d+:/.test(t) ? "row" : ""));
+  // A row the tool's own synthesised key made is marked as an echo.
+  addLine(t, / browser: /.test(t) ? "note" : / row \d+:/.test(t)
+    ? (/ \(echo of the tool's own [^)]*\)$/.test(t) ? "row echo" : "row") : "");
 });
 es.addEventListener("box", (m) => {
   const b = JSON.parse(m.data);

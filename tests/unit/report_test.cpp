@@ -229,9 +229,12 @@ TEST(DataFile, TravelledFilesAreReadWithOneWarningEach) {
 TEST(Analysis, PairsEachPressWithTheReleaseOfTheSameKeyAndModifierSet) {
     Analysis a = AnalyseLines(kCtrlA);
     ASSERT_EQ(a.holds.size(), 2u);
-    EXPECT_EQ(a.holds[0].press, 2u); // Ctrl, closed by the synthesised release
+    EXPECT_EQ(a.holds[0].press, 2u); // Ctrl, closed by the synthesised release: time unknown
     EXPECT_EQ(a.holds[0].release, 5u);
-    EXPECT_EQ(a.holds[0].ms, 250);
+    EXPECT_EQ(a.holds[0].ms, std::nullopt);
+    EXPECT_TRUE(a.holds[0].by_tool);
+    EXPECT_TRUE(a.is_echo[5]);
+    EXPECT_FALSE(a.holds[1].by_tool);
     EXPECT_EQ(a.holds[1].press, 3u); // Ctrl+A
     EXPECT_EQ(a.holds[1].release, 4u);
     EXPECT_EQ(a.holds[1].ms, 130);
@@ -699,6 +702,8 @@ TEST(Replay, RowsTheReplayMayNotMakeTheSameKeepTheirReason) {
                                Line("400", "42", "D"),
                                Line("500", "42", "D"), // repeat
                                Line("600", "42", "U"),
+                               Line("700", "10", "D", "S"), // this device logs modifier keys
+                               Line("800", "10", "U", "S"),
                            })),
                            "d.txt");
     std::vector<int> lines;

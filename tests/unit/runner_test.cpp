@@ -126,6 +126,7 @@ TEST(RunnerProfile, UnsetKeysKeepTheBuiltInValuesButTakenAndReadOnlyStartEmpty) 
     EXPECT_EQ(p.root, "/keep/me");
     EXPECT_EQ(p.hotkey_queue, device::Profile::HotKeyQueue::Top);
     EXPECT_EQ(p.synthesised_keys, device::Profile::SynthesisedKeys::HotKeys);
+    EXPECT_TRUE(p.modifier_hot_keys);
     EXPECT_EQ(p.register_cost_us, 0u);
 }
 
@@ -146,6 +147,7 @@ TEST(RunnerProfile, EverySettingTakesEffect) {
                        "disk-free = 123\n"
                        "hotkey-queue = Back\n"
                        "synthesised-keys = system\n"
+                       "modifier-hot-keys = no\n"
                        "register-cost = 1500\n";
     device::Profile p;
     std::string error;
@@ -172,6 +174,7 @@ TEST(RunnerProfile, EverySettingTakesEffect) {
     EXPECT_EQ(p.disk_free, 123);
     EXPECT_EQ(p.hotkey_queue, device::Profile::HotKeyQueue::Back);
     EXPECT_EQ(p.synthesised_keys, device::Profile::SynthesisedKeys::System);
+    EXPECT_FALSE(p.modifier_hot_keys);
     EXPECT_EQ(p.register_cost_us, 1500u);
 
     ASSERT_TRUE(runner::ParseProfile("platform = none\ndisk-free = unlimited\n", "p", p, error));
@@ -200,6 +203,7 @@ TEST(RunnerProfile, BadLinesNameTheirFileAndLine) {
         {"hotkey-queue = front\n", "d.profile:1: hotkey-queue: expected top or back"},
         {"synthesised-keys = yes\n", "d.profile:1: synthesised-keys: expected hot-keys or system"},
         {"register-cost = 1000001\n", "d.profile:1: register-cost: expected microseconds"},
+        {"modifier-hot-keys = 1\n", "d.profile:1: modifier-hot-keys: expected yes or no"},
         {"\n# ok\ncolour = red\n", "d.profile:3: unknown setting \"colour\""},
         {"just text\n", "d.profile:1: expected \"setting = value\""},
         {"dpi =\n", "d.profile:1: dpi: missing value"},
@@ -611,6 +615,34 @@ TEST(RunnerRun, KeysThatReachTheSystemAndFailedStepsAreReported) {
             at = found;
     }
     EXPECT_EQ(run.status, 0);
+}
+
+// A modifier key's press fires its own hot key, and so logs itself, as the profile says; the
+// start line names the setting.
+TEST(RunnerRun, ModifierHotKeysSayWhetherAModifierKeyLogsItself) {
+    const struct {
+        const char* setting;
+        const char* start;
+        std::vector<std::string> rows;
+    } cases[] = {
+        {"", "modifier-hot-keys yes", {"11 D C", "41 D C", "41 U C", "11 U C"}},
+        {"modifier-hot-keys = no\n", "modifier-hot-keys no", {"41 D C", "41 U C"}},
+    };
+    for (const auto& c : cases) {
+        runner::ScenarioRun run;
+        std::string error;
+        ASSERT_TRUE(runner::RunScenarioText(std::string("menubar = none\n") + c.setting,
+                                            "wait 100\ntype Ctrl+A\n", "", run, error))
+            << error;
+        EXPECT_NE(run.transcript.find(c.start), std::string::npos) << run.transcript;
+        std::vector<std::string> rows;
+        for (const auto& r : run.end_rows) {
+            if (r[2] == "D" || r[2] == "U")
+                rows.push_back(r[1] + " " + r[2] + (r[3].empty() ? "" : " " + r[3]) +
+                               (r[4].empty() ? "" : " " + r[4]));
+        }
+        EXPECT_EQ(rows, c.rows) << c.setting << run.transcript;
+    }
 }
 
 TEST(RunnerRun, AnExistingReadOnlyDataFileIsLeftAsItWas) {
