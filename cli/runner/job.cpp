@@ -7,6 +7,7 @@
 #include "device/files.h"
 #include "device/listview.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -72,11 +73,14 @@ void DeviceWatch::OnFileWritten(const std::string& path) {
              {{"path", path}, {"bytes", known ? (int64_t)st.st_size : (int64_t)-1}});
 }
 
-void DeviceWatch::OnHostError(const std::string& what, const std::string& path, int e) {
+void DeviceWatch::OnHostError(const std::string& what, const std::string& path, int e, int count) {
     host_fault_ = true;
-    std::string why = std::strerror(e);
-    t_.Event(dev_.Tick(), "host_error", "host: " + what + " failed: " + why + " (" + path + ")",
-             {{"call", what}, {"error", why}, {"errno", e}, {"path", path}});
+    std::string why =
+        e == ELOOP ? "a symbolic link, refused under the device root" : std::strerror(e);
+    std::string times = count > 1 ? ", " + std::to_string(count) + " times" : "";
+    t_.Event(dev_.Tick(), "host_error",
+             "host: " + what + " failed: " + why + " (" + path + ")" + times,
+             {{"call", what}, {"error", why}, {"errno", e}, {"path", path}, {"count", count}});
 }
 
 std::string DeviceWatch::OwnerName(const device::HotKey& hk) const {
