@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sys/stat.h>
 
 namespace runner {
@@ -231,8 +230,11 @@ bool PrepareDevice(device::Device& dev, const Job& job, Transcript& t, std::stri
         std::string host = dev.Files().HostPath(ro);
         if (host.empty() || stat(host.c_str(), &st) == 0)
             continue;
-        if (!dev.Files().MakeFolder(DeviceFolder(ro)) ||
-            !std::ofstream(dev.Files().HostPath(ro), std::ios::binary)) {
+        DWORD err = 0;
+        HANDLE h = INVALID_HANDLE_VALUE;
+        if (dev.Files().MakeFolder(DeviceFolder(ro)))
+            h = dev.Files().Create(ro.c_str(), GENERIC_WRITE, 0, CREATE_NEW, 0, err);
+        if (h == INVALID_HANDLE_VALUE || !dev.Files().Close(h, err)) {
             error = std::string(kProgram) + ": cannot make the read-only file " +
                     device::Narrow(ro) + " under the device root \"" + p.root + "\"";
             return false;

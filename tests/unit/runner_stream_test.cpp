@@ -306,6 +306,14 @@ TEST(RunnerTranscript, HostFaultsAndAnEarlierDataFile) {
               std::string::npos)
         << r.out;
     EXPECT_TRUE(fs::is_symlink(o.root + "/Program Files/tapwatcherdata.txt"));
+
+    // A missing read-only file is made beneath the root, never through a link.
+    o.device = tmp.path + "/ro.profile";
+    WriteFile(o.device, "read-only = \\Program Files\\ro.txt\n");
+    fs::create_symlink(tmp.path + "/outside.txt", o.root + "/Program Files/ro.txt");
+    r = RunWith(o);
+    EXPECT_NE(r.status, 0) << r.out;
+    EXPECT_FALSE(fs::exists(tmp.path + "/outside.txt"));
 }
 
 TEST(RunnerTranscript, FormatOptions) {
