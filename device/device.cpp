@@ -107,6 +107,7 @@ HINSTANCE Device::BeginProcess(const ModuleResources* resources) {
 
 void Device::EndProcess(int code) {
     exit_code = code;
+    files_->CloseAll();
     for (auto& w : windows_)
         if (w && w->alive && w->pid == pid_) {
             FreeWindowResources(w->handle);

@@ -184,10 +184,12 @@ class Observer {
     // LVM_DELETEALLITEMS); `result` is what the message returned.
     virtual void OnListChange(const Window& w, UINT msg, LRESULT result) {}
     // A host call under the device's files failed for a reason of the host's
-    // own (a read-only mount, a full host disk), not a limit the profile set:
-    // what failed ("write", "open") and the host's errno.
-    virtual void OnHostError(const std::string& what, const std::string& host_path,
-                             int host_errno) {}
+    // own (a read-only mount, a full host disk, a symbolic link: ELOOP), not
+    // a limit the profile set: what failed ("write", "open", "replace"), the
+    // host's errno, and how many calls failed so (the writes of one handle
+    // are told once, when it is closed).
+    virtual void OnHostError(const std::string& what, const std::string& host_path, int host_errno,
+                             int count) {}
 };
 
 // Raised when the tool can make no progress: input has ended, the shell's

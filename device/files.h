@@ -14,6 +14,10 @@ namespace device {
 
 class Device;
 
+// Whether opens beneath the root use openat2 (true, where the kernel has it)
+// or walk with O_NOFOLLOW; tests turn it off to prove the walk.
+void UseOpenat2(bool on);
+
 class FileSystem {
   public:
     FileSystem(Device& dev, std::string host_root, std::vector<std::u16string> read_only,
@@ -31,6 +35,8 @@ class FileSystem {
                   DWORD& err);
     BOOL Write(HANDLE h, LPCVOID buf, DWORD n, LPDWORD written, DWORD& err);
     BOOL Close(HANDLE h, DWORD& err);
+    // Closes every handle still open (the tool's process has ended).
+    void CloseAll();
 
     // The host path for a device path ("\\Program Files\\x" -> root/Program Files/x);
     // each existing component is matched case-insensitively. Empty when the

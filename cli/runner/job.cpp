@@ -7,9 +7,9 @@
 #include "device/files.h"
 #include "device/listview.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sys/stat.h>
 
 namespace runner {
@@ -100,11 +100,15 @@ void DeviceWatch::OnFileWritten(const std::string& path) {
              {{"path", where}, {"bytes", known ? (int64_t)st.st_size : (int64_t)-1}});
 }
 
-void DeviceWatch::OnHostError(const std::string& what, const std::string& path, int e) {
+void DeviceWatch::OnHostError(const std::string& what, const std::string& path, int e, int count) {
     host_fault_ = true;
-    std::string why = std::strerror(e), where = Clean(path);
-    t_.Event(dev_.Tick(), "host_error", "host: " + what + " failed: " + why + " (" + where + ")",
-             {{"call", what}, {"error", why}, {"errno", e}, {"path", where}});
+    std::string why =
+        e == ELOOP ? "a symbolic link, refused under the device root" : std::strerror(e);
+    std::string where = Clean(path);
+    std::string times = count > 1 ? ", " + std::to_string(count) + " times" : "";
+    t_.Event(dev_.Tick(), "host_error",
+             "host: " + what + " failed: " + why + " (" + where + ")" + times,
+             {{"call", what}, {"error", why}, {"errno", e}, {"path", where}, {"count", count}});
 }
 
 std::string DeviceWatch::OwnerName(const device::HotKey& hk) const {
@@ -240,8 +244,11 @@ bool PrepareDevice(device::Device& dev, const Job& job, Transcript& t, std::stri
         std::string host = dev.Files().HostPath(ro);
         if (host.empty() || stat(host.c_str(), &st) == 0)
             continue;
-        if (!dev.Files().MakeFolder(DeviceFolder(ro)) ||
-            !std::ofstream(dev.Files().HostPath(ro), std::ios::binary)) {
+        DWORD err = 0;
+        HANDLE h = INVALID_HANDLE_VALUE;
+        if (dev.Files().MakeFolder(DeviceFolder(ro)))
+            h = dev.Files().Create(ro.c_str(), GENERIC_WRITE, 0, CREATE_NEW, 0, err);
+        if (h == INVALID_HANDLE_VALUE || !dev.Files().Close(h, err)) {
             error = std::string(kProgram) + ": cannot make the read-only file " +
                     Clean(device::Narrow(ro)) + " under the device root \"" + Clean(p.root) + "\"";
             return false;

@@ -70,7 +70,8 @@ class DeviceWatch : public device::Observer {
     void OnFileWritten(const std::string& path) override;
     void OnKeyTaken(uint8_t vk, bool down, bool synthesized, const device::HotKey& hk) override;
     void OnListChange(const device::Window& w, UINT msg, LRESULT result) override;
-    void OnHostError(const std::string& what, const std::string& path, int host_errno) override;
+    void OnHostError(const std::string& what, const std::string& path, int host_errno,
+                     int count) override;
 
   protected:
     device::Device& dev_;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,10 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -47,6 +52,10 @@ class DeviceFiles : public ::testing::Test, public device::Observer {
         return *dev_;
     }
     void OnFileWritten(const std::string& path) override { announced_.push_back(path); }
+    void OnHostError(const std::string& what, const std::string& path, int e, int count) override {
+        host_errors_.push_back(what + " " + path + " errno " + std::to_string(e) + " x" +
+                               std::to_string(count));
+    }
     std::string Host(const std::string& rel) const { return root_ + "/" + rel; }
     static std::string Read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
@@ -79,6 +88,7 @@ class DeviceFiles : public ::testing::Test, public device::Observer {
     std::string top_, root_, data_; // data_: the data file's host path
     std::unique_ptr<device::Device> dev_;
     std::vector<std::string> announced_;
+    std::vector<std::string> host_errors_;
 };
 
 TEST_F(DeviceFiles, CreateAlwaysReplacesAndSuccessLeavesLastError) {
@@ -171,10 +181,10 @@ TEST_F(DeviceFiles, FullDiskWritesNothingAndTruncationFreesSpace) {
     EXPECT_FALSE(Write(h, "0123456789", &written));
     EXPECT_EQ(dev.last_error, (DWORD)ERROR_DISK_FULL);
     EXPECT_EQ(written, 0u);
-    EXPECT_EQ(Read(data_), header) << "partial write";
     EXPECT_TRUE(Write(h, "123456789")); // exactly what is left
     EXPECT_EQ(dev.Files().DiskFree(), 0);
     EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(Read(data_), header + "123456789") << "partial write";
 
     // Replacing the file gives its 40 bytes back.
     h = Open(kData);
@@ -267,6 +277,113 @@ TEST_F(DeviceFiles, FoldersAndJournal) {
     EXPECT_EQ(dev.journal[1].what, "WriteFile");
     EXPECT_EQ(dev.journal[1].Arg(2), "3");
     EXPECT_EQ(dev.journal[2].what, "CloseHandle");
+}
+
+// No file operation reaches through a symbolic link, wherever it points (even
+// back inside the root), by openat2 and by the O_NOFOLLOW walk alike: the
+// device sees ERROR_ACCESS_DENIED, its listeners a host error, and nothing
+// outside the root changes.
+TEST_F(DeviceFiles, SymbolicLinksAreRefused) {
+    struct Case {
+        const char* what;
+        std::string link;   // made a link, relative to the root
+        std::string target; // where it points
+        bool folder;        // the link stands for the data file's folder
+    } cases[] = {
+        {"a file outside", "Program Files/tapwatcherdata.txt", top_ + "/victim.txt", false},
+        {"a dangling link", "Program Files/tapwatcherdata.txt", top_ + "/dangling.txt", false},
+        {"a linked folder", "Program Files", top_ + "/outside", true},
+        {"a link inside to inside", "Program Files/tapwatcherdata.txt", "../other.txt", false},
+    };
+    for (bool openat2 : {true, false}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (openat2 ? ", openat2" : ", walk"));
+            TearDown();
+            SetUp();
+            host_errors_.clear();
+            Put(top_ + "/victim.txt", "victim");
+            Put(Host("other.txt"), "other");
+            fs::create_directory(top_ + "/outside");
+            fs::remove_all(Host(c.link));
+            fs::create_symlink(c.target, Host(c.link));
+            device::UseOpenat2(openat2);
+            device::Device& dev = Boot();
+            for (DWORD disposition : {CREATE_ALWAYS, OPEN_ALWAYS, CREATE_NEW, OPEN_EXISTING})
+                EXPECT_EQ(OpenError(kData, disposition), (DWORD)ERROR_ACCESS_DENIED);
+            EXPECT_EQ(dev.Files().MakeFolder(u"\\Program Files\\sub"), !c.folder);
+            device::UseOpenat2(true);
+            ASSERT_FALSE(host_errors_.empty());
+            EXPECT_NE(host_errors_[0].find("errno " + std::to_string(ELOOP)), std::string::npos)
+                << host_errors_[0];
+            EXPECT_EQ(Read(top_ + "/victim.txt"), "victim");
+            EXPECT_EQ(Read(Host("other.txt")), "other");
+            EXPECT_FALSE(fs::exists(top_ + "/dangling.txt"));
+            EXPECT_TRUE(fs::is_empty(top_ + "/outside"));
+        }
+    }
+}
+
+// A save killed half-way leaves the file it was replacing whole.
+TEST_F(DeviceFiles, KilledSaveLeavesTheOldFileWhole) {
+    const std::string old = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r\n1000\t41\tD\t0\t0\t0\r\n";
+    Put(data_, old);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        device::Profile p;
+        p.root = root_;
+        device::Device dev(p);
+        HANDLE h = Open(kData);
+        const std::string row(4096, 'r');
+        for (int i = 0; i < 100000; ++i) { // 400 MB at most
+            Write(h, row);
+            if (i == 256 && write(ready[1], "x", 1) != 1)
+                _exit(2);
+        }
+        _exit(1);
+    }
+    close(ready[1]);
+    char c;
+    EXPECT_EQ(read(ready[0], &c, 1), 1) << "the child never wrote 1 MB";
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(ready[0]);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(Read(data_), old);
+
+    // The next save replaces it as ever.
+    Boot();
+    HANDLE h = Open(kData);
+    EXPECT_TRUE(Write(h, "new\r\n"));
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(Read(data_), "new\r\n");
+}
+
+// Writes the host fails (here: past the process's file-size limit) are told
+// once for the handle, with their count, when it closes.
+TEST_F(DeviceFiles, HostWriteFailuresAreToldOncePerHandle) {
+    device::Device& dev = Boot();
+    HANDLE h = Open(kData);
+    rlimit old_limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    rlimit limit = old_limit;
+    limit.rlim_cur = 100;
+    auto old_handler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    int failed = 0;
+    for (int i = 0; i < 30; ++i)
+        failed += !Write(h, "0123456789");
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(failed, 20);
+    EXPECT_EQ(dev.last_error, 31u); // ERROR_GEN_FAILURE
+    EXPECT_TRUE(host_errors_.empty()) << "told before the handle closed";
+    EXPECT_TRUE(CloseHandle(h));
+    ASSERT_EQ(host_errors_.size(), 1u);
+    EXPECT_EQ(host_errors_[0], "write " + data_ + " errno " + std::to_string(EFBIG) + " x20");
 }
 
 } // namespace

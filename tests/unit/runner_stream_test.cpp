@@ -15,6 +15,7 @@
 #include <fstream>
 #include <poll.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -257,8 +258,9 @@ TEST(RunnerTranscript, TakenKeysNameTheirOwner) {
 }
 
 // A data file from an earlier run is named at the start; a write the host
-// refuses (here /dev/full under the data file's name) is told apart from the
-// device's own faults and ends the run with 4.
+// refuses (here past the process's file-size limit) is told apart from the
+// device's own faults, once for all the writes of the save, and ends the run
+// with 4; so does a link under the root (here to /dev/full), never followed.
 TEST(RunnerTranscript, HostFaultsAndAnEarlierDataFile) {
     TempDir tmp;
     runner::Options o;
@@ -274,16 +276,44 @@ TEST(RunnerTranscript, HostFaultsAndAnEarlierDataFile) {
               std::string::npos)
         << r.out;
 
-    fs::remove(o.root + "/Program Files/tapwatcherdata.txt");
-    fs::create_symlink("/dev/full", o.root + "/Program Files/tapwatcherdata.txt");
+    WriteFile(o.scenario, "wait 10\ntype A\ntype B\ntype C\n");
+    rlimit old_limit, limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    limit = old_limit;
+    limit.rlim_cur = 8;
+    auto old_handler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     r = RunWith(o);
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    signal(SIGXFSZ, old_handler);
     EXPECT_EQ(r.status, runner::kExitHost) << r.out;
-    EXPECT_NE(r.out.find("host: write failed: No space left on device ("), std::string::npos)
-        << r.out;
+    std::string failed =
+        "host: write failed: File too large (" + o.root + "/Program Files/tapwatcherdata.txt), ";
+    size_t at = r.out.find(failed);
+    EXPECT_NE(at, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("host: write failed", at + 1), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("exit 4 (the tool exited 0; the host failed a write)\n"),
               std::string::npos)
         << r.out;
     EXPECT_NE(r.err.find("the host failed a write"), std::string::npos) << r.err;
+
+    fs::remove(o.root + "/Program Files/tapwatcherdata.txt");
+    fs::create_symlink("/dev/full", o.root + "/Program Files/tapwatcherdata.txt");
+    r = RunWith(o);
+    EXPECT_EQ(r.status, runner::kExitHost) << r.out;
+    EXPECT_NE(r.out.find("host: open failed: a symbolic link, refused under the device root (" +
+                         o.root + "/Program Files/tapwatcherdata.txt)\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_TRUE(fs::is_symlink(o.root + "/Program Files/tapwatcherdata.txt"));
+
+    // A missing read-only file is made beneath the root, never through a link.
+    o.device = tmp.path + "/ro.profile";
+    WriteFile(o.device, "read-only = \\Program Files\\ro.txt\n");
+    fs::create_symlink(tmp.path + "/outside.txt", o.root + "/Program Files/ro.txt");
+    r = RunWith(o);
+    EXPECT_NE(r.status, 0) << r.out;
+    EXPECT_FALSE(fs::exists(tmp.path + "/outside.txt"));
 }
 
 TEST(RunnerTranscript, FormatOptions) {
