@@ -75,8 +75,9 @@ class StreamAnalyser::Impl {
         entry.seen.steps_back = steps_back_;
         entry.modifier_released = modifier_released_;
         if (row.kind == RowKind::Release) {
+            const unsigned modifier = ModifierOfKey(row.vk);
             for (int bit = 0; bit < 3; ++bit) {
-                if (ModifierOfKey(row.vk) & (1u << bit))
+                if (modifier & (1u << bit))
                     modifier_released_[bit] = row.line;
             }
         }
