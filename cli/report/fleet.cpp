@@ -141,7 +141,7 @@ std::string RenderFleetText(const std::vector<FleetFile>& files) {
     for (const FleetFile& file : files)
         out << file.name << ": " << FleetFileText(file) << "\n";
     const FleetView view = ViewFleet(files);
-    out << "\n" << view.read << " files\n";
+    out << "\n" << Plural(view.read, "file", "files") << "\n";
     if (!view.skipped.empty()) {
         out << "Not read: " << Plural(view.skipped.size(), "file", "files") << ": "
             << Names(files, view.skipped) << "\n";

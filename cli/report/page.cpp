@@ -44,6 +44,7 @@ table.rows { border-collapse: collapse; font-family: "DejaVu Sans Mono", monospa
              font-size: 13px; }
 table.rows th, table.rows td { border: 1px solid #d0d7de; padding: 2px 8px; text-align: left; }
 table.rows th { background: #eef1f4; position: sticky; top: 0; }
+table.fleet td { vertical-align: top; }
 tr.fault td { background: #fdecea; }
 tr.echo td { background: #f3ebf9; }
 tr.quiet td { color: #444; }
@@ -239,7 +240,7 @@ void WriteFleetSummary(std::ostream& out, const std::vector<FleetFile>& files,
 void WriteFleetDifferences(std::ostream& out, const std::vector<FleetFile>& files,
                            const FleetView& view) {
     out << "<section id=\"taken\">\n<h2>Taken on some files, not all: " << view.split.size()
-        << "</h2>\n<table class=\"rows\">\n<thead><tr><th>Combination</th><th>On</th>"
+        << "</h2>\n<table class=\"rows fleet\">\n<thead><tr><th>Combination</th><th>On</th>"
         << "<th>Files</th></tr></thead>\n<tbody>\n";
     for (const SplitCombo& combo : view.split) {
         const bool few = combo.on * 2 <= view.read;
@@ -248,7 +249,7 @@ void WriteFleetDifferences(std::ostream& out, const std::vector<FleetFile>& file
             << NamesHtml(files, FilesWith(files, combo, few)) << "</td></tr>\n";
     }
     out << "</tbody>\n</table>\n</section>\n<section id=\"keys\">\n<h2>Faulty keys: "
-        << view.faulty.size() << "</h2>\n<table class=\"rows\">\n<thead><tr><th>Key</th>";
+        << view.faulty.size() << "</h2>\n<table class=\"rows fleet\">\n<thead><tr><th>Key</th>";
     const FindingKind kinds[] = {FindingKind::Stuck, FindingKind::Chatter,
                                  FindingKind::ReleaseWithoutPress};
     for (FindingKind kind : kinds)
@@ -265,7 +266,7 @@ void WriteFleetDifferences(std::ostream& out, const std::vector<FleetFile>& file
 
 // A row per file: its counts and findings by kind, or why it was not read.
 void WriteFleetFiles(std::ostream& out, const std::vector<FleetFile>& files) {
-    out << "<section id=\"files\">\n<h2>Files</h2>\n<table class=\"rows\">\n<thead><tr>"
+    out << "<section id=\"files\">\n<h2>Files</h2>\n<table class=\"rows fleet\">\n<thead><tr>"
         << "<th>File</th><th>Rows</th><th>Taken</th>";
     for (std::size_t kind = 0; kind < kFindingKinds; ++kind)
         out << "<th>" << Html(FindingLabel(static_cast<FindingKind>(kind))) << "</th>";
