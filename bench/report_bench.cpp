@@ -147,8 +147,8 @@ void BM_SummaryAgainstPythonSplit(benchmark::State& state) {
     const std::string data = tmp.path + "/tapwatcherdata.txt";
     std::ofstream(data, std::ios::binary) << DataFile(1000000);
     const std::vector<std::string> python = {
-        "python3", "-c", "import sys\nfor line in open(sys.argv[1], 'rb'): len(line.split(b'\\t'))",
-        data};
+        "/usr/bin/python3", "-c",
+        "import sys\nfor line in open(sys.argv[1], 'rb'): len(line.split(b'\\t'))", data};
     double summary_s = 0, python_s = 0, summary_cpu = 0, python_cpu = 0;
     for (auto _ : state) {
         double cpu = 0;

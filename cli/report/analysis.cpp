@@ -204,6 +204,15 @@ class StreamAnalyser::Impl {
         return Walk::Done;
     }
 
+    // Whether the row after INDEX is of another key that is no modifier: then no echo
+    // starts at INDEX, and the chain need not be walked.
+    bool OtherKeyNext(std::size_t index, std::size_t end_index) {
+        if (index + 1 >= end_index)
+            return false;
+        const Row& next = At(index + 1).seen.row;
+        return next.vk != At(index).seen.row.vk && ModifierOfKey(next.vk) == 0;
+    }
+
     // Walks the echo chains that the window can decide and pairs the rows before them.
     void Settle(bool end) {
         while (!window_.empty()) {
@@ -212,7 +221,7 @@ class StreamAnalyser::Impl {
                 const Entry& e = At(scan_);
                 const Row& r = e.seen.row;
                 if (r.kind == RowKind::Release && ModifierOfKey(r.vk) == 0 && !e.is_echo &&
-                    EchoChain(scan_, end) == Walk::NeedMore)
+                    !OtherKeyNext(scan_, end_index) && EchoChain(scan_, end) == Walk::NeedMore)
                     break;
                 ++scan_;
             }
