@@ -79,8 +79,9 @@ class StreamAnalyser::Impl {
         entry.seen.steps_back = steps_back_;
         entry.modifier_released = modifier_released_;
         if (row.kind == RowKind::Release) {
+            const unsigned modifier = ModifierOfKey(row.vk);
             for (int bit = 0; bit < 3; ++bit) {
-                if (ModifierOfKey(row.vk) & (1u << bit))
+                if (modifier & (1u << bit))
                     modifier_released_[bit] = row.line;
             }
         }
@@ -212,6 +213,15 @@ class StreamAnalyser::Impl {
         return Walk::Done;
     }
 
+    // Whether the row after INDEX is of another key that is no modifier: then no echo
+    // starts at INDEX, and the chain need not be walked.
+    bool OtherKeyNext(std::size_t index, std::size_t end_index) {
+        if (index + 1 >= end_index)
+            return false;
+        const Row& next = At(index + 1).seen.row;
+        return next.vk != At(index).seen.row.vk && ModifierOfKey(next.vk) == 0;
+    }
+
     // Walks the echo chains that the window can decide and pairs the rows before them.
     void Settle(bool end) {
         while (!window_.empty()) {
@@ -220,7 +230,7 @@ class StreamAnalyser::Impl {
                 const Entry& e = At(scan_);
                 const Row& r = e.seen.row;
                 if (r.kind == RowKind::Release && ModifierOfKey(r.vk) == 0 && !e.is_echo &&
-                    EchoChain(scan_, end) == Walk::NeedMore)
+                    !OtherKeyNext(scan_, end_index) && EchoChain(scan_, end) == Walk::NeedMore)
                     break;
                 ++scan_;
             }

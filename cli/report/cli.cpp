@@ -12,6 +12,7 @@
 
 #include "analysis.h"
 #include "datafile.h"
+#include "fleet.h"
 #include "kept.h"
 #include "options.h"
 #include "output.h"
@@ -20,6 +21,8 @@
 #include "render.h"
 #include "replay.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -85,6 +88,12 @@ each with a comment naming its line. A modifier with no press row (held before t
 capture began, or its own combination taken) is not held during the replay; the
 verification then names the rows that differ.
 
+Several files (a fleet, one file from each device), given by name or as a folder
+(its files whose names end in .txt, in every folder under it), are read one after
+the other with --summary or --html: a line for each file (rows, taken combinations,
+faults by kind), then the files together, opening with "N files", N the files read.
+A file that does not read is listed and skipped; the exit status is then 2.
+
 Exit status: 0 done; 1 an output could not be written; 2 bad arguments, or a data
 file that the tool cannot have written (the message names FILE:LINE). With --diff
 OLD NEW: 0 the same taken combinations, 1 they differ, 2 a file that does not read.
@@ -94,6 +103,7 @@ struct Options {
     std::string input;               // the data file, when there is one
     std::vector<std::string> inputs; // every data file named
     bool diff = false;
+    bool fleet = false; // several data files, or a folder of them
     std::string svg;
     std::string timeline;
     std::string html;
@@ -103,6 +113,22 @@ struct Options {
     bool help = false;
     bool version = false;
 };
+
+// A file name as the report writes it: bytes that would not print (a newline, a control
+// byte) as \xNN, so that no name can start a line of its own in a scenario or a message.
+std::string PrintableName(const std::string& name) {
+    std::string out;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
 
 struct UsageError {
     std::string what;
@@ -153,9 +179,23 @@ Options ParseArgs(const std::vector<std::string>& args) {
         throw UsageError{"no data file given"};
     if (options.diff && options.inputs.size() != 2)
         throw UsageError{"--diff compares two data files, OLD and NEW"};
-    if (!options.diff && options.inputs.size() > 1) {
-        throw UsageError{"more than one data file: " + options.inputs[0] + " and " +
-                         options.inputs[1]};
+    std::error_code ec;
+    options.fleet =
+        !options.diff && (options.inputs.size() > 1 ||
+                          (!options.input.empty() && fs::is_directory(options.input, ec)));
+    if (options.fleet && !options.summary && options.html.empty()) {
+        throw UsageError{(options.inputs.size() > 1
+                              ? "more than one data file: " + PrintableName(options.inputs[0]) +
+                                    " and " + PrintableName(options.inputs[1])
+                              : PrintableName(options.input) + " is a folder") +
+                         "; --summary or --html reports on many"};
+    }
+    for (const auto& [path, name] : {std::pair{&options.svg, "--svg"},
+                                     {&options.timeline, "--timeline"},
+                                     {&options.scenario, "--scenario"},
+                                     {&options.profile, "--profile"}}) {
+        if (options.fleet && !path->empty())
+            throw UsageError{std::string(name) + " takes one data file"};
     }
     return options;
 }
@@ -212,22 +252,6 @@ ByteSource InputSource(const std::string& path, std::istream& in, int& fd, std::
     };
 }
 
-// A file name as the report writes it: bytes that would not print (a newline, a control
-// byte) as \xNN, so that no name can start a line of its own in a scenario or a message.
-std::string PrintableName(const std::string& name) {
-    std::string out;
-    for (unsigned char c : name) {
-        if (c < 0x20 || c == 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
 // kExitOk once OUT has taken every byte; else says so and kExitWriteFailed (a full disk,
 // a closed standard output).
 int Flushed(std::ostream& out, std::ostream& err) {
@@ -271,18 +295,23 @@ std::string SourceName(const std::string& path) {
 }
 
 // Reads the data file at PATH ("-": IN) through one pass that tells LISTENERS (keeping its
-// rows in ROWS when given); prints its warnings, or the error that stopped it (then false).
+// rows in ROWS when given); prints its warnings, or the error that stopped it (then false,
+// the error in FAILED when given).
 bool ReadThrough(const std::string& path, std::istream& in, std::ostream& err,
                  const std::vector<AnalysisListener*>& listeners, std::vector<Row>* rows,
-                 int& cut_line) {
+                 int& cut_line, std::string* failed = nullptr) {
     const std::string source = SourceName(path);
+    auto fail = [&](const std::string& what) {
+        err << what << "\n";
+        if (failed != nullptr)
+            *failed = what;
+        return false;
+    };
     std::string error;
     int fd = -1;
     ByteSource bytes = InputSource(path, in, fd, error);
-    if (!bytes) {
-        err << source << ": cannot read: " << error << "\n";
-        return false;
-    }
+    if (!bytes)
+        return fail(source + ": cannot read: " + error);
     struct Closer {
         int fd;
         ~Closer() {
@@ -300,8 +329,7 @@ bool ReadThrough(const std::string& path, std::istream& in, std::ostream& err,
         }
         pass.Finish();
     } catch (const DataFileError& e) {
-        err << Located(source, e.Line(), e.what()) << "\n";
-        return false;
+        return fail(Located(source, e.Line(), e.what()));
     }
     for (const Warning& warning : reader.Warnings())
         err << Located(source, warning.line, warning.what) << "\n";
@@ -309,41 +337,22 @@ bool ReadThrough(const std::string& path, std::istream& in, std::ostream& err,
     return true;
 }
 
-// Keeps only the counts of a pass.
-class Counts : public AnalysisListener {
-  public:
-    void OnRow(const Seen&, Role, const HoldState*, const EchoFacts*, const BurstState*) override {}
-    void OnFinding(const FindingFacts&) override {}
-    void OnHoldClosed(const HoldState&) override {}
-    void OnBurstOpened(const BurstState&) override {}
-    void OnBurstClosed(const BurstState&) override {}
-    void OnWrap(const Seen&, const Seen&) override {}
-    void OnEnd(const Totals& totals) override { all = totals; }
-    Totals all;
-};
-
 // The taken combinations NEW holds that OLD did not ("+ NAME") and those it freed ("- NAME");
 // exit status 0 the same, 1 they differ, 2 a file that does not read.
 int RunDiff(const Options& options, std::istream& in, std::ostream& out, std::ostream& err) {
-    Counts old_counts, new_counts;
+    FleetFile before, after;
+    FileSummary old_counts(before), new_counts(after);
     int cut_line = 0;
     if (!ReadThrough(options.inputs[0], in, err, {&old_counts}, nullptr, cut_line) ||
         !ReadThrough(options.inputs[1], in, err, {&new_counts}, nullptr, cut_line))
         return kExitBadInput;
-    const Occupancy& before = old_counts.all.occupancy;
-    const Occupancy& after = new_counts.all.occupancy;
     bool differ = false;
     for (const auto& [sign, in_this, not_in] :
          {std::tuple{'+', &after, &before}, std::tuple{'-', &before, &after}}) {
         for (unsigned vk = 0; vk < 256; ++vk) {
             for (unsigned set = 0; set < 8; ++set) {
-                if (in_this->taken[vk][set] && !not_in->taken[vk][set]) {
-                    Row row;
-                    row.kind = RowKind::Taken;
-                    row.vk = static_cast<std::uint16_t>(vk);
-                    row.mods = static_cast<std::uint8_t>(set);
-                    std::string name = RowText(row);
-                    out << sign << " " << name.substr(0, name.size() - 6) << "\n";
+                if (in_this->Taken(vk, set) && !not_in->Taken(vk, set)) {
+                    out << sign << " " << TakenName(vk, set) << "\n";
                     differ = true;
                 }
             }
@@ -354,6 +363,78 @@ int RunDiff(const Options& options, std::istream& in, std::ostream& out, std::os
         return kExitBadInput;
     }
     return differ ? 1 : kExitOk;
+}
+
+// A file of the fleet before it is read, or one not read for ERROR.
+FleetFile Named(std::string name, std::string error = "") {
+    FleetFile file;
+    file.name = std::move(name);
+    file.error = std::move(error);
+    return file;
+}
+
+// The data files named: a folder stands for the files under it whose names end in ".txt",
+// in order of their paths; a folder that cannot be listed or holds none is a file not read.
+std::vector<FleetFile> FleetFiles(const std::vector<std::string>& inputs) {
+    std::vector<FleetFile> files;
+    for (const std::string& input : inputs) {
+        std::error_code ec;
+        if (input == "-" || !fs::is_directory(input, ec)) {
+            files.push_back(Named(input));
+            continue;
+        }
+        std::vector<std::string> found;
+        for (fs::recursive_directory_iterator it(input, ec), end; !ec && it != end;
+             it.increment(ec)) {
+            std::string name = it->path().filename().string();
+            for (char& c : name)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0 &&
+                it->is_regular_file(ec))
+                found.push_back(it->path().string());
+        }
+        std::sort(found.begin(), found.end());
+        if (ec || found.empty()) {
+            files.push_back(Named(input, SourceName(input) + ": " +
+                                             (ec ? "cannot read: " + ec.message()
+                                                 : std::string("no data files (*.txt) in it"))));
+        }
+        for (std::string& path : found)
+            files.push_back(Named(std::move(path)));
+    }
+    return files;
+}
+
+// Several data files: a line for each and what they show together, in words and on the
+// page; exit status 2 when a file was not read, after the rest is reported.
+int RunFleet(const Options& options, std::istream& in, std::ostream& out, std::ostream& err) {
+    std::vector<FleetFile> files = FleetFiles(options.inputs);
+    for (FleetFile& file : files) {
+        if (!file.error.empty()) {
+            err << file.error << "\n";
+            continue;
+        }
+        FileSummary summary(file);
+        std::string failed;
+        if (!ReadThrough(file.name, in, err, {&summary}, nullptr, file.cut_line, &failed))
+            file = Named(file.name, failed);
+        file.name = SourceName(file.name);
+    }
+    std::string error;
+    if (!options.html.empty() &&
+        !WriteOutputs({{options.html, RenderFleetHtml(files)}}, out, error)) {
+        err << "tapwatcher-report: " << error << "\n";
+        return kExitWriteFailed;
+    }
+    if (options.html != "-") {
+        out << RenderFleetText(files);
+        if (!options.html.empty())
+            out << "\nPage: " << PrintableName(options.html) << "\n";
+    }
+    const int status = Flushed(out, err);
+    const bool skipped =
+        std::any_of(files.begin(), files.end(), [](const FleetFile& file) { return !file.Read(); });
+    return status != kExitOk ? status : skipped ? kExitBadInput : kExitOk;
 }
 
 // The replay that matched on the device, or the first one tried, with the verdict in words.
@@ -460,7 +541,10 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         // A name for this process's own standard input or output is the descriptor as it is
         // open: never opened again with truncation (">> log" stays appending).
         int fd = DescriptorOf(*path);
-        if (fd == 0 || (options.input != "-" && SamePath(*path, options.input))) {
+        const bool overwrites =
+            std::any_of(options.inputs.begin(), options.inputs.end(),
+                        [&](const std::string& in) { return in != "-" && SamePath(*path, in); });
+        if (fd == 0 || overwrites) {
             err << "tapwatcher-report: " << PrintableName(*path)
                 << (fd == 0 ? ": is standard input; not written\n"
                             : ": would overwrite the data file\n");
@@ -476,6 +560,8 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         }
         targets.push_back(*path);
     }
+    if (options.fleet)
+        return RunFleet(options, in, out, err);
     bool to_stdout = false;
     for (const std::string& path : targets)
         to_stdout = to_stdout || path == "-";

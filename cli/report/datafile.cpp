@@ -186,6 +186,58 @@ Row ParseRow(std::string_view text, int line) {
     return row;
 }
 
+// The tool's own line, read in one walk over its bytes into ROW; false for anything else
+// (ParseRow then reads it or says what is wrong with it).
+bool ReadCommonRow(std::string_view text, int line, Row& row) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const bool negative = p < end && *p == '-';
+    p += negative;
+    const char* const digits = p;
+    const char* const digits_end = std::min(end, digits + 11);
+    std::int64_t tick = 0;
+    for (unsigned digit; p < digits_end && (digit = static_cast<unsigned char>(*p) - 48u) < 10; ++p)
+        tick = tick * 10 + digit;
+    const std::ptrdiff_t n = p - digits;
+    if (n == 0 || n > 10 || (n > 1 && *digits == '0') || p == end || *p != '\t' ||
+        (negative && tick == 0))
+        return false;
+    tick = negative ? -tick : tick;
+    if (tick < INT32_MIN || tick > INT32_MAX)
+        return false;
+    const char* const hex = ++p;
+    unsigned vk = 0;
+    for (int digit; p < end && p - hex < 5 && (digit = HexValue(*p)) >= 0; ++p)
+        vk = vk * 16 + static_cast<unsigned>(digit);
+    const std::ptrdiff_t h = p - hex;
+    row.line = line;
+    row.tick = static_cast<std::int32_t>(tick);
+    row.vk = static_cast<std::uint16_t>(vk);
+    row.mods = 0;
+    if (h == 0) {
+        row.kind = RowKind::Quiet;
+        return end - p == 4 && std::string_view(p, 4) == "\t\t\t\t";
+    }
+    if (h == 1 || h > 4 || (h > 2 && *hex == '0') || end - p < 5 || p[0] != '\t' || p[2] != '\t')
+        return false;
+    row.kind = p[1] == 'D'   ? RowKind::Press
+               : p[1] == 'U' ? RowKind::Release
+               : p[1] == 'F' ? RowKind::Taken
+                             : RowKind::Quiet;
+    if (row.kind == RowKind::Quiet || (row.kind == RowKind::Taken && vk > 0xFF))
+        return false;
+    p += 3;
+    for (const auto& [letter, bit] : {std::pair{'S', kModShift}, {'C', kModCtrl}, {'A', kModAlt}}) {
+        if (p < end && *p == letter) {
+            row.mods |= static_cast<std::uint8_t>(bit);
+            ++p;
+        }
+        if (letter != 'A' && (p == end || *p++ != '\t'))
+            return false;
+    }
+    return p == end;
+}
+
 } // namespace
 
 namespace {
@@ -250,6 +302,15 @@ bool DataFileReader::FillText() {
     if (text_at_ > 0) {
         text_.erase(0, text_at_);
         text_at_ = 0;
+    }
+    if (!utf16_ && raw_at_ == raw_.size()) {
+        // Narrow text is read straight into the text to split, without a copy.
+        const std::size_t old = text_.size();
+        text_.resize(old + kChunk);
+        const std::size_t got = raw_end_ ? 0 : source_(text_.data() + old, kChunk);
+        text_.resize(old + got);
+        raw_end_ = got == 0;
+        return got > 0;
     }
     if (!ReadMore(source_, raw_, raw_at_, raw_end_, utf16_ ? 2 : 1))
         return false;
@@ -351,7 +412,8 @@ bool DataFileReader::Next(Row& row) {
                                        "there (saving stopped mid-write?); line left out"});
             continue;
         }
-        row = ParseRow(text, line);
+        if (!ReadCommonRow(text, line, row))
+            row = ParseRow(text, line);
         return true;
     }
     return false;

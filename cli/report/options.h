@@ -13,7 +13,11 @@ namespace report {
 
 // The options, in the order --help and the manual page list them.
 inline constexpr cli::OptionDoc kOptions[] = {
-    {"--summary", "", "", "", "print only the counts and the findings"},
+    {"--summary", "", "", "",
+     "print only the counts and the findings; with several files or a\n"
+     "folder: a line per file, then how many files show each finding,\n"
+     "the taken combinations on some files but not all, and the keys\n"
+     "with faults on which files"},
     {"--svg", "", "OUT", "file:svg", "write the grid of taken combinations as an SVG picture"},
     {"--timeline", "", "OUT", "file:svg",
      "write the key timeline as an SVG picture: a lane per key, a bar\n"
@@ -22,7 +26,8 @@ inline constexpr cli::OptionDoc kOptions[] = {
     {"--html", "", "OUT", "file:html",
      "write one self-contained page: the summary, both pictures, the\n"
      "findings linked to their rows, and the rows in a table (a long\n"
-     "file: its first 5000 rows and those the findings link to)"},
+     "file: its first 5000 rows and those the findings link to); with\n"
+     "several files or a folder: the same view of them as --summary"},
     {"--scenario", "", "OUT", "file:scn",
      "write a scenario for tapwatcher-sim that replays the key events,\n"
      "run it on the simulated device and compare the rows it makes\n"
@@ -39,7 +44,7 @@ inline constexpr cli::OptionDoc kOptions[] = {
     {"--version", "", "", "", "show the version and the source revision and exit"},
 };
 
-// The command: its options, and the operand, the data file.
-inline constexpr cli::CommandDoc kCommand = {"tapwatcher-report", kOptions, "FILE", "file"};
+// The command: its options, and the operands, the data files (or folders of them).
+inline constexpr cli::CommandDoc kCommand = {"tapwatcher-report", kOptions, "FILE...", "file"};
 
 } // namespace report

@@ -44,6 +44,7 @@ table.rows { border-collapse: collapse; font-family: "DejaVu Sans Mono", monospa
              font-size: 13px; }
 table.rows th, table.rows td { border: 1px solid #d0d7de; padding: 2px 8px; text-align: left; }
 table.rows th { background: #eef1f4; position: sticky; top: 0; }
+table.fleet td { vertical-align: top; }
 tr.fault td { background: #fdecea; }
 tr.echo td { background: #f3ebf9; }
 tr.quiet td { color: #444; }
@@ -211,17 +212,119 @@ void WriteRows(std::ostream& out, const Kept& kept) {
     out << "</tbody>\n</table>\n</section>\n";
 }
 
+// The page's head with inline styles, its HEADING (and ABOUT in its title) and the line
+// under it.
+void WriteHead(std::ostream& out, const std::string& heading, const std::string& about,
+               const std::string& subtitle) {
+    out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+        << "<title>" << Html(heading + ": " + about) << "</title>\n"
+        << "<link rel=\"icon\" href=\"data:,\">\n<style>" << kStyle << "</style>\n</head>\n<body>\n"
+        << "<h1>" << Html(heading) << "</h1>\n<p class=\"path\">" << Html(subtitle) << "</p>\n";
+}
+
+// The names of the files at INDICES, comma-separated, for the page.
+std::string NamesHtml(const std::vector<FleetFile>& files, const std::vector<std::size_t>& at) {
+    std::string out;
+    for (std::size_t i : at)
+        out += (out.empty() ? "" : ", ") + Html(files[i].name);
+    return out;
+}
+
+// The counts across the files: files with each finding kind, and the files not read.
+void WriteFleetSummary(std::ostream& out, const std::vector<FleetFile>& files,
+                       const FleetView& view) {
+    out << "<section id=\"summary\">\n<h2>" << view.read << " files</h2>\n"
+        << "<table class=\"counts\">\n";
+    for (std::size_t kind = 0; kind < kFindingKinds; ++kind) {
+        out << "<tr><td class=\"n\">" << view.with_kind[kind] << " of " << view.read
+            << "</td><td>with " << Html(FindingLabel(static_cast<FindingKind>(kind)))
+            << "</td></tr>\n";
+    }
+    out << "</table>\n";
+    if (!view.skipped.empty()) {
+        out << "<p class=\"cut\">Not read: " << NamesHtml(files, view.skipped)
+            << " (see the files below).</p>\n";
+    }
+    out << "</section>\n";
+}
+
+// The taken combinations on some files, not all, and the keys with faults on which files.
+void WriteFleetDifferences(std::ostream& out, const std::vector<FleetFile>& files,
+                           const FleetView& view) {
+    out << "<section id=\"taken\">\n<h2>Taken on some files, not all: " << view.split.size()
+        << "</h2>\n<table class=\"rows fleet\">\n<thead><tr><th>Combination</th><th>On</th>"
+        << "<th>Files</th></tr></thead>\n<tbody>\n";
+    for (const SplitCombo& combo : view.split) {
+        const bool few = combo.on * 2 <= view.read;
+        out << "<tr><td>" << Html(TakenName(combo.vk, combo.set)) << "</td><td>" << combo.on
+            << " of " << view.read << "</td><td>" << (few ? "" : "not on: ")
+            << NamesHtml(files, FilesWith(files, combo, few)) << "</td></tr>\n";
+    }
+    out << "</tbody>\n</table>\n</section>\n<section id=\"keys\">\n<h2>Faulty keys: "
+        << view.faulty.size() << "</h2>\n<table class=\"rows fleet\">\n<thead><tr><th>Key</th>";
+    const FindingKind kinds[] = {FindingKind::Stuck, FindingKind::Chatter,
+                                 FindingKind::ReleaseWithoutPress};
+    for (FindingKind kind : kinds)
+        out << "<th>" << Html(FindingLabel(kind)) << "</th>";
+    out << "</tr></thead>\n<tbody>\n";
+    for (const FaultyKey& key : view.faulty) {
+        out << "<tr class=\"fault\"><td>" << Html(KeyName(key.vk)) << "</td>";
+        for (FindingKind kind : kinds)
+            out << "<td>" << NamesHtml(files, key.files[static_cast<std::size_t>(kind)]) << "</td>";
+        out << "</tr>\n";
+    }
+    out << "</tbody>\n</table>\n</section>\n";
+}
+
+// A row per file: its counts and findings by kind, or why it was not read.
+void WriteFleetFiles(std::ostream& out, const std::vector<FleetFile>& files) {
+    out << "<section id=\"files\">\n<h2>Files</h2>\n<table class=\"rows fleet\">\n<thead><tr>"
+        << "<th>File</th><th>Rows</th><th>Taken</th>";
+    for (std::size_t kind = 0; kind < kFindingKinds; ++kind)
+        out << "<th>" << Html(FindingLabel(static_cast<FindingKind>(kind))) << "</th>";
+    out << "<th>Note</th></tr></thead>\n<tbody>\n";
+    for (const FleetFile& file : files) {
+        std::size_t faults = 0;
+        for (std::size_t kind = 0; kind < kFindingKinds; ++kind)
+            faults += static_cast<FindingKind>(kind) == FindingKind::Echo ? 0 : file.found[kind];
+        if (!file.Read()) {
+            out << "<tr class=\"fault\"><td>" << Html(file.name) << "</td><td colspan=\""
+                << kFindingKinds + 2 << "\"></td><td>not read: " << Html(file.error)
+                << "</td></tr>\n";
+            continue;
+        }
+        out << "<tr" << (faults > 0 ? " class=\"fault\"" : "") << "><td>" << Html(file.name)
+            << "</td><td>" << file.rows << "</td><td>" << file.taken << "</td>";
+        for (std::size_t kind = 0; kind < kFindingKinds; ++kind)
+            out << "<td>" << file.found[kind] << "</td>";
+        out << "<td>"
+            << (file.cut_line > 0 ? "cut short at line " + std::to_string(file.cut_line) : "")
+            << "</td></tr>\n";
+    }
+    out << "</tbody>\n</table>\n</section>\n";
+}
+
 } // namespace
+
+// The fleet's page: the counts across the files, what differs between them, each file.
+std::string RenderFleetHtml(const std::vector<FleetFile>& files) {
+    std::ostringstream out;
+    const FleetView view = ViewFleet(files);
+    WriteHead(out, "Tapwatcher fleet report", std::to_string(view.read) + " files",
+              Plural(files.size(), "data file", "data files") + " named, " +
+                  std::to_string(view.read) + " read");
+    WriteFleetSummary(out, files, view);
+    WriteFleetDifferences(out, files, view);
+    WriteFleetFiles(out, files);
+    out << "</body>\n</html>\n";
+    return out.str();
+}
 
 // The page: head with inline styles, then summary, findings, pictures and rows.
 std::string RenderHtml(const Kept& kept, const std::string& source) {
     std::ostringstream out;
-    out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-        << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-        << "<title>Tapwatcher report: " << Html(source) << "</title>\n"
-        << "<link rel=\"icon\" href=\"data:,\">\n<style>" << kStyle << "</style>\n</head>\n<body>\n"
-        << "<h1>Tapwatcher report</h1>\n<p class=\"path\">" << Html(source) << ", "
-        << Html(TicksText(kept.All())) << "</p>\n";
+    WriteHead(out, "Tapwatcher report", source, source + ", " + TicksText(kept.All()));
     WriteSummary(out, kept);
     WriteFindings(out, kept);
     out << "<section id=\"timeline\">\n<h2>Key timeline</h2>\n<div class=\"picture\">"

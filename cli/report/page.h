@@ -1,6 +1,7 @@
 // page.h - the report as one self-contained HTML page.
 #pragma once
 
+#include "fleet.h"
 #include "kept.h"
 
 #include <string>
@@ -16,5 +17,9 @@ std::string RenderHtml(const Kept& kept, const std::string& source);
 // The same for rows in memory.
 std::string RenderHtml(const std::vector<Row>& rows, const std::string& source,
                        const PageLimits& limits = {});
+
+// The fleet's page: how many files show each finding kind, the taken combinations on some
+// files and not all, the keys with faults and on which files, and a row for each file.
+std::string RenderFleetHtml(const std::vector<FleetFile>& files);
 
 } // namespace report

@@ -32,6 +32,11 @@ std::string ComboName(unsigned vk, unsigned mods) {
     return others == 0 ? KeyName(vk) : ModsName(others) + "+" + KeyName(vk);
 }
 
+// The modifier set and the key.
+std::string TakenName(unsigned vk, unsigned mods) {
+    return (mods ? ModsName(mods) + "+" : "") + KeyName(vk);
+}
+
 // COUNT and the noun in the right number.
 std::string Plural(std::size_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);

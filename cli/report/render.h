@@ -25,6 +25,9 @@ using keys::ModsName;
 // A key with the modifiers held, leaving out the key's own modifier: "Ctrl+A", "Ctrl".
 std::string ComboName(unsigned vk, unsigned mods);
 
+// A taken combination as the report names it, every modifier of the set written: "Shift+F3".
+std::string TakenName(unsigned vk, unsigned mods);
+
 // COUNT and the noun in the right number: "1 row", "2 rows".
 std::string Plural(std::size_t count, const char* one, const char* many);
 

@@ -140,7 +140,7 @@ std::string RowText(const Row& row) {
     case RowKind::Release:
         return ComboName(row.vk, row.mods) + " up" + at;
     case RowKind::Taken:
-        return (row.mods ? ModsName(row.mods) + "+" : "") + KeyName(row.vk) + " taken";
+        return TakenName(row.vk, row.mods) + " taken";
     case RowKind::Quiet:
         return "quiet mark" + at;
     }
