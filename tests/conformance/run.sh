@@ -6,6 +6,7 @@
 # platform differences in differences.txt are applied first.
 #
 #   tests/conformance/run.sh x11 TAPWATCHER-SIM TAPWATCHER-X11 PROBE
+#   tests/conformance/run.sh terminal TAPWATCHER-SIM
 #
 # The matrix (one line per sequence: ok, or what differed) goes to
 # $OUT/matrix-FRONTEND.txt. Exit 0 when every sequence matches, 1 otherwise.
@@ -173,13 +174,31 @@ x11_play() {
     unpaired=$(awk '$1 == "press" { n[$2]++ } $1 == "release" { n[$2]-- }
         END { for (k in n) if (n[k] != 0) printf "%s ", k }' \
         "$out/$name.listener.txt")
-    [ -n "$unpaired" ] && echo "     the listener saw unpaired presses or releases of: $unpaired" >&2
+    [ -n "$unpaired" ] && echo "unpaired keys at the listener: $unpaired" >&2
     rows "$out/$name.x11.txt"
     [ -z "$unpaired" ]
 }
 
+# ---------------------------------------------------------------------------
+# The interactive terminal: a pseudo-terminal with the key-release protocol
+# ---------------------------------------------------------------------------
+
+# terminal_play NAME TAKEN STEP...: the sequence on a fresh tool; its rows.
+terminal_play() {
+    local name=$1 taken=$2 device=()
+    shift 2
+    if [ -n "$taken" ]; then
+        echo "taken = $taken other" >"$work/$name.terminal.profile"
+        device=(--device "$work/$name.terminal.profile")
+    fi
+    timeout 60 python3 "$here/terminal.py" "$out/$name.terminal.txt" "$*" \
+        "$sim" "${device[@]}" --exe "$exe" --root "$work/terminal-$name" || return 1
+    rows "$out/$name.terminal.txt"
+}
+
 case $frontend in
 x11) x11_setup "$3" "$4" ;;
+terminal) ;;
 *)
     echo "unknown front-end $frontend" >&2
     exit 2
@@ -201,7 +220,7 @@ while read -r name first rest; do
     if ! "${frontend}_play" "$name" "$taken" "$@" 2>"$work/$name.err" | apply "$rules" \
         >"$work/$name.got"; then
         cat "$work/$name.err"
-        printf '%-15s %s\n' "$name" "unpaired keys at the listener" >>"$matrix"
+        printf '%-15s %s\n' "$name" "$(tail -n1 "$work/$name.err" | sed 's/^ *//')" >>"$matrix"
         failures=$((failures + 1))
         continue
     fi
