@@ -7,6 +7,7 @@
 #
 #   tests/conformance/run.sh x11 TAPWATCHER-SIM TAPWATCHER-X11 PROBE
 #   tests/conformance/run.sh terminal TAPWATCHER-SIM
+#   tests/conformance/run.sh browser TAPWATCHER-SIM
 #
 # The matrix (one line per sequence: ok, or what differed) goes to
 # $OUT/matrix-FRONTEND.txt. Exit 0 when every sequence matches, 1 otherwise.
@@ -14,7 +15,7 @@ set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 frontend=$1
-sim=$2
+sim=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 tol=${TOL:-60}
 exe='\Program Files\Wtapwatcher.exe'
 work=$(mktemp -d /tmp/tapwatcher-conformance.XXXXXX)
@@ -196,9 +197,41 @@ terminal_play() {
     rows "$out/$name.terminal.txt"
 }
 
+# ---------------------------------------------------------------------------
+# --serve: keydown and keyup from headless Chromium (tests/browser/conform.mjs)
+# ---------------------------------------------------------------------------
+
+# browser_setup: Chromium, node and playwright-core, or a skip (status 77)
+# unless TAPWATCHER_REQUIRE_BROWSER=1.
+browser_setup() {
+    browser=$here/../browser
+    local missing=""
+    [ -x "${CHROMIUM:-/usr/bin/chromium}" ] || missing="Chromium"
+    command -v node >/dev/null || missing="node"
+    [ -d "$browser/node_modules/playwright-core" ] || missing="playwright-core (npm ci in tests/browser)"
+    [ -z "$missing" ] && return
+    echo "conformance.browser: no $missing"
+    [ "${TAPWATCHER_REQUIRE_BROWSER:-0}" = 1 ] && exit 1
+    exit 77
+}
+
+# browser_play NAME TAKEN STEP...: the sequence on a fresh tool; its rows.
+browser_play() {
+    local name=$1 taken=$2 device=()
+    shift 2
+    if [ -n "$taken" ]; then
+        echo "taken = $taken other" >"$work/$name.browser.profile"
+        device=(--device "$work/$name.browser.profile")
+    fi
+    (cd "$browser" && timeout 90 node conform.mjs "$out/$name.browser.txt" "$*" \
+        "$sim" "${device[@]}" --exe "$exe" --root "$work/browser-$name") || return 1
+    rows "$out/$name.browser.txt"
+}
+
 case $frontend in
 x11) x11_setup "$3" "$4" ;;
 terminal) ;;
+browser) browser_setup ;;
 *)
     echo "unknown front-end $frontend" >&2
     exit 2
