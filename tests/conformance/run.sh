@@ -195,18 +195,24 @@ x11_play() {
     [ -z "$unpaired" ]
 }
 
+# taken_device NAME TAKEN: `device`, the caller's, set to the options of a
+# profile in which another program holds TAKEN (none without).
+taken_device() {
+    device=()
+    [ -z "$2" ] && return
+    echo "taken = $2 other" >"$work/$1.$frontend.profile"
+    device=(--device "$work/$1.$frontend.profile")
+}
+
 # ---------------------------------------------------------------------------
 # The interactive terminal: a pseudo-terminal with the key-release protocol
 # ---------------------------------------------------------------------------
 
 # terminal_play NAME TAKEN STEP...: the sequence on a fresh tool; its rows.
 terminal_play() {
-    local name=$1 taken=$2 device=()
+    local name=$1 device
+    taken_device "$1" "$2"
     shift 2
-    if [ -n "$taken" ]; then
-        echo "taken = $taken other" >"$work/$name.terminal.profile"
-        device=(--device "$work/$name.terminal.profile")
-    fi
     timeout 60 python3 "$here/terminal.py" "$out/$name.terminal.txt" "$*" \
         "$sim" "${device[@]}" --exe "$exe" --root "$work/terminal-$name" || return 1
     rows "$out/$name.terminal.txt"
@@ -232,12 +238,9 @@ browser_setup() {
 
 # browser_play NAME TAKEN STEP...: the sequence on a fresh tool; its rows.
 browser_play() {
-    local name=$1 taken=$2 device=()
+    local name=$1 device
+    taken_device "$1" "$2"
     shift 2
-    if [ -n "$taken" ]; then
-        echo "taken = $taken other" >"$work/$name.browser.profile"
-        device=(--device "$work/$name.browser.profile")
-    fi
     (cd "$browser" && timeout 90 node conform.mjs "$out/$name.browser.txt" "$*" \
         "$sim" "${device[@]}" --exe "$exe" --root "$work/browser-$name") || return 1
     rows "$out/$name.browser.txt"
