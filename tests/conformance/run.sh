@@ -11,7 +11,8 @@
 #   tests/conformance/run.sh wine TAPWATCHER-SIM
 #
 # The matrix (one line per sequence: ok, or what differed) goes to
-# $OUT/matrix-FRONTEND.txt. Exit 0 when every sequence matches, 1 otherwise.
+# $OUT/matrix-FRONTEND.txt. Exit 0 when every sequence matches, 1 otherwise,
+# 77 when the browser or the Windows build cannot run here (skipped).
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
