@@ -3,7 +3,8 @@
 // Chromium, driven by playwright-core, at the sequence's times; Clear and Exit
 // are taps on the page's menu bar. A key held repeats as the X server repeats
 // it (after 660 ms, every 40 ms). The server's transcript goes to TRANSCRIPT.
-// Every wait is bounded; a watchdog ends the run after a minute.
+// Every wait is bounded; a watchdog ends the run after a minute. Exit status 3
+// when the browser's keys came more than 25 ms off the table's times.
 //
 //   node conform.mjs TRANSCRIPT "STEP..." TAPWATCHER-SIM [OPTION...]
 import { chromium } from "playwright-core";
@@ -80,7 +81,8 @@ async function main() {
 
   const box = await page.locator("#screen").boundingBox();
   const start = performance.now();
-  for (const [at, what, key] of schedule()) {
+  const plan = schedule();
+  for (const [at, what, key] of plan) {
     await sleepUntil(start + at);
     if (what === "down") await page.keyboard.down(key);
     else if (what === "up") await page.keyboard.up(key);
@@ -91,6 +93,15 @@ async function main() {
       await page.mouse.click(box.x + (b.x + b.w / 2) * box.width / s.width,
         box.y + (b.y + b.h / 2) * box.height / s.height);
     }
+  }
+  // The keys as the page stamped them: on a loaded machine the driver can miss the
+  // table's times, and the run is then no test of the server (status 3: play again).
+  const stamps = await page.evaluate(() => window.__tw.keyLog.map((k) => k.ts));
+  const ats = plan.filter((p) => p[1] !== "tap").map((p) => p[0]);
+  const off = Math.max(0, ...stamps.map((ts, i) => Math.abs(ts - stamps[0] - ats[i])));
+  if (stamps.length !== ats.length || off > 25) {
+    console.error(`conform.mjs: the browser's keys came up to ${off.toFixed(0)} ms off the table's times`);
+    process.exitCode = 3;
   }
   await sleepUntil(performance.now() + 1000);
   server.kill("SIGTERM"); // the shell's close request, unless the tool has exited
