@@ -6,14 +6,18 @@
 # platform differences in differences.txt are applied first.
 #
 #   tests/conformance/run.sh x11 TAPWATCHER-SIM TAPWATCHER-X11 PROBE
+#   tests/conformance/run.sh terminal TAPWATCHER-SIM
+#   tests/conformance/run.sh browser TAPWATCHER-SIM
+#   tests/conformance/run.sh wine TAPWATCHER-SIM
 #
 # The matrix (one line per sequence: ok, or what differed) goes to
-# $OUT/matrix-FRONTEND.txt. Exit 0 when every sequence matches, 1 otherwise.
+# $OUT/matrix-FRONTEND.txt. Exit 0 when every sequence matches, 1 otherwise,
+# 77 when the browser or the Windows build cannot run here (skipped).
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 frontend=$1
-sim=$2
+sim=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 tol=${TOL:-60}
 exe='\Program Files\Wtapwatcher.exe'
 work=$(mktemp -d /tmp/tapwatcher-conformance.XXXXXX)
@@ -27,6 +31,7 @@ failures=0
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
     wait 2>/dev/null
+    [ -n "${WINEPREFIX:-}" ] && timeout 20 "${WINESERVER:-/usr/lib/wine/wineserver}" -k 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -40,14 +45,16 @@ rows() {
         awk '{ if (NR == 1) t0 = $1; $1 = $1 - t0; print }'
 }
 
-# apply RULES: the documented differences of this front-end and sequence.
+# apply RULES: the documented differences of this front-end and sequence
+# that change its rows.
 apply() {
-    local rules=$1
-    case " $rules " in
-    *" repeats "*) awk '{ k = $2; if ($3 == "D" && down[k]) next; down[k] = ($3 == "D"); print }' ;;
-    *" trailing "*) cat ;; # compare() allows the extra rows
-    *) cat ;;
-    esac
+    local rules=" $1 " repeats=0 lr=0
+    case $rules in *" repeats "*) repeats=1 ;; esac
+    case $rules in *" lr-modifiers "*) lr=1 ;; esac
+    awk -v repeats="$repeats" -v lr="$lr" '
+        lr && $2 ~ /^A[0-5]$/ { $2 = "1" int(substr($2, 2) / 2) }
+        repeats { k = $2; if ($3 == "D" && down[k]) next; down[k] = ($3 == "D") }
+        { print }'
 }
 
 # compare NAME REF GOT RULES: one matrix line; sets failures.
@@ -79,10 +86,11 @@ compare() {
     fi
 }
 
-# reference NAME TAKEN STEP...: the simulated device's rows, from a scenario.
+# reference NAME TAKEN RULES STEP...: the simulated device's rows, from a
+# scenario (with the rules that change the device or which rows count).
 reference() {
-    local name=$1 taken=$2 step
-    shift 2
+    local name=$1 taken=$2 rules=" $3 " step profile=""
+    shift 3
     {
         echo "wait 4000"
         for step in "$@"; do
@@ -95,23 +103,27 @@ reference() {
         done
         echo "wait 1000"
     } >"$work/$name.scn"
+    [ -n "$taken" ] && profile+="taken = $taken other"$'\n'
+    case $rules in *" queue-back "*) profile+="hotkey-queue = back"$'\n' ;; esac
     local device=()
-    if [ -n "$taken" ]; then
-        echo "taken = $taken other" >"$work/$name.profile"
+    if [ -n "$profile" ]; then
+        printf '%s' "$profile" >"$work/$name.profile"
         device=(--device "$work/$name.profile")
     fi
     timeout 30 "$sim" "${device[@]}" --exe "$exe" --root "$work/sim-$name" "$work/$name.scn" \
         >"$out/$name.sim.txt" 2>&1
-    rows "$out/$name.sim.txt"
+    case $rules in
+    *" cleared "*) sed '1,/ button Clear$/d' "$out/$name.sim.txt" | rows /dev/stdin ;;
+    *) rows "$out/$name.sim.txt" ;;
+    esac
 }
 
 # ---------------------------------------------------------------------------
 # tapwatcher-x11: XTest keys from a second client, a focused listener
 # ---------------------------------------------------------------------------
 
-x11_setup() {
-    tool=$1
-    probe=$2
+# xvfb_start: an X server of its own for the run; DISPLAY names it.
+xvfb_start() {
     local fifo=$work/displayfd
     mkfifo "$fifo"
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" 2>/dev/null &
@@ -122,6 +134,12 @@ x11_setup() {
         exit 1
     }
     export DISPLAY=":$n"
+}
+
+x11_setup() {
+    tool=$1
+    probe=$2
+    xvfb_start
 }
 
 # x11_keysym KEY: the keysym the probe types for a scenario key name.
@@ -174,13 +192,123 @@ x11_play() {
     unpaired=$(awk '$1 == "press" { n[$2]++ } $1 == "release" { n[$2]-- }
         END { for (k in n) if (n[k] != 0) printf "%s ", k }' \
         "$out/$name.listener.txt")
-    [ -n "$unpaired" ] && echo "     the listener saw unpaired presses or releases of: $unpaired" >&2
+    [ -n "$unpaired" ] && echo "unpaired keys at the listener: $unpaired" >&2
     rows "$out/$name.x11.txt"
     [ -z "$unpaired" ]
 }
 
+# taken_device NAME TAKEN: `device`, the caller's, set to the options of a
+# profile in which another program holds TAKEN (none without).
+taken_device() {
+    device=()
+    [ -z "$2" ] && return
+    echo "taken = $2 other" >"$work/$1.$frontend.profile"
+    device=(--device "$work/$1.$frontend.profile")
+}
+
+# ---------------------------------------------------------------------------
+# The interactive terminal: a pseudo-terminal with the key-release protocol
+# ---------------------------------------------------------------------------
+
+# terminal_play NAME TAKEN STEP...: the sequence on a fresh tool; its rows.
+terminal_play() {
+    local name=$1 device
+    taken_device "$1" "$2"
+    shift 2
+    timeout 60 python3 "$here/terminal.py" "$out/$name.terminal.txt" "$*" \
+        "$sim" "${device[@]}" --exe "$exe" --root "$work/terminal-$name" || return 1
+    rows "$out/$name.terminal.txt"
+}
+
+# ---------------------------------------------------------------------------
+# --serve: keydown and keyup from headless Chromium (tests/browser/conform.mjs)
+# ---------------------------------------------------------------------------
+
+# browser_setup: Chromium, node and playwright-core, or a skip (status 77)
+# unless TAPWATCHER_REQUIRE_BROWSER=1.
+browser_setup() {
+    browser=$here/../browser
+    local missing=""
+    [ -x "${CHROMIUM:-/usr/bin/chromium}" ] || missing="Chromium"
+    command -v node >/dev/null || missing="node"
+    [ -d "$browser/node_modules/playwright-core" ] || missing="playwright-core (npm ci in tests/browser)"
+    [ -z "$missing" ] && return
+    echo "conformance.browser: no $missing"
+    [ "${TAPWATCHER_REQUIRE_BROWSER:-0}" = 1 ] && exit 1
+    exit 77
+}
+
+# browser_play NAME TAKEN STEP...: the sequence on a fresh tool; its rows.
+browser_play() {
+    local name=$1 device
+    taken_device "$1" "$2"
+    shift 2
+    # Played again, up to three times, when the driver missed the table's times.
+    local try rc
+    for try in 1 2 3; do
+        rm -rf "$work/browser-$name"
+        (cd "$browser" && timeout 90 node conform.mjs "$out/$name.browser.txt" "$*" \
+            "$sim" "${device[@]}" --exe "$exe" --root "$work/browser-$name")
+        rc=$?
+        [ "$rc" = 3 ] || break
+    done
+    [ "$rc" = 0 ] || return 1
+    rows "$out/$name.browser.txt"
+}
+
+# ---------------------------------------------------------------------------
+# The Windows build under Wine: SendInput from tests/e2e/wine/driver.cpp
+# ---------------------------------------------------------------------------
+
+# wine_setup: builds tapwatcher.exe and the driver with MinGW-w64 (or skips,
+# status 77, without it or Wine), puts them in a folder of their own and starts
+# a fresh Wine prefix on an X server of its own.
+wine_setup() {
+    local root=$here/../.. missing=""
+    wine=${WINE:-/usr/lib/wine/wine64}
+    command -v x86_64-w64-mingw32-g++ >/dev/null || missing="g++-mingw-w64-x86-64"
+    [ -x "$wine" ] || missing="wine64 ($wine)"
+    command -v Xvfb >/dev/null || missing="Xvfb"
+    if [ -n "$missing" ]; then
+        echo "conformance.wine: no $missing"
+        exit 77
+    fi
+    local build=${TAPWATCHER_WIN32_BUILD:-$root/build-win32}
+    { timeout 600 cmake -S "$root/platform/win32" -B "$build" \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" &&
+        timeout 900 cmake --build "$build" -j2; } >"$work/build-win32.txt" 2>&1 || {
+        cat "$work/build-win32.txt"
+        exit 1
+    }
+    stage=$work/stage
+    mkdir -p "$stage"
+    cp "$build/tapwatcher.exe" "$stage/Wtapwatcher.exe"
+    cp "$build/tapwatcher-e2e.exe" "$stage/"
+    export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
+    xvfb_start
+    timeout -k 10 240 "$wine" wineboot --init >/dev/null 2>&1 || {
+        echo "wineboot failed or timed out" >&2
+        exit 1
+    }
+}
+
+# wine_play NAME TAKEN STEP...: the sequence on a fresh tool; its rows, from
+# its data file (SysTime, VK, U/D, Shift, Ctrl, Alt).
+wine_play() {
+    local name=$1 taken=${2:--}
+    shift 2
+    timeout -k 10 170 "$wine" "$stage/tapwatcher-e2e.exe" conform "$taken" "$@" >&2 || return 1
+    tr -d '\r' <"$stage/tapwatcherdata.txt" >"$out/$name.wine.txt"
+    awk -F'\t' 'NR > 1 { printf "%s row %d: %s %s", $1, NR - 1, $2, $3
+        for (i = 4; i <= 6; i++) if ($i != "") printf " %s", $i
+        print "" }' "$out/$name.wine.txt" | rows /dev/stdin
+}
+
 case $frontend in
 x11) x11_setup "$3" "$4" ;;
+wine) wine_setup ;;
+terminal) ;;
+browser) browser_setup ;;
 *)
     echo "unknown front-end $frontend" >&2
     exit 2
@@ -196,13 +324,13 @@ while read -r name first rest; do
     fi
     # shellcheck disable=SC2086
     set -- $first $rest
-    rules=$(awk -v f="$frontend" -v s="$name" '$1 == f && $2 == s { $1 = $2 = ""; print }' \
-        "$here/differences.txt")
-    reference "$name" "$taken" "$@" >"$work/$name.ref"
+    rules=$(awk -v f="$frontend" -v s="$name" '$1 == f && ($2 == s || $2 == "*") {
+        $1 = $2 = ""; printf "%s", $0 }' "$here/differences.txt")
+    reference "$name" "$taken" "$rules" "$@" >"$work/$name.ref"
     if ! "${frontend}_play" "$name" "$taken" "$@" 2>"$work/$name.err" | apply "$rules" \
         >"$work/$name.got"; then
         cat "$work/$name.err"
-        printf '%-15s %s\n' "$name" "unpaired keys at the listener" >>"$matrix"
+        printf '%-15s %s\n' "$name" "$(tail -n1 "$work/$name.err" | sed 's/^ *//')" >>"$matrix"
         failures=$((failures + 1))
         continue
     fi

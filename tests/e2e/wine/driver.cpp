@@ -12,9 +12,16 @@
 //   6. checks the exit code and the data file tapwatcherdata.txt.
 // Every wait is bounded; a watchdog ends the run if anything hangs.
 // Exit status 0 when every check passed, 1 when one failed, 3 on the watchdog.
+//
+// `tapwatcher-e2e conform TAKEN STEP...` plays one sequence of the conformance
+// table (tests/conformance) on a fresh tool instead: TAKEN (a combination such
+// as Ctrl+Alt+T, or -) held by the driver first, then the steps at their times
+// with SendInput (+KEY, -KEY, ~MS, Clear, Exit; a key held repeats as the X
+// server repeats it), then "Exit". The tool's data file holds the rows.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -28,6 +35,7 @@ const wchar_t kToolName[] = L"Wtapwatcher.exe";
 const wchar_t kDataName[] = L"tapwatcherdata.txt";
 const char kHeader[] = "SysTime\tVK\tU/D\tShift\tCtrl\tAlt\r\n";
 
+const UINT kIdmClear = 40004;
 const UINT kIdmExit = 40007;
 const UINT kHeldMods = MOD_SHIFT | MOD_ALT; // the combination the driver holds
 const UINT kHeldVk = VK_F3;                 // 0x72
@@ -438,9 +446,124 @@ void CheckDataFile(const std::wstring& path) {
     }
 }
 
+// The virtual key of a scenario key name (Shift, Ctrl, Alt, a letter or digit); 0 for none.
+WORD KeyOfName(const std::wstring& name) {
+    if (name == L"Shift")
+        return VK_SHIFT;
+    if (name == L"Ctrl")
+        return VK_CONTROL;
+    if (name == L"Alt")
+        return VK_MENU;
+    if (name.size() == 1 && iswalnum(name[0]))
+        return (WORD)towupper(name[0]);
+    return 0;
+}
+
+// Starts the tool and waits for its sweep to list what is taken; its window or nullptr.
+HWND StartAndSweep() {
+    g_tool = Start(OwnDirectory() + kToolName);
+    HWND hwnd = g_tool ? WaitForWindow(g_tool, 30000) : nullptr;
+    HWND list = nullptr;
+    DWORD start = GetTickCount();
+    while (hwnd && !(list = FindWindowExW(hwnd, nullptr, WC_LISTVIEWW, nullptr)) &&
+           GetTickCount() - start < 30000 && Running(g_tool))
+        Sleep(50);
+    int rows = -1;
+    while (list && GetTickCount() - start < 30000 && (rows = ListRows(list)) < 1)
+        Sleep(100);
+    return rows >= 1 ? hwnd : nullptr;
+}
+
+// One sequence of the conformance table on a fresh tool; 0 when it was played.
+int Conform(int argc, wchar_t** argv) {
+    const std::wstring data = OwnDirectory() + kDataName;
+    DeleteFileW(data.c_str());
+    std::wstring taken = argc > 2 ? argv[2] : L"-";
+    if (taken != L"-") {
+        UINT mods = 0;
+        size_t plus;
+        while ((plus = taken.find(L'+')) != std::wstring::npos) {
+            WORD m = KeyOfName(taken.substr(0, plus));
+            mods |= m == VK_SHIFT ? MOD_SHIFT : m == VK_CONTROL ? MOD_CONTROL : MOD_ALT;
+            taken.erase(0, plus + 1);
+        }
+        if (!RegisterHotKey(nullptr, 1, mods, KeyOfName(taken))) {
+            std::printf("conform: cannot hold the taken combination (error %lu)\n", GetLastError());
+            return 1;
+        }
+    }
+    HWND hwnd = StartAndSweep();
+    if (!hwnd) {
+        std::printf("conform: the tool's window and sweep did not come within 30 s\n");
+        if (g_tool)
+            TerminateProcess(g_tool, 99);
+        return 1;
+    }
+    SetForegroundWindow(hwnd);
+    Sleep(3300); // past the quiet mark, as the reference starts
+    // The steps at their times from the first; the last key pressed repeats while held.
+    const DWORD kRepeatDelay = 660, kRepeatEvery = 40;
+    LARGE_INTEGER freq, t0;
+    QueryPerformanceFrequency(&freq);
+    QueryPerformanceCounter(&t0);
+    auto sleepUntil = [&](DWORD at) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        LONGLONG ms = (now.QuadPart - t0.QuadPart) * 1000 / freq.QuadPart;
+        if ((LONGLONG)at > ms)
+            Sleep((DWORD)((LONGLONG)at - ms));
+    };
+    DWORD t = 0, lastAt = 0;
+    WORD last = 0;
+    std::vector<WORD> held;
+    for (int i = 3; i < argc; ++i) {
+        std::wstring step = argv[i];
+        WORD vk = KeyOfName(step.substr(1));
+        if (step[0] == L'~') {
+            DWORD wait = (DWORD)_wtoi(step.c_str() + 1);
+            bool repeats = std::find(held.begin(), held.end(), last) != held.end();
+            for (DWORD r = lastAt + kRepeatDelay; repeats && r < t + wait; r += kRepeatEvery)
+                if (r >= t) {
+                    sleepUntil(r);
+                    Key(last, false);
+                }
+            t += wait;
+        } else if ((step[0] == L'+' || step[0] == L'-') && vk) {
+            sleepUntil(t);
+            Key(vk, step[0] == L'-');
+            if (step[0] == L'+') {
+                held.push_back(vk);
+                last = vk;
+                lastAt = t;
+            } else {
+                held.erase(std::remove(held.begin(), held.end(), vk), held.end());
+            }
+        } else if (step == L"Clear" || step == L"Exit") {
+            sleepUntil(t);
+            PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(step == L"Clear" ? kIdmClear : kIdmExit, 0),
+                         0);
+        } else {
+            std::printf("conform: a step of no known kind: %ls\n", step.c_str());
+            return 1;
+        }
+    }
+    sleepUntil(t + 1000);
+    PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(kIdmExit, 0), 0);
+    if (WaitForSingleObject(g_tool, 30000) != WAIT_OBJECT_0) {
+        std::printf("conform: the tool did not end within 30 s of \"Exit\"\n");
+        TerminateProcess(g_tool, 99);
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+    if (argc > 1 && std::wstring(argv[1]) == L"conform") {
+        CloseHandle(CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr));
+        return Conform(argc, argv);
+    }
     InitializeCriticalSection(&g_keysLock);
     CloseHandle(CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr));
 
