@@ -201,10 +201,20 @@ x11_play() {
     timeout 20 tail --pid="$pid" -f /dev/null
     kill "$listener" ${holder:+"$holder"} 2>/dev/null
     wait "$listener" ${holder:+"$holder"} 2>/dev/null
-    # Every key passed on reached the listener as a press and a release.
-    local unpaired
-    unpaired=$(awk '$1 == "press" { n[$2]++ } $1 == "release" { n[$2]-- }
-        END { for (k in n) if (n[k] != 0) printf "%s ", k }' \
+    # Every key passed on reached the listener as a press and a release. A key
+    # still held at Exit is not passed on: its release reaches the listener
+    # alone if it comes once the tool has let go (as on the device, where it
+    # goes to the system), or not at all if the tool still holds the keyboard.
+    local unpaired held_at_exit="" exited=0 s
+    for s in "$@"; do
+        case $s in
+        Exit) exited=1 ;;
+        -*) [ $exited = 1 ] && held_at_exit+=" $(x11_keysym "${s:1}")" ;;
+        esac
+    done
+    unpaired=$(awk -v held="$held_at_exit" '$1 == "press" { n[$2]++ } $1 == "release" { n[$2]-- }
+        END { split(held, h, " "); for (i in h) ok[h[i]] = 1
+              for (k in n) if (n[k] != 0 && !(ok[k] && n[k] == -1)) printf "%s ", k }' \
         "$out/$name.listener.txt")
     [ -n "$unpaired" ] && echo "unpaired keys at the listener: $unpaired" >&2
     rows "$out/$name.x11.txt"
