@@ -90,4 +90,14 @@ std::string Where(const std::string& file, int line, const std::string& what) {
     return file + ":" + std::to_string(line) + ": " + what;
 }
 
+bool CheckExeOption(const char* program, const std::string& value, std::string& error) {
+    if (IsDevicePath(value))
+        return true;
+    error = std::string(program) +
+            ": --exe: expected a full device path such as \\Program Files\\tapwatcher.exe, "
+            "got \"" +
+            value + "\"";
+    return false;
+}
+
 } // namespace runner

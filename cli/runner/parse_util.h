@@ -15,6 +15,10 @@ namespace runner {
 // one, and fits MAX_PATH with its terminator, counted in device (UTF-16) units.
 bool IsDevicePath(std::string_view v);
 
+// Checks an --exe value: false, with "PROGRAM: --exe: expected a full device
+// path ..." in `error`, when it is not a full device path.
+bool CheckExeOption(const char* program, const std::string& value, std::string& error);
+
 // One line of an input file, with its comment ('#' to the end) and outer
 // blanks removed; `number` counts from 1.
 struct SourceLine {

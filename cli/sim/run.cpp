@@ -185,13 +185,8 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
             } else if (name == "--device") {
                 options.device = value;
             } else if (name == "--exe") {
-                if (!IsDevicePath(value)) {
-                    error = std::string(kProgram) +
-                            ": --exe: expected a full device path such as "
-                            "\\Program Files\\tapwatcher.exe, got \"" +
-                            value + "\"";
+                if (!CheckExeOption(kProgram, value, error))
                     return false;
-                }
                 options.exe = value;
             } else if (name == "--root") {
                 options.root = value;

@@ -359,13 +359,8 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
             continue;
         }
         if (name == "--exe") {
-            if (!runner::IsDevicePath(value)) {
-                error = std::string(kProgram) +
-                        ": --exe: expected a full device path such as "
-                        "\\Program Files\\tapwatcher.exe, got \"" +
-                        value + "\"";
+            if (!runner::CheckExeOption(kProgram, value, error))
                 return false;
-            }
             options.exe = value;
         } else if (name == "--root") {
             options.root = value;
