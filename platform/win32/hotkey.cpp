@@ -22,7 +22,14 @@
 //  - the hook never swallows an event: the system still updates its key
 //    state and delivers the release as it always does;
 //  - a key the process synthesises while the matching hot key is unregistered
-//    matches no registration and so is never reported as a release.
+//    matches no registration and so is never reported as a release;
+//  - Windows CE reports a modifier key's hot key under the generic code
+//    (VK_SHIFT, VK_CONTROL, VK_MENU); Wine fires the registration of the
+//    left- or right-hand code instead (0xA0-0xA5). So a window procedure put in
+//    front of each class the process registers delivers such a WM_HOTKEY, its
+//    press and its release alike, as the generic combination's, when that
+//    combination is this window's too; otherwise (another program holds it)
+//    the message is left as it came, the sided code being what fired.
 #define TAPWATCHER_WIN32_IMPL
 #include "platform/win32/wince.h"
 
@@ -91,6 +98,48 @@ Registration* FindByCombination(UINT mods, UINT vk) {
         if (r.mods == mods && r.vk == vk)
             return &r;
     return nullptr;
+}
+
+// The generic code of a left- or right-hand modifier code; 0 for any other.
+UINT GenericModifier(UINT vk) {
+    switch (vk) {
+    case VK_LSHIFT:
+    case VK_RSHIFT:
+        return VK_SHIFT;
+    case VK_LCONTROL:
+    case VK_RCONTROL:
+        return VK_CONTROL;
+    case VK_LMENU:
+    case VK_RMENU:
+        return VK_MENU;
+    }
+    return 0;
+}
+
+// The window procedures of the classes the process registered, by class atom.
+struct ClassProc {
+    ATOM atom;
+    WNDPROC proc;
+};
+std::vector<ClassProc> g_classes;
+
+// In front of every class's own procedure: a WM_HOTKEY of one of this window's
+// sided-modifier combinations becomes that of its generic combination.
+LRESULT CALLBACK HotKeyFront(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_HOTKEY) {
+        UINT mods = LOWORD(lParam), generic = GenericModifier(HIWORD(lParam));
+        Registration* sided = FindById(hwnd, (int)wParam);
+        Registration* r = generic ? FindByCombination(mods & kModBits, generic) : nullptr;
+        if (sided && sided->vk == HIWORD(lParam) && r && r->hwnd == hwnd) {
+            wParam = (WPARAM)r->id;
+            lParam = MAKELPARAM(mods, generic);
+        }
+    }
+    ATOM atom = (ATOM)GetClassLongPtrW(hwnd, GCW_ATOM);
+    for (const ClassProc& c : g_classes)
+        if (c.atom == atom)
+            return CallWindowProcW(c.proc, hwnd, message, wParam, lParam);
+    return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 bool AnyKeyUp() {
@@ -165,6 +214,15 @@ BOOL TapwatcherRegisterHotKey(HWND hWnd, int id, UINT fsModifiers, UINT vk) {
     UpdateHook();
     SetLastError(err);
     return TRUE;
+}
+
+ATOM TapwatcherRegisterClassW(const WNDCLASSW* wc) {
+    WNDCLASSW front = *wc;
+    front.lpfnWndProc = HotKeyFront;
+    ATOM atom = RegisterClassW(&front);
+    if (atom)
+        g_classes.push_back(ClassProc{atom, wc->lpfnWndProc});
+    return atom;
 }
 
 BOOL TapwatcherUnregisterHotKey(HWND hWnd, int id) {

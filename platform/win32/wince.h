@@ -6,6 +6,9 @@
 //    the press only. RegisterHotKey strips the flag and, for a combination
 //    registered with it, reports the release of the key whose press fired it
 //    as WM_HOTKEY with MOD_KEYUP added (a low-level keyboard hook, hotkey.cpp).
+//  - Wine fires a modifier key's hot key under its left- or right-hand code
+//    (0xA0-0xA5); RegisterClassW puts a window procedure in front of the
+//    class's own that delivers it under the generic code, as Windows CE does.
 //  - There is no Pocket PC shell: SHCreateMenuBar puts the menu that the menu
 //    bar template names on the window itself, and no menu-bar window exists
 //    (SHFindMenuBar returns NULL, so the tool measures a height of 0).
@@ -100,9 +103,11 @@ HWND SHFindMenuBar(HWND hwnd);
 BOOL CoreRoutine814(HIMC himc, BOOL fOpen);
 
 // RegisterHotKey with MOD_KEYUP, UnregisterHotKey that keeps the release
-// reporting in step, and GetDeviceCaps that takes a NULL DC for the screen.
+// reporting in step, RegisterClassW whose windows get modifier hot keys under
+// the generic codes, and GetDeviceCaps that takes a NULL DC for the screen.
 BOOL TapwatcherRegisterHotKey(HWND hWnd, int id, UINT fsModifiers, UINT vk);
 BOOL TapwatcherUnregisterHotKey(HWND hWnd, int id);
+ATOM TapwatcherRegisterClassW(const WNDCLASSW* wc);
 int TapwatcherGetDeviceCaps(HDC hdc, int index);
 
 // The tool's entry point, with the Windows CE signature.
@@ -115,6 +120,7 @@ int WINAPI TapwatcherWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWST
 #ifndef TAPWATCHER_WIN32_IMPL
 #define RegisterHotKey TapwatcherRegisterHotKey
 #define UnregisterHotKey TapwatcherUnregisterHotKey
+#define RegisterClassW TapwatcherRegisterClassW
 #define GetDeviceCaps TapwatcherGetDeviceCaps
 #define WinMain TapwatcherWinMain
 #endif

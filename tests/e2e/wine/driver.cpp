@@ -388,6 +388,19 @@ void CheckDataFile(const std::wstring& path) {
     Check(down >= 0 && up > down, "the press row of key 41 comes before its release row");
     Check(rows41 == 2, "key 41 has exactly two rows, its press and its release (found %d)", rows41);
 
+    // Ctrl's own press and release are logged under the generic code, as on
+    // Windows CE (Wine fires the left-hand code's hot key, A2): no key event
+    // row carries a left- or right-hand modifier code.
+    int ctrlRows = 0, sidedRows = 0;
+    for (const Row& r : rows) {
+        ctrlRows += Is(r, "11", "D", "", "C", "") + Is(r, "11", "U", "", "C", "");
+        sidedRows += r.f[2] != "F" && r.f[1].size() == 2 && r.f[1][0] == 'A' && r.f[1][1] >= '0' &&
+                     r.f[1][1] <= '5';
+    }
+    Check(ctrlRows == 2 && sidedRows == 0,
+          "Ctrl logs \"11 D C\" and \"11 U C\", no row of codes A0-A5 (found %d and %d)", ctrlRows,
+          sidedRows);
+
     // The release emulation pairs up: every press row of a key is followed by
     // one release row of the same key and modifiers, and no release row comes
     // without its press.
