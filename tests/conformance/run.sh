@@ -48,11 +48,9 @@ rows() {
 # apply RULES: the documented differences of this front-end and sequence
 # that change its rows.
 apply() {
-    local rules=" $1 " repeats=0 lr=0
+    local rules=" $1 " repeats=0
     case $rules in *" repeats "*) repeats=1 ;; esac
-    case $rules in *" lr-modifiers "*) lr=1 ;; esac
-    awk -v repeats="$repeats" -v lr="$lr" '
-        lr && $2 ~ /^A[0-5]$/ { $2 = "1" int(substr($2, 2) / 2) }
+    awk -v repeats="$repeats" '
         repeats { k = $2; if ($3 == "D" && down[k]) next; down[k] = ($3 == "D") }
         { print }'
 }
