@@ -190,7 +190,8 @@ BOOL Device::RegisterHotKey(HWND h, int id, UINT mods, UINT vk) {
     // The device's table first, then the keyboard host, which has the last
     // word on who holds the combination.
     UINT set = mods & 0xF;
-    if (hotkeys_.Holder(set, vk) != SIZE_MAX || !keyboard_->Claim(vk, set)) {
+    bool fires = profile_.modifier_hot_keys || vk > 0xFF || !ModifierOf((uint8_t)vk);
+    if (hotkeys_.Holder(set, vk) != SIZE_MAX || !keyboard_->Claim(vk, set, fires)) {
         last_error = ERROR_HOTKEY_ALREADY_REGISTERED;
         return FALSE;
     }

@@ -103,8 +103,11 @@ uint8_t ModifierOf(uint8_t vk);
 class KeyboardHost {
   public:
     virtual ~KeyboardHost() = default;
-    // Claims (vk, modifier set) for a hot key; false when another program holds it.
-    virtual bool Claim(UINT vk, UINT set) = 0;
+    // Claims (vk, modifier set) for a hot key; false when another program holds
+    // it. A hot key that never `fires` (a modifier's own, under
+    // modifier-hot-keys no) only asks: the host keeps nothing that would take
+    // the key from the rest of its system.
+    virtual bool Claim(UINT vk, UINT set, bool fires) = 0;
     // Gives back a combination claimed before.
     virtual void Unclaim(UINT vk, UINT set) = 0;
     // The modifier set (MOD_ALT | MOD_CONTROL | MOD_SHIFT) held on the host now.
@@ -126,7 +129,7 @@ class KeyboardHost {
 class OwnKeyboard final : public KeyboardHost {
   public:
     explicit OwnKeyboard(const KeyState& keys) : keys_(keys) {}
-    bool Claim(UINT, UINT) override { return true; }
+    bool Claim(UINT, UINT, bool) override { return true; }
     void Unclaim(UINT, UINT) override {}
     uint8_t ModsHeld() override { return keys_.Mods(); }
     void PassOn(uint8_t, bool) override {}

@@ -32,6 +32,7 @@
 #include "cli/x11/app.h"
 
 #include "cli/common/program.h"
+#include "cli/common/text.h"
 #include "cli/runner/job.h"
 #include "cli/runner/launch.h"
 #include "cli/runner/parse_util.h"
@@ -366,6 +367,14 @@ bool ParseArgs(const std::vector<std::string>& args, Options& options, std::stri
             options.root = value;
         } else if (name == "--display") {
             options.display = value;
+        } else if (name == "--modifier-hot-keys") {
+            if (value != "yes" && value != "no") {
+                error = std::string(kProgram) +
+                        ": --modifier-hot-keys: expected yes or no, got \"" +
+                        text::Printable(value) + "\"";
+                return false;
+            }
+            options.modifier_hot_keys = value == "yes";
         }
     }
     return true;
@@ -400,6 +409,7 @@ int Run(const Options& options) {
     job.profile.start_tick = (uint32_t)runner::HostMs(); // the clock started just now
     job.profile.exe = device::Widen(options.exe);
     job.profile.root = options.root;
+    job.profile.modifier_hot_keys = options.modifier_hot_keys;
     job.profile_name = "built-in, X display " + std::string(DisplayString(dpy));
 
     int status;

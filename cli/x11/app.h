@@ -18,6 +18,7 @@ struct Options {
     std::string exe = "\\Program Files\\tapwatcher.exe"; // --exe
     std::string root = "tapwatcher-device";              // --root
     std::string display;                                 // --display; empty: $DISPLAY
+    bool modifier_hot_keys = true;                       // --modifier-hot-keys
     bool help = false;
     bool version = false;
 };

@@ -25,6 +25,12 @@ inline constexpr cli::OptionDoc kOptions[] = {
      "./tapwatcher-device); a save-on-exit run writes\n"
      "DIR/Program Files/tapwatcherdata.txt"},
     {"--display", "", "NAME", "", "the X display (default: $DISPLAY)"},
+    {"--modifier-hot-keys", "", "yes|no", "words:yes|no",
+     "whether a modifier key's own press fires its hot key\n"
+     "(yes, the default: Ctrl going down is a row \"11 D C\");\n"
+     "no: Shift, Ctrl and Alt are never grabbed, their\n"
+     "presses reach the focused window, and they show only\n"
+     "as the S, C and A of other keys' rows"},
     {"--help", "-h", "", "", "show this help and exit"},
     {"--version", "", "", "", "show the version and the source revision and exit"},
 };

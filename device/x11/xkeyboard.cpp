@@ -210,7 +210,7 @@ void XKeyboard::UngrabAll(const std::vector<Grab>& grabs) {
         XUngrabKey(dpy_, g.keycode, g.state, root_);
 }
 
-bool XKeyboard::Claim(UINT vk, UINT set) {
+bool XKeyboard::Claim(UINT vk, UINT set, bool fires) {
     if (vk > 0xFF) // no key gives it: nobody can hold it, and it never fires
         return true;
     size_t i = (set & 7) * 256 + vk;
@@ -236,7 +236,12 @@ bool XKeyboard::Claim(UINT vk, UINT set) {
         return false;
     }
     held_[i] = grabs;
-    SetPending(i, false);
+    // A hot key that never fires keeps its grabs only until the tool next
+    // waits: they told that nobody else holds it, and its key goes on to the
+    // focused window.
+    SetPending(i, !fires);
+    if (!fires)
+        return true;
     if (!claimed_[i]) {
         claimed_[i] = true;
         ++claimed_count_;

@@ -36,7 +36,7 @@ class XKeyboard : public device::KeyboardHost {
     XKeyboard& operator=(const XKeyboard&) = delete;
 
     // device::KeyboardHost
-    bool Claim(UINT vk, UINT set) override;
+    bool Claim(UINT vk, UINT set, bool fires) override;
     void Unclaim(UINT vk, UINT set) override;
     uint8_t ModsHeld() override;
     void PassOn(uint8_t vk, bool down) override;

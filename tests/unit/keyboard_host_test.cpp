@@ -15,11 +15,14 @@ namespace {
 // claims and sends on.
 struct FakeHost : device::KeyboardHost {
     std::set<std::pair<UINT, UINT>> others, claimed;
+    std::set<UINT> asked_only; // key codes claimed as never firing
     uint8_t mods = 0;
     std::vector<std::string> passed; // "41D", "41U"
-    bool Claim(UINT vk, UINT set) override {
+    bool Claim(UINT vk, UINT set, bool fires) override {
         if (others.count({vk, set}))
             return false;
+        if (!fires)
+            asked_only.insert(vk);
         EXPECT_TRUE(claimed.insert({vk, set}).second) << "claimed twice: " << vk << "/" << set;
         return true;
     }
@@ -60,6 +63,24 @@ TEST(KeyboardHost, SweepListsRefusalsAndExitGivesAllBack) {
     EXPECT_EQ(RowText(rows[1]), "1|72|F|S||");
     EXPECT_EQ(held, 2046u);
     EXPECT_TRUE(host.claimed.empty()) << host.claimed.size() << " still claimed after exit";
+}
+
+// A modifier's own hot key never fires under modifier-hot-keys no: the host
+// is asked who holds it and is told to keep nothing that takes the key; with
+// yes, every combination is a hot key that fires.
+TEST(KeyboardHost, ModifierHotKeysThatNeverFireOnlyAsk) {
+    for (bool modifier_hot_keys : {true, false}) {
+        Tool t([&](device::Profile& p) { p.modifier_hot_keys = modifier_hot_keys; });
+        FakeHost host;
+        t.dev->SetKeyboardHost(&host);
+        t.script.Wait(10);
+        ASSERT_EQ(t.Run(), 0);
+        std::set<UINT> want;
+        if (!modifier_hot_keys)
+            want = {VK_SHIFT,    VK_CONTROL,  VK_MENU,  VK_LSHIFT, VK_RSHIFT,
+                    VK_LCONTROL, VK_RCONTROL, VK_LMENU, VK_RMENU};
+        EXPECT_EQ(host.asked_only, want) << "modifier-hot-keys " << modifier_hot_keys;
+    }
 }
 
 // Ctrl+T from the host: four rows as on the device's own keyboard; T goes on

@@ -64,14 +64,15 @@ start_xvfb() {
     export DISPLAY=":$n"
 }
 
-# start_tool NAME EXE: tapwatcher-x11 in the background, transcript in $out/NAME.txt.
+# start_tool NAME EXE [OPTION...]: tapwatcher-x11 in the background, transcript in $out/NAME.txt.
 start_tool() {
     local name=$1 exe=$2
+    shift 2
     # The server may not yet have seen the last instance's connection close (its
     # window, instance selection and grabs go then): wait until its window is gone.
     timeout 10 bash -c "until [ \"\$(\"\$0\" windows Tapwatcher)\" = 0 ]; do sleep 0.02; done" "$probe"
     tool_name=$name
-    timeout 120 "$tool" --exe "$exe" --root "$work/$name" >"$out/$name.txt" 2>"$out/$name.err" &
+    timeout 120 "$tool" --exe "$exe" --root "$work/$name" "$@" >"$out/$name.txt" 2>"$out/$name.err" &
     tool_pid=$!
     pids+=("$tool_pid")
     # The sweep is over when the transcript says what the tool holds.
@@ -157,6 +158,24 @@ sleep 0.3
 stop_tool INT
 check "capture-only: B logged, SIGINT exits 0" test "$tool_rc" = 0
 check "capture-only passes nothing on" test "$(grep -c '^press\|^release' "$out/listener2.txt")" = 0
+
+# --- --modifier-hot-keys no: Ctrl reaches the focused window, only as C in rows --
+"$probe" listen 30 >"$out/listener3.txt" &
+listeners+=($!)
+pids+=($!)
+wait_for "$out/listener3.txt" "^ready" 5
+start_tool nomods '\Program Files\tapwatcher.exe' --modifier-hot-keys no
+check "--modifier-hot-keys no: in the start line" grep -q "modifier-hot-keys no" "$out/nomods.txt"
+"$probe" keys +Control_L +a -a
+wait_for "$out/listener3.txt" "^release a " 5
+"$probe" keys -Control_L
+sleep 0.3
+stop_tool TERM
+check "--modifier-hot-keys no: Ctrl+A's rows, none for Ctrl" \
+    test "$(rows_of "$out/nomods.txt" | grep -E '^[0-9A-F]{2} [DU]' | tr '\n' '|')" = "41 D C|41 U C|"
+check "... Ctrl's press reached the listener, then A with Ctrl" \
+    test "$(grep -E '^press' "$out/listener3.txt" | cut -d' ' -f1-3 | tr '\n' '|')" = \
+    "press Control_L none|press a Control|"
 
 # --- Num Lock on hides no key; the keypad follows it ---------------------------
 "$probe" numlock on
