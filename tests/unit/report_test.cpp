@@ -812,6 +812,23 @@ TEST(Replay, ComparisonNamesTheRowsThatDifferAndWhy) {
             got.push_back(std::to_string(d.line) + "|" + d.file_row + "|" + d.replay_row + "|" +
                           d.why);
         EXPECT_EQ(got, c.differences);
+        EXPECT_EQ(v.differ, c.differences.size());
+        // Streamed, keeping only the first: the same first difference, all of them counted.
+        std::vector<Row> replayed = ParseDataFile(DataFile(c.replayed));
+        std::size_t next = 0;
+        ReplayComparer compare(
+            [&](Row& row) { return next < replayed.size() && (row = replayed[next++], true); }, 1);
+        for (const Row& row : ParseDataFile(DataFile(file))) {
+            auto why = replay.why.find(row.line);
+            compare.Add(row, why == replay.why.end() ? "" : why->second);
+        }
+        Verdict streamed = compare.Finish();
+        EXPECT_EQ(streamed.same, c.same);
+        EXPECT_EQ(streamed.differ, c.differences.size());
+        ASSERT_EQ(streamed.differences.size(), std::min<std::size_t>(1, got.size()));
+        if (!got.empty()) {
+            EXPECT_EQ(streamed.differences[0].why, v.differences[0].why);
+        }
     }
 }
 
