@@ -75,7 +75,7 @@ class StreamAnalyser::Impl {
 
     // Takes the next row into the window and settles what can be settled.
     void Add(const Row& row) {
-        if (next_index_ - first_ == ring_.size())
+        if (next_index_ - first_ == mask_ + 1)
             Grow();
         Entry& entry = At(next_index_);
         entry.seen.row = row;
@@ -145,7 +145,7 @@ class StreamAnalyser::Impl {
     };
 
     // The window position of absolute row INDEX: the window is a ring of a power of two.
-    Entry& At(std::size_t index) { return ring_[index & (ring_.size() - 1)]; }
+    Entry& At(std::size_t index) { return ring_[index & mask_]; }
 
     // Doubles the ring, each row of the window moving to its place in the larger one.
     void Grow() {
@@ -153,6 +153,7 @@ class StreamAnalyser::Impl {
         for (std::size_t i = first_; i < next_index_; ++i)
             larger[i & (larger.size() - 1)] = std::move(At(i));
         ring_ = std::move(larger);
+        mask_ = ring_.size() - 1;
     }
 
     // Whether row B follows row A within kEchoMs.
@@ -592,6 +593,7 @@ class StreamAnalyser::Impl {
     std::vector<AnalysisListener*> listeners_;
     std::vector<AnalysisListener*> row_listeners_; // those that want every row
     std::vector<Entry> ring_;                      // the window: rows first_ to next_index_
+    std::size_t mask_ = SIZE_MAX;                  // its size less one
     std::size_t first_ = 0;                        // the window's first row
     std::size_t next_index_ = 0;
     std::size_t scan_ = 0;     // the next row the echo search starts from
