@@ -66,27 +66,35 @@ int Analysis::Faults() const {
 // The pass: an echo search over a short window of rows, then the pairing of each row.
 class StreamAnalyser::Impl {
   public:
-    explicit Impl(std::vector<AnalysisListener*> listeners) : listeners_(std::move(listeners)) {}
+    explicit Impl(std::vector<AnalysisListener*> listeners) : listeners_(std::move(listeners)) {
+        for (AnalysisListener* l : listeners_) {
+            if (l->WantsEveryRow())
+                row_listeners_.push_back(l);
+        }
+    }
 
     // Takes the next row into the window and settles what can be settled.
     void Add(const Row& row) {
-        Entry entry;
+        if (next_index_ - first_ == mask_ + 1)
+            Grow();
+        Entry& entry = At(next_index_);
         entry.seen.row = row;
         entry.seen.index = static_cast<std::uint32_t>(next_index_++);
-        if (last_tick_ && TickDiff(*last_tick_, row.tick) < 0)
+        if (started_ && TickDiff(last_tick_, row.tick) < 0)
             ++steps_back_;
+        started_ = true;
         last_tick_ = row.tick;
         entry.seen.steps_back = steps_back_;
+        entry.modifier = static_cast<std::uint8_t>(ModifierOfKey(row.vk));
+        entry.is_echo = entry.by_tool = false;
         entry.modifier_released = modifier_released_;
         if (row.kind == RowKind::Release) {
-            const unsigned modifier = ModifierOfKey(row.vk);
             for (int bit = 0; bit < 3; ++bit) {
-                if (modifier & (1u << bit))
+                if (entry.modifier & (1u << bit))
                     modifier_released_[bit] = row.line;
             }
         }
-        window_.push_back(std::move(entry));
-        if (window_.size() >= retry_at_)
+        if (next_index_ - first_ >= retry_at_)
             Settle(false);
     }
 
@@ -102,7 +110,8 @@ class StreamAnalyser::Impl {
         }
         SortById(open);
         for (std::uint32_t slot : open)
-            Tell([&](AnalysisListener& l) { l.OnHoldClosed(holds_[slot]); });
+            HoldClosed(View(holds_[slot]));
+        totals_.last = last_;
         for (AnalysisListener* l : listeners_)
             l->OnEnd(totals_);
     }
@@ -110,15 +119,42 @@ class StreamAnalyser::Impl {
   private:
     struct Entry {
         Seen seen;
+        std::uint8_t modifier = 0; // the modifier bit of the row's key, 0 for another key
         bool is_echo = false;
         bool by_tool = false;                   // the tool's own release of a modifier
-        std::shared_ptr<EchoFacts> echo;        // at both rows of an echo
+        std::shared_ptr<EchoFacts> echo;        // at both rows of an echo and the release passed on
         std::array<int, 3> modifier_released{}; // the line of each modifier's last release
                                                 // before this row (bit order), 0: none
     };
 
-    // The window position of absolute row INDEX.
-    Entry& At(std::size_t index) { return window_[index - window_.front().seen.index]; }
+    // An open hold as the pool keeps it: its press without the parts every press shares.
+    struct OpenHold {
+        std::uint32_t id = 0, repeats = 0, index = 0;
+        std::int32_t line = 0, tick = 0, steps_back = 0;
+        std::int32_t first_repeat_line = 0, last_repeat_line = 0;
+        std::uint16_t vk = 0;
+        std::uint8_t mods = 0;
+        bool stuck = false;
+    };
+
+    // A finding at the row being paired, made into its facts only when there is one.
+    struct Fault {
+        FindingKind kind;
+        std::optional<Seen> other;
+        std::int32_t ms = 0;
+    };
+
+    // The window position of absolute row INDEX: the window is a ring of a power of two.
+    Entry& At(std::size_t index) { return ring_[index & mask_]; }
+
+    // Doubles the ring, each row of the window moving to its place in the larger one.
+    void Grow() {
+        std::vector<Entry> larger(ring_.empty() ? 64 : 2 * ring_.size());
+        for (std::size_t i = first_; i < next_index_; ++i)
+            larger[i & (larger.size() - 1)] = std::move(At(i));
+        ring_ = std::move(larger);
+        mask_ = ring_.size() - 1;
+    }
 
     // Whether row B follows row A within kEchoMs.
     static bool Close(const Seen& a, const Seen& b) {
@@ -131,12 +167,11 @@ class StreamAnalyser::Impl {
     // The next row after FROM that is not the release of a modifier key made close to it;
     // NeedMore when the window ends first and more rows may come.
     Walk SkipModifierReleases(std::size_t from, std::size_t limit, bool end, std::size_t& next) {
-        std::size_t end_index = window_.front().seen.index + window_.size();
         next = from + 1;
-        while (next < end_index && next < limit) {
-            const Seen& s = At(next).seen;
-            if (s.row.kind != RowKind::Release || ModifierOfKey(s.row.vk) == 0 ||
-                !Close(At(from).seen, s))
+        while (next < next_index_ && next < limit) {
+            const Entry& e = At(next);
+            if (e.seen.row.kind != RowKind::Release || e.modifier == 0 ||
+                !Close(At(from).seen, e.seen))
                 return Walk::Done;
             ++next;
         }
@@ -147,7 +182,7 @@ class StreamAnalyser::Impl {
 
     // Follows the chain of echoes from the release at START; commits it once it is known.
     Walk EchoChain(std::size_t start, bool end) {
-        std::size_t end_index = window_.front().seen.index + window_.size();
+        const std::size_t end_index = next_index_;
         std::size_t limit = start + kLookAhead;
         std::vector<std::pair<std::size_t, std::size_t>> found; // {at, press/release first}
         std::vector<std::size_t> seconds;
@@ -156,7 +191,7 @@ class StreamAnalyser::Impl {
             if (SkipModifierReleases(at, limit, end, first) == Walk::NeedMore)
                 return Walk::NeedMore;
             for (std::size_t k = at + 1; k < first && k < end_index; ++k) {
-                if (ModifierOfKey(At(k).seen.row.vk) & At(at).seen.row.mods)
+                if (At(k).modifier & At(at).seen.row.mods)
                     At(k).by_tool = true;
             }
             if (first >= end_index || first >= limit || !Close(At(at).seen, At(first).seen))
@@ -192,7 +227,7 @@ class StreamAnalyser::Impl {
             // Released by the tool's own pass-through, or by the user before the key.
             for (std::size_t k = at + 1; k < first && !echo->tool_released_line; ++k) {
                 const Row& r = At(k).seen.row;
-                if (r.kind == RowKind::Release && (ModifierOfKey(r.vk) & dropped))
+                if (r.kind == RowKind::Release && (At(k).modifier & dropped))
                     echo->tool_released_line = r.line;
             }
             if (!echo->tool_released_line) {
@@ -208,6 +243,8 @@ class StreamAnalyser::Impl {
                 before->echoed_again_line = echo->press.row.line;
             At(first).is_echo = At(second).is_echo = true;
             At(first).echo = At(second).echo = echo;
+            if (!At(at).echo)
+                At(at).echo = echo; // the release passed on; an echo row keeps its own
             before = echo;
         }
         return Walk::Done;
@@ -215,39 +252,44 @@ class StreamAnalyser::Impl {
 
     // Whether the row after INDEX is of another key that is no modifier: then no echo
     // starts at INDEX, and the chain need not be walked.
-    bool OtherKeyNext(std::size_t index, std::size_t end_index) {
-        if (index + 1 >= end_index)
+    bool OtherKeyNext(std::size_t index) {
+        if (index + 1 >= next_index_)
             return false;
-        const Row& next = At(index + 1).seen.row;
-        return next.vk != At(index).seen.row.vk && ModifierOfKey(next.vk) == 0;
+        const Entry& next = At(index + 1);
+        return next.seen.row.vk != At(index).seen.row.vk && next.modifier == 0;
     }
 
     // Walks the echo chains that the window can decide and pairs the rows before them.
     void Settle(bool end) {
-        while (!window_.empty()) {
-            std::size_t end_index = window_.front().seen.index + window_.size();
-            while (scan_ < end_index) {
+        while (first_ < next_index_) {
+            while (scan_ < next_index_) {
                 const Entry& e = At(scan_);
-                const Row& r = e.seen.row;
-                if (r.kind == RowKind::Release && ModifierOfKey(r.vk) == 0 && !e.is_echo &&
-                    !OtherKeyNext(scan_, end_index) && EchoChain(scan_, end) == Walk::NeedMore)
+                if (e.seen.row.kind == RowKind::Release && e.modifier == 0 && !e.is_echo &&
+                    !OtherKeyNext(scan_) && EchoChain(scan_, end) == Walk::NeedMore)
                     break;
                 ++scan_;
             }
-            while (!window_.empty() && window_.front().seen.index < scan_) {
-                Process(window_.front());
-                window_.pop_front();
+            for (; first_ < scan_; ++first_) {
+                Entry& e = At(first_);
+                Process(e);
+                e.echo.reset();
             }
-            if (scan_ >= end_index || !end)
+            if (scan_ >= next_index_ || !end)
                 break;
         }
         // Try again when the window has doubled, so a long wait costs no more than its rows.
-        retry_at_ = std::max<std::size_t>(2, window_.size() * 2);
+        retry_at_ = std::max<std::size_t>(2, (next_index_ - first_) * 2);
     }
 
     // Tells every listener.
     template <typename F> void Tell(F&& f) {
         for (AnalysisListener* l : listeners_)
+            f(*l);
+    }
+
+    // Tells the listeners that want every row.
+    template <typename F> void TellRows(F&& f) {
+        for (AnalysisListener* l : row_listeners_)
             f(*l);
     }
 
@@ -258,14 +300,12 @@ class StreamAnalyser::Impl {
         ++totals_.rows;
         if (!totals_.first)
             totals_.first = s;
-        std::optional<FindingFacts> tick_back, fault;
+        std::optional<Fault> tick_back, fault;
         bool wrap = false;
         if (last_) {
             std::int32_t step = TickDiff(last_->row.tick, row.tick);
             if (step < 0)
-                tick_back =
-                    Facts({FindingKind::TickBackwards, s.index, last_->index, step, std::nullopt},
-                          s, *last_);
+                tick_back = Fault{FindingKind::TickBackwards, *last_, step};
             else if (row.tick < last_->row.tick)
                 wrap = true;
         }
@@ -294,7 +334,7 @@ class StreamAnalyser::Impl {
             CloseBurst(s);
             break;
         }
-        Tell([&](AnalysisListener& l) {
+        TellRows([&](AnalysisListener& l) {
             l.OnRow(s, role, hold, e.echo.get(), burst_ ? &*burst_ : nullptr);
         });
         if (wrap) {
@@ -302,19 +342,19 @@ class StreamAnalyser::Impl {
             Tell([&](AnalysisListener& l) { l.OnWrap(*last_, s); });
         }
         if (tick_back)
-            Found(*tick_back);
+            Found(Facts(s, *tick_back));
         if (e.echo && e.echo->First().index == s.index)
             Found(EchoFinding(*e.echo));
         if (fault)
-            Found(*fault);
+            Found(Facts(s, *fault));
         if (row.kind == RowKind::Quiet)
             MarkStuck(s);
         if (closes) {
-            Tell([&](AnalysisListener& l) { l.OnHoldClosed(*hold); });
+            if (hold)
+                HoldClosed(*hold);
             Free(row);
         }
         last_ = s;
-        totals_.last = s;
     }
 
     // A finding with its rows.
@@ -324,6 +364,14 @@ class StreamAnalyser::Impl {
         facts.row = row;
         facts.other = other;
         return facts;
+    }
+
+    // The facts of a fault found at ROW.
+    static FindingFacts Facts(const Seen& row, const Fault& fault) {
+        std::optional<std::size_t> other;
+        if (fault.other)
+            other = fault.other->index;
+        return Facts({fault.kind, row.index, other, fault.ms, std::nullopt}, row, fault.other);
     }
 
     // The finding of an echo, at its first row.
@@ -346,6 +394,13 @@ class StreamAnalyser::Impl {
         else
             ++totals_.faults;
         Tell([&](AnalysisListener& l) { l.OnFinding(facts); });
+    }
+
+    // A hold closed: told to every listener when it was found stuck, else to those that
+    // want every row.
+    void HoldClosed(const HoldState& hold) {
+        for (AnalysisListener* l : hold.stuck ? listeners_ : row_listeners_)
+            l->OnHoldClosed(hold);
     }
 
     // Counts an "F" row, each combination once.
@@ -372,17 +427,39 @@ class StreamAnalyser::Impl {
             if (last_non_quiet_)
                 burst_->gap_ms = Elapsed(*last_non_quiet_, s);
             burst_->last = s;
-            Tell([&](AnalysisListener& l) { l.OnBurstOpened(*burst_); });
+            TellRows([&](AnalysisListener& l) { l.OnBurstOpened(*burst_); });
         }
         burst_->last = s;
         ++burst_->events;
         last_non_quiet_ = s;
     }
 
+    // The hold the listeners see of an open hold.
+    static HoldState View(const OpenHold& open) {
+        HoldState hold;
+        hold.id = open.id;
+        hold.repeats = open.repeats;
+        hold.press.row = {open.line, open.tick, open.vk, RowKind::Press, open.mods};
+        hold.press.index = open.index;
+        hold.press.steps_back = open.steps_back;
+        hold.first_repeat_line = open.first_repeat_line;
+        hold.last_repeat_line = open.last_repeat_line;
+        hold.stuck = open.stuck;
+        return hold;
+    }
+
     // The open hold of the combination of ROW, or none.
-    HoldState* OpenHold(const Row& row) {
+    OpenHold* OpenHoldOf(const Row& row) {
         std::uint32_t slot = open_[row];
         return slot == 0 ? nullptr : &holds_[slot - 1];
+    }
+
+    // The hold the listeners are told of, from OPEN; none when no listener wants rows.
+    HoldState* Told(const OpenHold& open) {
+        if (row_listeners_.empty())
+            return nullptr;
+        told_ = View(open);
+        return &told_;
     }
 
     // Slots of the pool in the order of their holds' presses.
@@ -395,7 +472,7 @@ class StreamAnalyser::Impl {
     bool IsFree(std::size_t slot) const { return holds_[slot].id == kFree; }
 
     // A new open hold for the combination of ROW, in a free slot of the pool.
-    HoldState& OpenNew(const Row& row) {
+    OpenHold& OpenNew(const Row& row) {
         std::uint32_t slot;
         if (!free_.empty()) {
             slot = free_.back();
@@ -405,7 +482,8 @@ class StreamAnalyser::Impl {
             holds_.emplace_back();
         }
         open_[row] = slot + 1;
-        holds_[slot] = HoldState{};
+        holds_[slot] = OpenHold{};
+        unmarked_.push_back(slot);
         return holds_[slot];
     }
 
@@ -418,56 +496,61 @@ class StreamAnalyser::Impl {
     }
 
     // Opens a hold, or counts an auto-repeat on the open one; checks for chatter.
-    Role Press(const Seen& s, HoldState*& hold, std::optional<FindingFacts>& fault) {
+    Role Press(const Seen& s, HoldState*& hold, std::optional<Fault>& fault) {
         const Row& row = s.row;
         if (std::optional<Seen>& rel = last_release_.At(row.vk); rel) {
             std::optional<std::int32_t> gap = Elapsed(*rel, s);
             if (gap && *gap >= 0 && *gap <= kChatterMs)
-                fault =
-                    Facts({FindingKind::Chatter, s.index, rel->index, *gap, std::nullopt}, s, *rel);
+                fault = Fault{FindingKind::Chatter, *rel, *gap};
             rel.reset();
         }
-        hold = OpenHold(row);
-        if (hold) {
-            ++hold->repeats;
+        if (OpenHold* open = OpenHoldOf(row)) {
+            ++open->repeats;
             ++totals_.repeats;
-            if (hold->first_repeat_line == 0)
-                hold->first_repeat_line = row.line;
-            hold->last_repeat_line = row.line;
+            if (open->first_repeat_line == 0)
+                open->first_repeat_line = row.line;
+            open->last_repeat_line = row.line;
+            hold = Told(*open);
             return Role::Repeat;
         }
-        hold = &OpenNew(row);
-        hold->id = static_cast<std::uint32_t>(totals_.holds++);
-        hold->press = s;
-        unmarked_.push_back(open_[row] - 1);
+        OpenHold& open = OpenNew(row);
+        open.id = static_cast<std::uint32_t>(totals_.holds++);
+        open.index = s.index;
+        open.line = row.line;
+        open.tick = row.tick;
+        open.steps_back = s.steps_back;
+        open.vk = row.vk;
+        open.mods = row.mods;
+        hold = Told(open);
         return Role::Press;
     }
 
     // Closes the open hold of the same key and modifier set, if there is one.
-    Role Release(const Seen& s, HoldState*& hold, std::optional<FindingFacts>& fault,
-                 bool& closes) {
+    Role Release(const Seen& s, HoldState*& hold, std::optional<Fault>& fault, bool& closes) {
         const Row& row = s.row;
         last_release_.At(row.vk) = s;
-        hold = OpenHold(row);
-        if (!hold) {
-            fault =
-                Facts({FindingKind::ReleaseWithoutPress, s.index, std::nullopt, 0, std::nullopt}, s,
-                      std::nullopt);
+        OpenHold* open = OpenHoldOf(row);
+        if (!open) {
+            fault = Fault{FindingKind::ReleaseWithoutPress, std::nullopt, 0};
             return Role::Unpaired;
         }
-        hold->release = s;
-        hold->ms = Elapsed(hold->press, s);
         closes = true;
+        if (row_listeners_.empty() && !open->stuck)
+            return Role::Release; // no one to tell
+        told_ = View(*open);
+        told_.release = s;
+        told_.ms = Elapsed(told_.press, s);
+        hold = &told_;
         return Role::Release;
     }
 
     // Closes the open hold of the modifier the tool released itself, its time unknown.
     Role ToolRelease(const Seen& s, HoldState*& hold, bool& closes) {
-        hold = OpenHold(s.row);
-        if (hold) {
-            hold->release = s;
-            hold->ms.reset();
-            hold->by_tool = closes = true;
+        if (OpenHold* open = OpenHoldOf(s.row)) {
+            told_ = View(*open);
+            told_.release = s;
+            told_.by_tool = closes = true;
+            hold = &told_;
         }
         return Role::ToolRelease;
     }
@@ -477,39 +560,46 @@ class StreamAnalyser::Impl {
         if (!burst_)
             return;
         burst_->quiet = quiet;
-        Tell([&](AnalysisListener& l) { l.OnBurstClosed(*burst_); });
+        TellRows([&](AnalysisListener& l) { l.OnBurstClosed(*burst_); });
         burst_.reset();
     }
 
     // Presses made since the last quiet mark and still down are stuck. They stay open, so
     // that a late release is paired with them rather than reported on its own.
     void MarkStuck(std::optional<Seen> quiet) {
-        std::vector<std::uint32_t> stuck;
+        // The slots still open and not yet stuck, kept in place; a slot freed and taken
+        // again is listed twice, and the sort by press puts its hold where it belongs.
+        std::size_t stuck = 0;
         for (std::uint32_t slot : unmarked_) {
             if (!IsFree(slot) && !holds_[slot].stuck) {
                 holds_[slot].stuck = true;
-                stuck.push_back(slot);
+                unmarked_[stuck++] = slot;
             }
         }
-        unmarked_.clear();
-        SortById(stuck);
-        for (std::uint32_t slot : stuck) {
-            HoldState* hold = &holds_[slot];
+        unmarked_.resize(stuck);
+        SortById(unmarked_);
+        for (std::uint32_t slot : unmarked_) {
+            const OpenHold& hold = holds_[slot];
             FindingFacts facts =
-                Facts({FindingKind::Stuck, hold->press.index,
-                       quiet ? std::optional(quiet->index) : std::nullopt, 0, hold->id},
-                      hold->press, quiet);
-            facts.hold_id = hold->id;
+                Facts({FindingKind::Stuck, hold.index,
+                       quiet ? std::optional(quiet->index) : std::nullopt, 0, hold.id},
+                      View(hold).press, quiet);
+            facts.hold_id = hold.id;
             Found(facts);
         }
+        unmarked_.clear();
     }
 
     std::vector<AnalysisListener*> listeners_;
-    std::deque<Entry> window_;
+    std::vector<AnalysisListener*> row_listeners_; // those that want every row
+    std::vector<Entry> ring_;                      // the window: rows first_ to next_index_
+    std::size_t mask_ = SIZE_MAX;                  // its size less one
+    std::size_t first_ = 0;                        // the window's first row
     std::size_t next_index_ = 0;
     std::size_t scan_ = 0;     // the next row the echo search starts from
     std::size_t retry_at_ = 2; // window size at which to settle again
-    std::optional<std::int32_t> last_tick_;
+    bool started_ = false;     // a row was added
+    std::int32_t last_tick_ = 0;
     int steps_back_ = 0;
     std::array<int, 3> modifier_released_{};
     std::size_t echoes_ = 0;
@@ -519,11 +609,12 @@ class StreamAnalyser::Impl {
     std::optional<Seen> last_non_quiet_;
     std::optional<BurstState> burst_;
     static constexpr std::uint32_t kFree = UINT32_MAX; // the id of a free slot
-    std::deque<HoldState> holds_;                  // the pool the open holds are in (never moved)
-    std::vector<std::uint32_t> free_;              // its free slots
-    ComboTable<std::uint32_t> open_;               // combination -> its slot + 1
-    ComboTable<std::optional<Seen>> last_release_; // key code -> its last release
+    std::deque<OpenHold> holds_;                       // the pool the open holds are in
+    std::vector<std::uint32_t> free_;                  // its free slots
+    ComboTable<std::uint32_t> open_;                   // combination -> its slot + 1
+    ComboTable<std::optional<Seen>> last_release_;     // key code -> its last release
     std::vector<std::uint32_t> unmarked_; // slots of holds opened since the last quiet mark
+    HoldState told_;                      // the hold the listeners are told of
 };
 
 StreamAnalyser::StreamAnalyser(std::vector<AnalysisListener*> listeners)

@@ -204,23 +204,27 @@ struct Totals {
 
 // Told about each row and what the pass finds, in file order, except that a stuck key is
 // told at the quiet mark (or the end) that makes it stuck, and a hold closes at its release.
+// A listener that does not want every row is told only of the findings, the wraps, the
+// closing of holds found stuck, and the end: the pass then makes no call per row for it.
 class AnalysisListener {
   public:
     virtual ~AnalysisListener() = default;
+    // Whether OnRow, OnBurstOpened, OnBurstClosed and OnHoldClosed of every hold are wanted.
+    virtual bool WantsEveryRow() const { return true; }
     // A row and its role. HOLD: the hold it opens, repeats or closes (already updated); ECHO:
-    // the echo, at both of its rows; BURST: the burst a key event belongs to.
-    virtual void OnRow(const Seen& row, Role role, const HoldState* hold, const EchoFacts* echo,
-                       const BurstState* burst) = 0;
+    // the echo, at both of its rows and at the release passed on; BURST: the burst a key
+    // event belongs to.
+    virtual void OnRow(const Seen&, Role, const HoldState*, const EchoFacts*, const BurstState*) {}
     // A finding; a stuck one comes after its rows, the others at their row.
     virtual void OnFinding(const FindingFacts& facts) = 0;
     // A hold released (after its OnRow) or, at the end, never released.
-    virtual void OnHoldClosed(const HoldState& hold) = 0;
+    virtual void OnHoldClosed(const HoldState&) {}
     // A burst that starts at its first key event (before that row's OnRow).
-    virtual void OnBurstOpened(const BurstState& burst) = 0;
+    virtual void OnBurstOpened(const BurstState&) {}
     // A burst ended by a quiet mark (before the mark's OnRow) or by the end of the file.
-    virtual void OnBurstClosed(const BurstState& burst) = 0;
+    virtual void OnBurstClosed(const BurstState&) {}
     // A row whose tick text wrapped round (after its OnRow).
-    virtual void OnWrap(const Seen& before, const Seen& row) = 0;
+    virtual void OnWrap(const Seen&, const Seen&) {}
     // The end of the file.
     virtual void OnEnd(const Totals& totals) = 0;
 };

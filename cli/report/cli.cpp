@@ -24,14 +24,16 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <exception>
+#include <ext/stdio_filebuf.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <istream>
 #include <new>
 #include <optional>
 #include <ostream>
-#include <set>
 #include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -274,15 +276,14 @@ int DescriptorOf(const std::string& path) {
     return -1;
 }
 
-// Distinct taken combinations among ROWS.
-std::size_t CountTaken(const std::vector<Row>& rows) {
-    std::set<std::pair<unsigned, unsigned>> taken;
-    for (const Row& row : rows) {
-        if (row.kind == RowKind::Taken)
-            taken.insert({row.vk, row.mods});
+// Closes a descriptor (-1: none) when it goes.
+struct FdCloser {
+    int fd;
+    ~FdCloser() {
+        if (fd >= 0)
+            close(fd);
     }
-    return taken.size();
-}
+};
 
 // "SOURCE:LINE: what", or "SOURCE: what" for the file as a whole.
 std::string Located(const std::string& source, int line, const std::string& what) {
@@ -294,12 +295,12 @@ std::string SourceName(const std::string& path) {
     return path == "-" ? "<stdin>" : PrintableName(path);
 }
 
-// Reads the data file at PATH ("-": IN) through one pass that tells LISTENERS (keeping its
-// rows in ROWS when given); prints its warnings, or the error that stopped it (then false,
-// the error in FAILED when given).
+// Reads the data file at PATH ("-": IN) through one pass that tells LISTENERS (copying what
+// it reads into TEE when given); prints its warnings, or the error that stopped it (then
+// false, the error in FAILED when given).
 bool ReadThrough(const std::string& path, std::istream& in, std::ostream& err,
-                 const std::vector<AnalysisListener*>& listeners, std::vector<Row>* rows,
-                 int& cut_line, std::string* failed = nullptr) {
+                 const std::vector<AnalysisListener*>& listeners, std::FILE* tee, int& cut_line,
+                 std::string* failed = nullptr) {
     const std::string source = SourceName(path);
     auto fail = [&](const std::string& what) {
         err << what << "\n";
@@ -312,21 +313,20 @@ bool ReadThrough(const std::string& path, std::istream& in, std::ostream& err,
     ByteSource bytes = InputSource(path, in, fd, error);
     if (!bytes)
         return fail(source + ": cannot read: " + error);
-    struct Closer {
-        int fd;
-        ~Closer() {
-            if (fd >= 0)
-                close(fd);
-        }
-    } closer{fd};
+    const FdCloser closer{fd};
+    if (tee != nullptr) {
+        bytes = [read = std::move(bytes), tee](char* buffer, std::size_t size) {
+            const std::size_t got = read(buffer, size);
+            if (std::fwrite(buffer, 1, got, tee) != got || std::fflush(tee) != 0)
+                throw std::runtime_error("cannot keep a copy of standard input");
+            return got;
+        };
+    }
     DataFileReader reader(bytes);
     try {
         StreamAnalyser pass(listeners);
-        for (Row row; reader.Next(row);) {
+        for (Row row; reader.Next(row);)
             pass.Add(row);
-            if (rows != nullptr)
-                rows->push_back(row);
-        }
         pass.Finish();
     } catch (const DataFileError& e) {
         return fail(Located(source, e.Line(), e.what()));
@@ -437,20 +437,63 @@ int RunFleet(const Options& options, std::istream& in, std::ostream& out, std::o
     return status != kExitOk ? status : skipped ? kExitBadInput : kExitOk;
 }
 
-// The replay that matched on the device, or the first one tried, with the verdict in words.
+// The replay that matched on the device, or the first one tried, with the verdict in words
+// and its scenario in a temporary file that has no name.
 struct Checked {
     Replay replay;
     std::string verdict;
+    std::shared_ptr<std::FILE> scenario;
 };
+
+// The scenario of the rows under EXE, written into a temporary file.
+Checked Written(const RowPass& rows, const std::string& source, const char* exe) {
+    Checked checked;
+    checked.scenario.reset(std::tmpfile(), std::fclose);
+    if (!checked.scenario)
+        throw std::runtime_error(std::string("cannot make a temporary file: ") +
+                                 std::strerror(errno));
+    __gnu_cxx::stdio_filebuf<char> buffer(checked.scenario.get(), std::ios::out);
+    std::ostream out(&buffer);
+    checked.replay = WriteReplay(rows, source, exe, out);
+    if (!out.flush() || std::fflush(checked.scenario.get()) != 0)
+        throw std::runtime_error("cannot write the scenario into a temporary file");
+    return checked;
+}
+
+// The replay's rows against the file's, both read as they are compared; an error that
+// stops the replay's data file in UNREADABLE.
+Verdict Compare(const RowPass& rows, const std::string& source, const char* exe,
+                const ByteSource& replayed_bytes, std::string& unreadable) {
+    constexpr std::size_t kShown = 5;
+    DataFileReader replayed(replayed_bytes);
+    ReplayComparer compare(
+        [&](Row& row) {
+            try {
+                return unreadable.empty() && replayed.Next(row);
+            } catch (const DataFileError& e) {
+                unreadable = Located("line", e.Line(), e.what());
+                return false;
+            }
+        },
+        kShown);
+    std::ostream nowhere(nullptr);
+    WriteReplay(rows, source, exe, nowhere,
+                [&](const Row& row, bool left_out, const std::string& why) {
+                    if (!left_out)
+                        compare.Add(row, why);
+                });
+    return compare.Finish();
+}
 
 // Runs the replay on the simulated device, under the pass-through name and then, if its
 // rows differ, the capture-only one; says what came of it.
-Checked VerifyReplay(const std::vector<Row>& rows, const std::string& source,
+Checked VerifyReplay(const RowPass& rows, const std::string& source,
                      const ReplayRunner& run_replay) {
-    Checked first{BuildReplay(rows, source, kReplayExe), ""};
+    std::optional<Checked> first;
     if (!run_replay) {
-        first.verdict = "replay not verified (no simulated device in this build)";
-        return first;
+        first = Written(rows, source, kReplayExe);
+        first->verdict = "replay not verified (no simulated device in this build)";
+        return *first;
     }
     auto left_out = [](const Replay& replay) {
         if (replay.left_out.empty())
@@ -463,46 +506,84 @@ Checked VerifyReplay(const std::vector<Row>& rows, const std::string& source,
     };
     std::optional<Verdict> first_verdict;
     for (const char* exe : {kReplayExe, kReplayExeCaptureOnly}) {
-        Replay replay = BuildReplay(rows, source, exe);
-        std::string data_file, error;
-        if (!run_replay(replay.profile, replay.scenario, exe, data_file, error)) {
-            first.verdict = "replay not verified: the simulated device did not run it: " + error;
-            return first;
+        Checked checked = Written(rows, source, exe);
+        if (!first)
+            first = checked;
+        std::optional<Verdict> verdict;
+        std::string error, unreadable;
+        std::exception_ptr failure; // kept from the device's run, thrown after it
+        const int fd = fileno(checked.scenario.get());
+        lseek(fd, 0, SEEK_SET);
+        const bool ran = run_replay(
+            checked.replay.profile, fd, exe,
+            [&](const ByteSource& bytes) {
+                try {
+                    verdict = Compare(rows, source, exe, bytes, unreadable);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            },
+            error);
+        if (failure)
+            std::rethrow_exception(failure);
+        if (!ran) {
+            first->verdict = "replay not verified: the simulated device did not run it: " + error;
+            return *first;
         }
-        std::vector<Row> replayed;
-        try {
-            replayed = ParseDataFile(data_file);
-        } catch (const DataFileError& e) {
-            first.verdict = "replay not verified: the replay's data file does not read: " +
-                            Located("line", e.Line(), e.what());
-            return first;
+        if (!unreadable.empty()) {
+            first->verdict =
+                "replay not verified: the replay's data file does not read: " + unreadable;
+            return *first;
         }
-        Verdict verdict = CompareReplay(rows, replayed, replay);
-        if (verdict.differences.empty()) {
-            return {replay, "replay verified: " + Plural(verdict.same, "row", "rows") +
-                                " the same (run as " + exe + ")" + left_out(replay)};
+        if (verdict->differ == 0) {
+            checked.verdict = "replay verified: " + Plural(verdict->same, "row", "rows") +
+                              " the same (run as " + exe + ")" + left_out(checked.replay);
+            return checked;
         }
         if (!first_verdict)
             first_verdict = verdict;
     }
     const Verdict& verdict = *first_verdict;
     std::string text = "replay differs: " + Plural(verdict.same, "row", "rows") + " the same, " +
-                       std::to_string(verdict.differences.size()) + " not (run as " + kReplayExe +
-                       ", and as " + kReplayExeCaptureOnly + ")" + left_out(first.replay) + "; " +
-                       (verdict.differences.size() == 1 ? "it is:" : "the first are:");
-    constexpr std::size_t kShown = 5;
-    for (std::size_t n = 0; n < verdict.differences.size() && n < kShown; ++n) {
-        const Difference& d = verdict.differences[n];
+                       std::to_string(verdict.differ) + " not (run as " + kReplayExe + ", and as " +
+                       kReplayExeCaptureOnly + ")" + left_out(first->replay) + "; " +
+                       (verdict.differ == 1 ? "it is:" : "the first are:");
+    for (const Difference& d : verdict.differences) {
         text += "\n  " + (d.line ? "line " + std::to_string(d.line) + ": " + d.file_row
                                  : std::string("not in the file"));
         text +=
             d.replay_row.empty() ? ", not made by the replay" : "; the replay made " + d.replay_row;
         text += ": " + d.why;
     }
-    if (verdict.differences.size() > kShown)
-        text += "\n  and " + std::to_string(verdict.differences.size() - kShown) + " more";
-    first.verdict = text;
-    return first;
+    if (verdict.differ > verdict.differences.size())
+        text += "\n  and " + std::to_string(verdict.differ - verdict.differences.size()) + " more";
+    first->verdict = text;
+    return *first;
+}
+
+// The rows of the data file at PATH ("-": its copy in COPY), read again from the start on
+// each call.
+RowPass Reread(const std::string& path, std::istream& in, std::FILE* copy) {
+    return [&path, &in, copy](const std::function<void(const Row&)>& each) {
+        int fd = -1;
+        std::string error;
+        ByteSource bytes;
+        if (copy != nullptr) {
+            bytes = [fd = fileno(copy), at = off_t{0}](char* buffer, std::size_t size) mutable {
+                const ssize_t got = pread(fd, buffer, size, at);
+                if (got < 0)
+                    throw DataFileError(0, std::string("cannot read: ") + std::strerror(errno));
+                at += got;
+                return static_cast<std::size_t>(got);
+            };
+        } else if (!(bytes = InputSource(path, in, fd, error))) {
+            throw DataFileError(0, SourceName(path) + ": cannot read: " + error);
+        }
+        const FdCloser closer{fd};
+        DataFileReader reader(bytes);
+        for (Row row; reader.Next(row);)
+            each(row);
+    };
 }
 
 } // namespace
@@ -572,23 +653,32 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     const bool replaying = !options.scenario.empty() || !options.profile.empty();
     TextReport text(source, options.summary);
     Kept kept;
-    std::vector<Row> rows;
     std::vector<AnalysisListener*> listeners;
     if (!to_stdout)
         listeners.push_back(&text);
     if (pictures)
         listeners.push_back(&kept);
+    // The replay reads the file again; standard input is kept in a temporary file for it.
+    std::shared_ptr<std::FILE> copy;
+    if (replaying && options.input == "-") {
+        copy.reset(std::tmpfile(), std::fclose);
+        if (!copy)
+            throw std::runtime_error(std::string("cannot make a temporary file: ") +
+                                     std::strerror(errno));
+    }
     int cut_line = 0;
-    if (!ReadThrough(options.input, in, err, listeners, replaying ? &rows : nullptr, cut_line))
+    if (!ReadThrough(options.input, in, err, listeners, copy.get(), cut_line))
         return kExitBadInput;
     text.SetCut(cut_line);
     std::string error;
 
     std::optional<Checked> replay;
+    const RowPass rows = Reread(options.input, in, copy.get());
     if (!options.scenario.empty()) {
         replay = VerifyReplay(rows, source, run_replay);
     } else if (!options.profile.empty()) {
-        replay = Checked{BuildReplay(rows, source), ""};
+        std::ostream nowhere(nullptr);
+        replay = Checked{WriteReplay(rows, source, kReplayExe, nowhere), "", nullptr};
     }
     std::vector<Output> outputs;
     if (!options.svg.empty())
@@ -598,7 +688,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     if (!options.html.empty())
         outputs.push_back({options.html, RenderHtml(kept, source)});
     if (!options.scenario.empty())
-        outputs.push_back({options.scenario, replay->replay.scenario});
+        outputs.push_back({options.scenario, "", fileno(replay->scenario.get())});
     if (!options.profile.empty())
         outputs.push_back({options.profile, replay->replay.profile});
     if (!WriteOutputs(outputs, out, error)) {
@@ -628,7 +718,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     if (!options.profile.empty()) {
         out << "Device profile: " << PrintableName(options.profile) << ", start-tick "
             << replay->replay.start_tick << ", exe " << replay->replay.exe << ", "
-            << Plural(CountTaken(rows), "taken combination", "taken combinations") << "\n";
+            << Plural(replay->replay.taken, "taken combination", "taken combinations") << "\n";
     }
     return Flushed(out, err);
 }

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace report {
@@ -186,11 +187,10 @@ Row ParseRow(std::string_view text, int line) {
     return row;
 }
 
-// The tool's own line, read in one walk over its bytes into ROW; false for anything else
-// (ParseRow then reads it or says what is wrong with it).
-bool ReadCommonRow(std::string_view text, int line, Row& row) {
-    const char* p = text.data();
-    const char* const end = p + text.size();
+// The cells of the tool's own line from P on, read in one walk into ROW: where they end, or
+// null for anything else (ParseRow then reads the line or says what is wrong with it). Stops
+// at END or at the first byte the cells cannot hold, so the line end is the caller's to check.
+const char* ReadCommonCells(const char* p, const char* end, int line, Row& row) {
     const bool negative = p < end && *p == '-';
     p += negative;
     const char* const digits = p;
@@ -201,10 +201,10 @@ bool ReadCommonRow(std::string_view text, int line, Row& row) {
     const std::ptrdiff_t n = p - digits;
     if (n == 0 || n > 10 || (n > 1 && *digits == '0') || p == end || *p != '\t' ||
         (negative && tick == 0))
-        return false;
+        return nullptr;
     tick = negative ? -tick : tick;
     if (tick < INT32_MIN || tick > INT32_MAX)
-        return false;
+        return nullptr;
     const char* const hex = ++p;
     unsigned vk = 0;
     for (int digit; p < end && p - hex < 5 && (digit = HexValue(*p)) >= 0; ++p)
@@ -216,26 +216,28 @@ bool ReadCommonRow(std::string_view text, int line, Row& row) {
     row.mods = 0;
     if (h == 0) {
         row.kind = RowKind::Quiet;
-        return end - p == 4 && std::string_view(p, 4) == "\t\t\t\t";
+        return end - p >= 4 && std::string_view(p, 4) == "\t\t\t\t" ? p + 4 : nullptr;
     }
     if (h == 1 || h > 4 || (h > 2 && *hex == '0') || end - p < 5 || p[0] != '\t' || p[2] != '\t')
-        return false;
+        return nullptr;
     row.kind = p[1] == 'D'   ? RowKind::Press
                : p[1] == 'U' ? RowKind::Release
                : p[1] == 'F' ? RowKind::Taken
                              : RowKind::Quiet;
     if (row.kind == RowKind::Quiet || (row.kind == RowKind::Taken && vk > 0xFF))
-        return false;
+        return nullptr;
     p += 3;
-    for (const auto& [letter, bit] : {std::pair{'S', kModShift}, {'C', kModCtrl}, {'A', kModAlt}}) {
-        if (p < end && *p == letter) {
-            row.mods |= static_cast<std::uint8_t>(bit);
+    static constexpr char kLetter[3] = {'S', 'C', 'A'};
+    static constexpr std::uint8_t kBit[3] = {kModShift, kModCtrl, kModAlt};
+    for (int i = 0; i < 3; ++i) {
+        if (p < end && *p == kLetter[i]) {
+            row.mods |= kBit[i];
             ++p;
         }
-        if (letter != 'A' && (p == end || *p++ != '\t'))
-            return false;
+        if (i < 2 && (p == end || *p++ != '\t'))
+            return nullptr;
     }
-    return p == end;
+    return p;
 }
 
 } // namespace
@@ -297,27 +299,32 @@ void DataFileReader::DetectEncoding() {
     warnings_.push_back({0, "is " + utf16_name_ + "; read as the ASCII text it holds"});
 }
 
-// Moves the next chunk of the file into the text to split; false at its end.
+// Moves the next chunk of the file into the text to split, after what is left of it; false
+// at its end. The text's buffer is sized once and never cleared.
 bool DataFileReader::FillText() {
-    if (text_at_ > 0) {
-        text_.erase(0, text_at_);
-        text_at_ = 0;
-    }
+    const std::size_t kept = text_end_ - text_at_;
+    if (text_.size() < kept + kChunk)
+        text_.resize(kept + kChunk);
+    std::memmove(text_.data(), text_.data() + text_at_, kept);
+    text_at_ = 0;
+    text_end_ = kept;
+    char* const out = text_.data() + kept;
     if (!utf16_ && raw_at_ == raw_.size()) {
         // Narrow text is read straight into the text to split, without a copy.
-        const std::size_t old = text_.size();
-        text_.resize(old + kChunk);
-        const std::size_t got = raw_end_ ? 0 : source_(text_.data() + old, kChunk);
-        text_.resize(old + got);
+        const std::size_t got = raw_end_ ? 0 : source_(out, kChunk);
+        text_end_ += got;
         raw_end_ = got == 0;
         return got > 0;
     }
     if (!ReadMore(source_, raw_, raw_at_, raw_end_, utf16_ ? 2 : 1))
         return false;
-    std::size_t size = raw_.size() - raw_at_;
+    const char* const in = raw_.data() + raw_at_;
+    const std::size_t size = raw_.size() - raw_at_;
     if (!utf16_) {
-        text_.append(raw_, raw_at_, size);
-        raw_at_ += size;
+        const std::size_t n = std::min(size, kChunk);
+        std::memcpy(out, in, n);
+        raw_at_ += n;
+        text_end_ += n;
         return true;
     }
     if (size < 2) {
@@ -325,20 +332,24 @@ bool DataFileReader::FillText() {
                                    " with an odd number of bytes; the tool writes "
                                    "narrow ASCII text");
     }
-    for (; size >= 2; size -= 2, raw_at_ += 2) {
-        unsigned lo = static_cast<unsigned char>(raw_[raw_at_]);
-        unsigned hi = static_cast<unsigned char>(raw_[raw_at_ + 1]);
-        unsigned unit = utf16_ == 1 ? lo | hi << 8 : lo << 8 | hi;
-        if (unit > 0x7F) {
+    const std::size_t units = std::min(size / 2, kChunk);
+    const int high = utf16_ == 1 ? 1 : 0; // the byte that holds the high half
+    for (std::size_t i = 0; i < units; ++i) {
+        const unsigned char hi = static_cast<unsigned char>(in[2 * i + high]);
+        const unsigned char lo = static_cast<unsigned char>(in[2 * i + 1 - high]);
+        if (hi != 0 || lo > 0x7F) {
             char hex[8];
-            std::snprintf(hex, sizeof hex, "%04X", unit);
+            std::snprintf(hex, sizeof hex, "%04X", hi << 8 | lo);
+            decoded_lines_ += static_cast<int>(std::count(out, out + i, '\n'));
             throw DataFileError(decoded_lines_, "character U+" + std::string(hex) + " in " +
                                                     utf16_name_ +
                                                     "; the tool writes narrow ASCII text");
         }
-        text_ += static_cast<char>(unit);
-        decoded_lines_ += unit == '\n';
+        out[i] = static_cast<char>(lo);
     }
+    decoded_lines_ += static_cast<int>(std::count(out, out + units, '\n'));
+    raw_at_ += 2 * units;
+    text_end_ += units;
     return true;
 }
 
@@ -347,24 +358,26 @@ bool DataFileReader::FillText() {
 bool DataFileReader::NextLine(std::string_view& text, bool& unended) {
     std::size_t searched = text_at_;
     for (;;) {
-        std::size_t lf = text_.find('\n', searched);
-        if (lf != std::string::npos && lf - text_at_ <= kMaxLineBytes + 1) {
-            text = std::string_view(text_).substr(text_at_, lf - text_at_);
-            text_at_ = lf + 1;
+        const char* const base = text_.data();
+        const void* lf = std::memchr(base + searched, '\n', text_end_ - searched);
+        const std::size_t at = lf ? static_cast<const char*>(lf) - base : text_end_;
+        if (lf && at - text_at_ <= kMaxLineBytes + 1) {
+            text = std::string_view(base + text_at_, at - text_at_);
+            text_at_ = at + 1;
             unended = false;
             return true;
         }
-        if (text_.size() - text_at_ > kMaxLineBytes + 1) {
+        if (text_end_ - text_at_ > kMaxLineBytes + 1) {
             throw DataFileError(line_ + 1, "a line of more than " + std::to_string(kMaxLineBytes) +
                                                " bytes; the tool's lines are at most " +
                                                std::to_string(kHeader.size()));
         }
-        std::size_t kept = text_.size() - text_at_;
+        const std::size_t kept = text_end_ - text_at_;
         if (!FillText()) {
-            if (text_.size() == text_at_)
+            if (text_end_ == text_at_)
                 return false;
-            text = std::string_view(text_).substr(text_at_);
-            text_at_ = text_.size();
+            text = std::string_view(text_.data() + text_at_, text_end_ - text_at_);
+            text_at_ = text_end_;
             unended = true;
             return true;
         }
@@ -372,8 +385,24 @@ bool DataFileReader::NextLine(std::string_view& text, bool& unended) {
     }
 }
 
+// The rows of the tool's own lines, CR LF ended, straight from the text to split: the
+// common case, with no line split off first. False at anything else.
+bool DataFileReader::NextCommonRow(Row& row) {
+    const char* const base = text_.data();
+    const char* const end = base + text_end_;
+    const char* p = ReadCommonCells(base + text_at_, end, line_ + 1, row);
+    if (p == nullptr || end - p < 2 || p[0] != '\r' || p[1] != '\n' || line_ >= INT32_MAX - 1)
+        return false;
+    ++line_;
+    last_unended_ = false;
+    text_at_ = static_cast<std::size_t>(p + 2 - base);
+    return true;
+}
+
 // Reads lines until the next row; the header is checked on the way.
 bool DataFileReader::Next(Row& row) {
+    if (line_ > 0 && NextCommonRow(row))
+        return true;
     if (!started_) {
         started_ = true;
         DetectEncoding();
@@ -412,7 +441,8 @@ bool DataFileReader::Next(Row& row) {
                                        "there (saving stopped mid-write?); line left out"});
             continue;
         }
-        if (!ReadCommonRow(text, line, row))
+        const char* const end = text.data() + text.size();
+        if (ReadCommonCells(text.data(), end, line, row) != end)
             row = ParseRow(text, line);
         return true;
     }

@@ -93,6 +93,7 @@ class DataFileReader {
   private:
     bool FillText();
     bool NextLine(std::string_view& text, bool& unended);
+    bool NextCommonRow(Row& row);
     void Finish();
     void DetectEncoding();
 
@@ -100,8 +101,9 @@ class DataFileReader {
     std::string raw_; // bytes read and not yet decoded
     std::size_t raw_at_ = 0;
     bool raw_end_ = false;
-    std::string text_; // decoded text not yet split into lines
+    std::string text_; // decoded text; [text_at_, text_end_) is not yet split into lines
     std::size_t text_at_ = 0;
+    std::size_t text_end_ = 0;
     int utf16_ = 0;          // 0 narrow, 1 little-endian, 2 big-endian
     std::string utf16_name_; // "UTF-16 little-endian text (...)" for its messages
     int decoded_lines_ = 1;  // line of the next decoded unit, for a UTF-16 error

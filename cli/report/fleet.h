@@ -37,12 +37,8 @@ struct FleetFile {
 class FileSummary : public AnalysisListener {
   public:
     explicit FileSummary(FleetFile& file) : file_(file) {}
-    void OnRow(const Seen&, Role, const HoldState*, const EchoFacts*, const BurstState*) override {}
+    bool WantsEveryRow() const override { return false; }
     void OnFinding(const FindingFacts& facts) override;
-    void OnHoldClosed(const HoldState&) override {}
-    void OnBurstOpened(const BurstState&) override {}
-    void OnBurstClosed(const BurstState&) override {}
-    void OnWrap(const Seen&, const Seen&) override {}
     void OnEnd(const Totals& totals) override;
 
   private:

@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <iterator>
 #include <ostream>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -191,7 +192,7 @@ bool PlanOutput(const Output& output, Plan& plan, std::string& error) {
 }
 
 // Writes all of BYTES to FD.
-bool WriteFully(int fd, const std::string& bytes) {
+bool WriteFully(int fd, std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
@@ -202,6 +203,29 @@ bool WriteFully(int fd, const std::string& bytes) {
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// Gives PUT the output's bytes, a piece at a time when they come from a file; false when
+// PUT fails or the file cannot be read.
+template <typename Put> bool EachPiece(const Output& output, Put put) {
+    if (output.from_fd < 0)
+        return put(std::string_view(output.bytes));
+    char piece[1 << 16];
+    for (off_t at = 0;;) {
+        const ssize_t n = pread(output.from_fd, piece, sizeof piece, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n == 0;
+        if (!put(std::string_view(piece, static_cast<std::size_t>(n))))
+            return false;
+        at += n;
+    }
+}
+
+// Writes all of the output's bytes to FD.
+bool WriteFully(int fd, const Output& output) {
+    return EachPiece(output, [fd](std::string_view bytes) { return WriteFully(fd, bytes); });
 }
 
 // Writes the output into a new temporary file beside its target.
@@ -216,7 +240,7 @@ bool WriteTemporary(Plan& plan, std::string& error) {
     }
     plan.temp = name;
     RememberTemporary(name);
-    bool ok = WriteFully(fd, plan.output->bytes) && fchmod(fd, plan.mode) == 0 && fsync(fd) == 0;
+    bool ok = WriteFully(fd, *plan.output) && fchmod(fd, plan.mode) == 0 && fsync(fd) == 0;
     int saved = errno;
     if (close(fd) != 0 && ok) {
         ok = false;
@@ -230,7 +254,7 @@ bool WriteTemporary(Plan& plan, std::string& error) {
 // Opens the FIFO or device and writes the output into it as it is.
 bool WriteInPlace(const Plan& plan, std::string& error) {
     int fd = open(plan.target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    bool ok = fd >= 0 && WriteFully(fd, plan.output->bytes);
+    bool ok = fd >= 0 && WriteFully(fd, *plan.output);
     int saved = errno;
     if (fd >= 0 && close(fd) != 0 && ok) {
         ok = false;
@@ -277,10 +301,12 @@ bool WriteOutputs(const std::vector<Output>& outputs, std::ostream& stdout_strea
         if (plan.way == Way::InPlace) {
             ok = WriteInPlace(plan, error);
         } else if (plan.way == Way::Stdout) {
-            stdout_stream.write(plan.output->bytes.data(),
-                                static_cast<std::streamsize>(plan.output->bytes.size()));
-            stdout_stream.flush();
-            ok = stdout_stream.good();
+            ok = EachPiece(*plan.output,
+                           [&](std::string_view bytes) {
+                               return static_cast<bool>(stdout_stream.write(
+                                   bytes.data(), static_cast<std::streamsize>(bytes.size())));
+                           }) &&
+                 stdout_stream.flush().good();
             if (!ok)
                 error = "standard output: cannot write";
         }

@@ -7,10 +7,12 @@
 
 namespace report {
 
-// One output: where it goes ("-" for standard output) and its bytes.
+// One output: where it goes ("-" for standard output) and its bytes, or the file open as
+// FROM_FD whose bytes (from its start) it is.
 struct Output {
     std::string path;
     std::string bytes;
+    int from_fd = -1;
 };
 
 // Writes every output by the rule of its path: a regular file or a new name is written to a

@@ -302,16 +302,12 @@ TextReport::~TextReport() = default;
 
 // A burst's line, to be filled in when it ends.
 void TextReport::OnBurstOpened(const BurstState&) {
-    if (summary_)
-        return;
     Put(timeline_, kBurstRecord);
     burst_at_ = Put(timeline_, BurstRecord{});
 }
 
 // Fills in the burst's line.
 void TextReport::OnBurstClosed(const BurstState& b) {
-    if (summary_)
-        return;
     BurstRecord r;
     r.number = b.id + 1;
     r.first_line = b.first.row.line;
@@ -332,7 +328,7 @@ void TextReport::OnBurstClosed(const BurstState& b) {
 // release that does not close a press of this burst.
 void TextReport::OnRow(const Seen& s, Role role, const HoldState* hold, const EchoFacts* echo,
                        const BurstState* burst) {
-    if (summary_ || (s.row.kind != RowKind::Press && s.row.kind != RowKind::Release))
+    if (s.row.kind != RowKind::Press && s.row.kind != RowKind::Release)
         return;
     std::optional<std::int32_t> at = Elapsed(burst->first, s);
     std::string combo = ComboOf(s.row);

@@ -58,6 +58,7 @@ class TextReport : public AnalysisListener {
     // Prints the report, once the pass has ended.
     void Write(std::ostream& out);
 
+    bool WantsEveryRow() const override { return !summary_; }
     void OnRow(const Seen& row, Role role, const HoldState* hold, const EchoFacts* echo,
                const BurstState* burst) override;
     void OnFinding(const FindingFacts& facts) override;

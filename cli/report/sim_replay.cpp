@@ -3,23 +3,54 @@
 
 #include "cli/runner/scenario_run.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace report {
 
-// Runs the scenario through the runner's in-memory entry point.
-bool RunReplayOnDevice(const std::string& profile, const std::string& scenario,
-                       const std::string& exe, std::string& data_file, std::string& error) {
-    runner::ScenarioRun run;
-    if (!runner::RunScenarioText(profile, scenario, exe, run, error))
+// Runs the scenario through the runner's streaming entry point, reading the data file the
+// tool saved before the device goes.
+bool RunReplayOnDevice(const std::string& profile, int scenario_fd, const std::string& exe,
+                       const std::function<void(const ByteSource&)>& read, std::string& error) {
+    int status = 0;
+    bool saved = false;
+    if (!runner::RunScenarioFile(
+            profile, scenario_fd, exe, status,
+            [&](const std::string& path) {
+                const int fd = path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+                if (fd < 0 || status != 0) {
+                    if (fd >= 0)
+                        close(fd);
+                    return;
+                }
+                saved = true;
+                struct Closer {
+                    int fd;
+                    ~Closer() { close(fd); }
+                } closer{fd};
+                read([fd](char* buffer, std::size_t size) {
+                    for (;;) {
+                        const ssize_t n = ::read(fd, buffer, size);
+                        if (n >= 0)
+                            return static_cast<std::size_t>(n);
+                        if (errno != EINTR)
+                            throw DataFileError(0, std::string("cannot read: ") +
+                                                       std::strerror(errno));
+                    }
+                });
+            },
+            error))
         return false;
-    if (run.status != 0) {
-        error = "the run ended with status " + std::to_string(run.status);
+    if (status != 0) {
+        error = "the run ended with status " + std::to_string(status);
         return false;
     }
-    if (!run.data_file_written) {
+    if (!saved) {
         error = "the tool saved no data file";
         return false;
     }
-    data_file = std::move(run.data_file);
     return true;
 }
 

@@ -34,6 +34,9 @@ struct Job {
     // A scenario that runs as its lines arrive (a pipe, a terminal): the rest
     // of it, read by PullLine. NULL when the whole scenario was read first.
     std::unique_ptr<LineReader> stream;
+    // Whether a run given a RunResult copies the list view's rows into it at the end of
+    // input (a copy of the whole log).
+    bool end_rows = true;
 };
 
 // Reads the job's stream until a line adds to its scenario: Line, or End at

@@ -8,6 +8,7 @@
 #include "device/files.h"
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -204,7 +205,7 @@ int RunJob(Job& job, Transcript& t, std::ostream& errors, RunResult* result) {
     res.data_file_host_path =
         dev.Files().HostPath(device::Widen(DataFileDevicePath(job.profile.exe)));
 
-    ScenarioDriver driver(job, t, dev, watch, res, result != nullptr);
+    ScenarioDriver driver(job, t, dev, watch, res, result != nullptr && job.end_rows);
     WaitHook hook{&t, job.stream ? job.stream->before_wait : nullptr};
     if (job.stream) {
         job.stream->before_wait = WaitHook::Before;
@@ -265,10 +266,12 @@ int RunJob(Job& job, Transcript& t, std::ostream& errors, RunResult* result) {
     return res.status;
 }
 
-bool RunScenarioText(const std::string& profile_text, const std::string& scenario_text,
-                     const std::string& exe, ScenarioRun& run, std::string& error, Format format) {
-    run = ScenarioRun{};
-    Job job;
+namespace {
+
+// The job's profile from PROFILE_TEXT (empty: the built-in one) under EXE (empty: the
+// profile's).
+bool LoadProfile(const std::string& profile_text, const std::string& exe, Job& job,
+                 std::string& error) {
     if (profile_text.empty()) {
         job.profile = BuiltinDeviceProfile();
         job.profile_name = "built-in";
@@ -284,37 +287,77 @@ bool RunScenarioText(const std::string& profile_text, const std::string& scenari
         }
         job.profile.exe = device::Widen(exe);
     }
-    if (!job.scenario.Parse(scenario_text, "<scenario>", error))
-        return false;
+    return true;
+}
 
+// Runs JOB on a fresh temporary device root, removed afterwards; READ is given the host
+// path of the data file the tool wrote ("" when none) while it is still there. False, with
+// ERROR, when nothing ran or the tool stalled.
+bool RunOnTemporaryRoot(Job& job, Transcript& t, RunResult& result, int& status,
+                        const std::function<void(const std::string&)>& read, std::string& error) {
     char tmpl[] = "/tmp/tapwatcher-sim-XXXXXX";
     if (!mkdtemp(tmpl)) {
         error = std::string("cannot make a temporary device root: ") + std::strerror(errno);
         return false;
     }
     job.profile.root = tmpl;
-    std::ostringstream transcript, errors;
-    Transcript t(&transcript, format);
-    RunResult result;
-    run.status = RunJob(job, t, errors, &result);
+    std::ostringstream errors;
+    status = RunJob(job, t, errors, &result);
     t.Flush();
-    run.transcript = transcript.str();
-    run.reached_end_of_input = result.reached_end_of_input;
-    run.end_rows = std::move(result.end_rows);
-    std::ifstream f(result.data_file_host_path, std::ios::binary);
-    if (!result.data_file_host_path.empty() && f) {
-        run.data_file_written = true;
-        run.data_file.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    }
+    struct stat st;
+    const std::string& data = result.data_file_host_path;
+    read(!data.empty() && stat(data.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? data : "");
     std::error_code ec;
     std::filesystem::remove_all(tmpl, ec);
-    if (run.status == kExitBadInput || run.status == kExitStalled) {
+    if (status == kExitBadInput || status == kExitStalled) {
         error = errors.str();
         while (!error.empty() && error.back() == '\n')
             error.pop_back();
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool RunScenarioText(const std::string& profile_text, const std::string& scenario_text,
+                     const std::string& exe, ScenarioRun& run, std::string& error, Format format) {
+    run = ScenarioRun{};
+    Job job;
+    if (!LoadProfile(profile_text, exe, job, error) ||
+        !job.scenario.Parse(scenario_text, "<scenario>", error))
+        return false;
+    std::ostringstream transcript;
+    Transcript t(&transcript, format);
+    RunResult result;
+    const bool ran = RunOnTemporaryRoot(
+        job, t, result, run.status,
+        [&](const std::string& path) {
+            std::ifstream f(path, std::ios::binary);
+            if (!path.empty() && f) {
+                run.data_file_written = true;
+                run.data_file.assign(std::istreambuf_iterator<char>(f),
+                                     std::istreambuf_iterator<char>());
+            }
+        },
+        error);
+    run.transcript = transcript.str();
+    run.reached_end_of_input = result.reached_end_of_input;
+    run.end_rows = std::move(result.end_rows);
+    return ran;
+}
+
+bool RunScenarioFile(const std::string& profile_text, int scenario_fd, const std::string& exe,
+                     int& status, const std::function<void(const std::string&)>& read,
+                     std::string& error) {
+    Job job;
+    if (!LoadProfile(profile_text, exe, job, error))
+        return false;
+    job.stream = std::make_unique<LineReader>(scenario_fd, "<scenario>", false);
+    job.end_rows = false;
+    Transcript t(nullptr);
+    RunResult result;
+    return RunOnTemporaryRoot(job, t, result, status, read, error);
 }
 
 } // namespace runner

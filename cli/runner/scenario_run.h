@@ -5,6 +5,7 @@
 #include "cli/runner/screen.h"
 
 #include <array>
+#include <functional>
 #include <string>
 #include <ostream>
 #include <string>
@@ -41,5 +42,13 @@ struct ScenarioRun {
 bool RunScenarioText(const std::string& profile_text, const std::string& scenario_text,
                      const std::string& exe, ScenarioRun& run, std::string& error,
                      Format format = Format::Text);
+
+// The same for the scenario read from SCENARIO_FD (left open), its lines read as they run and
+// no transcript kept, so that memory does not grow with the scenario: STATUS is the run's
+// exit status, and READ is given the host path of the data file the tool wrote ("" when
+// none) before the device root is removed.
+bool RunScenarioFile(const std::string& profile_text, int scenario_fd, const std::string& exe,
+                     int& status, const std::function<void(const std::string&)>& read,
+                     std::string& error);
 
 } // namespace runner

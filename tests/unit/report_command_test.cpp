@@ -118,6 +118,12 @@ TEST_F(Command, WritesEveryOutputWhole) {
     EXPECT_NE(out_.str().find("Occupancy: 1 of 2048"), std::string::npos);
     EXPECT_NE(out_.str().find("replay not verified (no simulated device in this build)"),
               std::string::npos);
+    // From standard input, which the replay reads again from its copy.
+    ASSERT_EQ(Run({"-", "--scenario", Path("i.scn"), "--profile", Path("i.prof")}, kCtrlA),
+              kExitOk);
+    Replay from_stdin = BuildReplay(ParseDataFile(kCtrlA), "<stdin>");
+    EXPECT_EQ(Read("i.scn"), from_stdin.scenario);
+    EXPECT_EQ(Read("i.prof"), from_stdin.profile);
 }
 
 TEST_F(Command, BadInputWritesNothing) {

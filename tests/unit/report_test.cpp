@@ -213,6 +213,10 @@ TEST(DataFile, TravelledFilesAreReadWithOneWarningEach) {
     const std::vector<std::pair<std::string, int>> bad = {
         {lf(DataFile({Line("5", "41", "d")})), 2},
         {utf16(DataFile({Line("5", "41", "D"), Line("6", "4\xC4", "D")}), true, true), 3},
+        // Far past the first chunk read: the line is still counted right.
+        {utf16(DataFile(std::vector<std::string>(9000, Line("5", "41", "D"))) + "\xC4", true,
+               false),
+         9002},
     };
     for (const auto& [bytes, line] : bad) {
         try {
@@ -423,6 +427,38 @@ TEST(Analysis, EchoesOfThePassThroughAreNamedAndLeftOutOfThePairing) {
     Analysis late = AnalyseLines({Line("1090", "42", "D", "S"), Line("1270", "42", "U", "S"),
                                   Line("1281", "42", "D"), Line("1281", "42", "U")});
     EXPECT_TRUE(late.echoes.empty());
+}
+
+// A listener that wants no rows (--summary) is told the findings and the end, and of the
+// holds only those found stuck, when they close; none of the per-row calls.
+TEST(Analysis, AListenerWantingNoRowsHearsOnlyOfFindingsAndStuckHolds) {
+    struct Counts : AnalysisListener {
+        bool WantsEveryRow() const override { return false; }
+        void OnRow(const Seen&, Role, const HoldState*, const EchoFacts*,
+                   const BurstState*) override {
+            ++per_row;
+        }
+        void OnBurstOpened(const BurstState&) override { ++per_row; }
+        void OnBurstClosed(const BurstState&) override { ++per_row; }
+        void OnFinding(const FindingFacts&) override { ++findings; }
+        void OnHoldClosed(const HoldState& hold) override {
+            closed.push_back(hold.press.row.line * 1000 +
+                             (hold.release ? hold.release->row.line : 0));
+        }
+        void OnEnd(const Totals& totals) override { rows = totals.rows; }
+        int per_row = 0, findings = 0;
+        std::size_t rows = 0;
+        std::vector<int> closed; // press line * 1000 + release line
+    } counts;
+    // A released at once; B stuck at the quiet mark, released late; C never released.
+    RunPass(ParseDataFile(
+                DataFile({Line("100", "41", "D"), Line("150", "41", "U"), Line("200", "42", "D"),
+                          Line("3200"), Line("3300", "42", "U"), Line("3400", "43", "D")})),
+            {&counts});
+    EXPECT_EQ(counts.per_row, 0);
+    EXPECT_EQ(counts.findings, 2); // B and C stuck
+    EXPECT_EQ(counts.closed, (std::vector<int>{4006, 7000}));
+    EXPECT_EQ(counts.rows, 6u);
 }
 
 TEST(Analysis, TimesAcrossABackwardsTickAreUnknown) {
@@ -776,6 +812,23 @@ TEST(Replay, ComparisonNamesTheRowsThatDifferAndWhy) {
             got.push_back(std::to_string(d.line) + "|" + d.file_row + "|" + d.replay_row + "|" +
                           d.why);
         EXPECT_EQ(got, c.differences);
+        EXPECT_EQ(v.differ, c.differences.size());
+        // Streamed, keeping only the first: the same first difference, all of them counted.
+        std::vector<Row> replayed = ParseDataFile(DataFile(c.replayed));
+        std::size_t next = 0;
+        ReplayComparer compare(
+            [&](Row& row) { return next < replayed.size() && (row = replayed[next++], true); }, 1);
+        for (const Row& row : ParseDataFile(DataFile(file))) {
+            auto why = replay.why.find(row.line);
+            compare.Add(row, why == replay.why.end() ? "" : why->second);
+        }
+        Verdict streamed = compare.Finish();
+        EXPECT_EQ(streamed.same, c.same);
+        EXPECT_EQ(streamed.differ, c.differences.size());
+        ASSERT_EQ(streamed.differences.size(), std::min<std::size_t>(1, got.size()));
+        if (!got.empty()) {
+            EXPECT_EQ(streamed.differences[0].why, v.differences[0].why);
+        }
     }
 }
 
