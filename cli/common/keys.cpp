@@ -253,14 +253,4 @@ std::string ModsName(unsigned mods) {
     return out.empty() ? "none" : out;
 }
 
-unsigned ModifierOfKey(unsigned vk) {
-    // Shift, Ctrl and Alt; their left and right keys come in pairs in the same order.
-    const unsigned mods[] = {kModShift, kModCtrl, kModAlt};
-    if (vk >= VK_SHIFT && vk <= VK_MENU)
-        return mods[vk - VK_SHIFT];
-    if (vk >= VK_LSHIFT && vk <= VK_RMENU)
-        return mods[(vk - VK_LSHIFT) / 2];
-    return 0;
-}
-
 } // namespace keys

@@ -47,7 +47,15 @@ std::string HexCode(unsigned vk);
 std::string ModsName(unsigned mods);
 
 // The modifier bit of a modifier key (Shift, Ctrl, Alt and their left and
-// right keys), 0 for any other key.
-unsigned ModifierOfKey(unsigned vk);
+// right keys: 0xA0 to 0xA5, in pairs in the same order), 0 for any other key.
+// Inline: the report asks it of every row.
+inline unsigned ModifierOfKey(unsigned vk) {
+    constexpr unsigned kMods[] = {kModShift, kModCtrl, kModAlt};
+    if (vk - kVkShift < 3u)
+        return kMods[vk - kVkShift];
+    if (vk - 0xA0u < 6u)
+        return kMods[(vk - 0xA0u) / 2];
+    return 0;
+}
 
 } // namespace keys

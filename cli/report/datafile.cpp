@@ -18,6 +18,7 @@
 #include "datafile.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -187,6 +188,28 @@ Row ParseRow(std::string_view text, int line) {
     return row;
 }
 
+// The decimal digits that open the eight bytes at P, up to all eight, read at once: their
+// value, and their count in N. The line's digits are mostly seven to ten of them.
+std::uint32_t EightDigits(const char* p, unsigned& n) {
+    std::uint64_t x;
+    std::memcpy(&x, p, 8);
+    if constexpr (std::endian::native == std::endian::big)
+        x = __builtin_bswap64(x);
+    x ^= 0x3030303030303030ULL; // a digit's byte is now its value, 0 to 9
+    // A byte that is no digit has a high nibble, or a low one over 9 (adding 6 carries).
+    // A carry out of such a byte spoils only the bytes after it, which are not read.
+    const std::uint64_t other = (x | (x + 0x0606060606060606ULL)) & 0xF0F0F0F0F0F0F0F0ULL;
+    n = other ? static_cast<unsigned>(__builtin_ctzll(other)) / 8 : 8;
+    if (n == 0)
+        return 0;
+    // The digits at the top, zeros before them: "00000123".
+    x <<= 8 * (8 - n);
+    x = (x * 10 + (x >> 8)) & 0x00FF00FF00FF00FFULL;
+    x = (x * 100 + (x >> 16)) & 0x0000FFFF0000FFFFULL;
+    x = (x * 10000 + (x >> 32)) & 0xFFFFFFFFULL;
+    return static_cast<std::uint32_t>(x);
+}
+
 // The cells of the tool's own line from P on, read in one walk into ROW: where they end, or
 // null for anything else (ParseRow then reads the line or says what is wrong with it). Stops
 // at END or at the first byte the cells cannot hold, so the line end is the caller's to check.
@@ -196,6 +219,11 @@ const char* ReadCommonCells(const char* p, const char* end, int line, Row& row) 
     const char* const digits = p;
     const char* const digits_end = std::min(end, digits + 11);
     std::int64_t tick = 0;
+    if (end - p >= 8) {
+        unsigned n8 = 0;
+        tick = EightDigits(p, n8);
+        p += n8;
+    }
     for (unsigned digit; p < digits_end && (digit = static_cast<unsigned char>(*p) - 48u) < 10; ++p)
         tick = tick * 10 + digit;
     const std::ptrdiff_t n = p - digits;
@@ -207,6 +235,21 @@ const char* ReadCommonCells(const char* p, const char* end, int line, Row& row) 
         return nullptr;
     const char* const hex = ++p;
     unsigned vk = 0;
+    int high, low;
+    if (end - p >= 8 && p[2] == '\t' && (high = HexValue(p[0])) >= 0 &&
+        (low = HexValue(p[1])) >= 0) { // two digits, as the tool writes every key
+        vk = static_cast<unsigned>(high * 16 + low);
+        p += 2;
+        // A key row without modifiers, as most are: TAB U/D and three empty cells.
+        if (p[0] == '\t' && (p[1] == 'D' || p[1] == 'U') && std::memcmp(p + 2, "\t\t\t", 3) == 0) {
+            row.line = line;
+            row.tick = static_cast<std::int32_t>(tick);
+            row.vk = static_cast<std::uint16_t>(vk);
+            row.mods = 0;
+            row.kind = p[1] == 'D' ? RowKind::Press : RowKind::Release;
+            return p + 5;
+        }
+    }
     for (int digit; p < end && p - hex < 5 && (digit = HexValue(*p)) >= 0; ++p)
         vk = vk * 16 + static_cast<unsigned>(digit);
     const std::ptrdiff_t h = p - hex;

@@ -84,6 +84,18 @@ TEST(DataFile, ReadsEachKindOfRowAndTheTickExtremes) {
     EXPECT_EQ(rows[3].line, 5);
 
     EXPECT_TRUE(ParseDataFile(kHeader).empty());
+
+    // Ticks of every length, eight digits read at once: each row read back as written.
+    const std::vector<std::int32_t> ticks = {7,        12,        1234567,    12345678,
+                                             99999999, 100000000, 123456789,  1000000000,
+                                             -8,       -12345678, -123456789, 2000000001};
+    std::vector<std::string> lines;
+    for (std::int32_t t : ticks)
+        lines.push_back(Line(std::to_string(t), "41", "D"));
+    rows = ParseDataFile(DataFile(lines));
+    ASSERT_EQ(rows.size(), ticks.size());
+    for (std::size_t i = 0; i < ticks.size(); ++i)
+        EXPECT_EQ(rows[i].tick, ticks[i]) << "row " << i;
 }
 
 TEST(DataFile, RejectsEveryLineTheToolCannotWrite) {
