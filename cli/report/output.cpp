@@ -19,6 +19,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <iterator>
@@ -56,20 +57,43 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 void (*g_before[std::size(kSignals)])(int); // what each signal did before
 bool g_caught = false;
 
-// Removes the temporary files and ends the process by the signal as it would have ended.
+char g_folder[PATH_MAX]; // the temporary folder, "" for none
+volatile sig_atomic_t g_folder_set = 0;
+
+// Removes NAME under DIRFD, a folder with everything in it, using only calls a signal
+// handler may make; a tree deeper than a replay's device root makes is left.
+void RemoveTreeAt(int dirfd, const char* name, int depth) {
+    if (unlinkat(dirfd, name, 0) == 0 || errno != EISDIR || depth > 8)
+        return;
+    const int fd = openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        alignas(dirent64) char buf[4096];
+        for (ssize_t n; (n = getdents64(fd, buf, sizeof buf)) > 0;)
+            for (ssize_t at = 0; at < n;) {
+                const dirent64* d = reinterpret_cast<const dirent64*>(buf + at);
+                at += d->d_reclen;
+                const char* e = d->d_name;
+                if (!(e[0] == '.' && (e[1] == '\0' || (e[1] == '.' && e[2] == '\0'))))
+                    RemoveTreeAt(fd, e, depth + 1);
+            }
+        close(fd);
+    }
+    unlinkat(dirfd, name, AT_REMOVEDIR);
+}
+
+// Removes the temporary files and folder and ends the process by the signal as it would
+// have ended.
 extern "C" void RemoveTemporariesAndDie(int signal) {
     for (int i = 0; i < g_temporary_count; ++i)
         unlink(g_temporaries[i]);
+    if (g_folder_set)
+        RemoveTreeAt(AT_FDCWD, g_folder, 0);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
 
-// Notes a temporary file, and catches the signals that would leave it behind.
-void RememberTemporary(const std::string& name) {
-    if (g_temporary_count >= kMaxTemporaries || name.size() >= PATH_MAX)
-        return;
-    std::memcpy(g_temporaries[g_temporary_count], name.c_str(), name.size() + 1);
-    g_temporary_count = g_temporary_count + 1;
+// Catches the signals that would leave a temporary behind, once.
+void CatchSignals() {
     for (std::size_t i = 0; i < std::size(kSignals) && !g_caught; ++i) {
         g_before[i] = std::signal(kSignals[i], SIG_IGN);
         if (g_before[i] != SIG_IGN) // a signal ignored before stays ignored
@@ -78,12 +102,28 @@ void RememberTemporary(const std::string& name) {
     g_caught = true;
 }
 
-// No temporary file is left to remove: the signals end the process as before.
-void ForgetTemporaries() {
-    g_temporary_count = 0;
+// With no temporary left to remove, the signals end the process as before.
+void ReleaseSignals() {
+    if (g_temporary_count != 0 || g_folder_set)
+        return;
     for (std::size_t i = 0; i < std::size(kSignals) && g_caught; ++i)
         std::signal(kSignals[i], g_before[i]);
     g_caught = false;
+}
+
+// Notes a temporary file, and catches the signals that would leave it behind.
+void RememberTemporary(const std::string& name) {
+    if (g_temporary_count >= kMaxTemporaries || name.size() >= PATH_MAX)
+        return;
+    std::memcpy(g_temporaries[g_temporary_count], name.c_str(), name.size() + 1);
+    g_temporary_count = g_temporary_count + 1;
+    CatchSignals();
+}
+
+// No temporary file is left to remove.
+void ForgetTemporaries() {
+    g_temporary_count = 0;
+    ReleaseSignals();
 }
 
 // PATH with its links and dots resolved as far as it exists.
@@ -327,6 +367,19 @@ bool WriteOutputs(const std::vector<Output>& outputs, std::ostream& stdout_strea
     }
     ForgetTemporaries();
     return true;
+}
+
+void RememberTemporaryFolder(const std::string& path) {
+    if (path.size() >= PATH_MAX)
+        return;
+    std::memcpy(g_folder, path.c_str(), path.size() + 1);
+    g_folder_set = 1;
+    CatchSignals();
+}
+
+void ForgetTemporaryFolder() {
+    g_folder_set = 0;
+    ReleaseSignals();
 }
 
 } // namespace report

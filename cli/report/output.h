@@ -24,4 +24,9 @@ struct Output {
 bool WriteOutputs(const std::vector<Output>& outputs, std::ostream& stdout_stream,
                   std::string& error);
 
+// A temporary folder (a replay's device root) that a signal ending the process removes with
+// all it holds, until it is forgotten; one at a time.
+void RememberTemporaryFolder(const std::string& path);
+void ForgetTemporaryFolder();
+
 } // namespace report

@@ -290,25 +290,31 @@ bool LoadProfile(const std::string& profile_text, const std::string& exe, Job& j
     return true;
 }
 
-// Runs JOB on a fresh temporary device root, removed afterwards; READ is given the host
-// path of the data file the tool wrote ("" when none) while it is still there. False, with
-// ERROR, when nothing ran or the tool stalled.
-bool RunOnTemporaryRoot(Job& job, Transcript& t, RunResult& result, int& status,
-                        const std::function<void(const std::string&)>& read, std::string& error) {
-    char tmpl[] = "/tmp/tapwatcher-sim-XXXXXX";
-    if (!mkdtemp(tmpl)) {
-        error = std::string("cannot make a temporary device root: ") + std::strerror(errno);
-        return false;
+// Runs JOB on the device root ROOT, or on a temporary one made and removed here when ROOT is
+// empty; READ is given the host path of the data file the tool wrote ("" when none) while it
+// is still there. False, with ERROR, when nothing ran or the tool stalled.
+bool RunOnRoot(Job& job, std::string root, Transcript& t, RunResult& result, int& status,
+               const std::function<void(const std::string&)>& read, std::string& error) {
+    const bool temporary = root.empty();
+    if (temporary) {
+        char tmpl[] = "/tmp/tapwatcher-sim-XXXXXX";
+        if (!mkdtemp(tmpl)) {
+            error = std::string("cannot make a temporary device root: ") + std::strerror(errno);
+            return false;
+        }
+        root = tmpl;
     }
-    job.profile.root = tmpl;
+    job.profile.root = root;
     std::ostringstream errors;
     status = RunJob(job, t, errors, &result);
     t.Flush();
     struct stat st;
     const std::string& data = result.data_file_host_path;
     read(!data.empty() && stat(data.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? data : "");
-    std::error_code ec;
-    std::filesystem::remove_all(tmpl, ec);
+    if (temporary) {
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);
+    }
     if (status == kExitBadInput || status == kExitStalled) {
         error = errors.str();
         while (!error.empty() && error.back() == '\n')
@@ -330,8 +336,8 @@ bool RunScenarioText(const std::string& profile_text, const std::string& scenari
     std::ostringstream transcript;
     Transcript t(&transcript, format);
     RunResult result;
-    const bool ran = RunOnTemporaryRoot(
-        job, t, result, run.status,
+    const bool ran = RunOnRoot(
+        job, "", t, result, run.status,
         [&](const std::string& path) {
             std::ifstream f(path, std::ios::binary);
             if (!path.empty() && f) {
@@ -348,8 +354,8 @@ bool RunScenarioText(const std::string& profile_text, const std::string& scenari
 }
 
 bool RunScenarioFile(const std::string& profile_text, int scenario_fd, const std::string& exe,
-                     int& status, const std::function<void(const std::string&)>& read,
-                     std::string& error) {
+                     const std::string& root, int& status,
+                     const std::function<void(const std::string&)>& read, std::string& error) {
     Job job;
     if (!LoadProfile(profile_text, exe, job, error))
         return false;
@@ -357,7 +363,7 @@ bool RunScenarioFile(const std::string& profile_text, int scenario_fd, const std
     job.end_rows = false;
     Transcript t(nullptr);
     RunResult result;
-    return RunOnTemporaryRoot(job, t, result, status, read, error);
+    return RunOnRoot(job, root, t, result, status, read, error);
 }
 
 } // namespace runner

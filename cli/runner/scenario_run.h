@@ -44,11 +44,11 @@ bool RunScenarioText(const std::string& profile_text, const std::string& scenari
                      Format format = Format::Text);
 
 // The same for the scenario read from SCENARIO_FD (left open), its lines read as they run and
-// no transcript kept, so that memory does not grow with the scenario: STATUS is the run's
-// exit status, and READ is given the host path of the data file the tool wrote ("" when
-// none) before the device root is removed.
+// no transcript kept, so that memory does not grow with the scenario, on ROOT, an empty
+// folder the caller made and removes: STATUS is the run's exit status, and READ is given
+// the host path of the data file the tool wrote ("" when none).
 bool RunScenarioFile(const std::string& profile_text, int scenario_fd, const std::string& exe,
-                     int& status, const std::function<void(const std::string&)>& read,
-                     std::string& error);
+                     const std::string& root, int& status,
+                     const std::function<void(const std::string&)>& read, std::string& error);
 
 } // namespace runner

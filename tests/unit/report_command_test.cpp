@@ -451,6 +451,10 @@ TEST_F(Command, OutputsNeverClobberWhatTheShellGaveThem) {
     Write(std::string("a\nbutton Exit.txt"), kCtrlA);
     Write("long.txt", std::string(kHeader) + std::string(600, '7') + "\t41\tD\t\t\t\r\n" +
                           std::string(100000, '9') + "\r\n");
+    std::string big(kHeader); // long enough to replay for a while
+    for (int tick = 1000; tick < 301000; tick += 2)
+        big += Line(std::to_string(tick), "41", tick % 4 ? "U" : "D");
+    Write("big.txt", big);
     struct Case {
         const char* command;
         int status;
@@ -469,6 +473,12 @@ TEST_F(Command, OutputsNeverClobberWhatTheShellGaveThem) {
         {"$R 'a\nbutton Exit.txt' --scenario s.scn --svg s.svg", 0, "s.scn", "a\\x0Abutton",
          "\nbutton Exit"},
         {"$R long.txt", 2, "out", "(600 bytes)", "7777777777777777777777777777777777777777777"},
+        // SIGTERM while the replay's device runs: its root goes too ("143": the signal's
+        // status, so the run was cut).
+        {"mkdir tmp; TMPDIR=$PWD/tmp $R big.txt --scenario b.scn & timeout 20 sh -c 'until "
+         "[ -n \"$(ls tmp)\" ]; do sleep 0.01; done'; kill -TERM $!; wait $!; echo $? >left; "
+         "ls -A tmp >>left",
+         0, "left", "143\n", "tapwatcher"},
     };
     const std::string report = std::string(TAPWATCHER_BINARY_DIR) + "/bin/tapwatcher-report";
     for (const Case& c : cases) {
