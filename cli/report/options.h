@@ -32,7 +32,8 @@ inline constexpr cli::OptionDoc kOptions[] = {
      "write a scenario for tapwatcher-sim that replays the key events,\n"
      "run it on the simulated device and compare the rows it makes\n"
      "with the file's (\"replay verified: N rows the same\", or the\n"
-     "first rows that differ and why)"},
+     "first rows that differ and why); the device's folder is a\n"
+     "temporary one in $TMPDIR (/tmp without it), removed after"},
     {"--profile", "", "OUT", "file:profile",
      "write a device profile for tapwatcher-sim: a \"taken = ...\" line for\n"
      "each F row, the start tick of the capture and the executable"},
