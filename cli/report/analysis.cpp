@@ -306,7 +306,9 @@ class StreamAnalyser::Impl {
             std::int32_t step = TickDiff(last_->row.tick, row.tick);
             if (step < 0)
                 tick_back = Fault{FindingKind::TickBackwards, *last_, step};
-            else if (row.tick < last_->row.tick)
+            else
+                totals_.forward_ms += step;
+            if (step >= 0 && row.tick < last_->row.tick)
                 wrap = true;
         }
         Role role = Role::Other;

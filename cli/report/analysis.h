@@ -195,10 +195,16 @@ struct Totals {
     std::size_t findings = 0;
     std::size_t faults = 0;
     std::size_t wraps = 0;
+    std::int64_t forward_ms = 0; // the steps forward from each row to the next, summed
     Occupancy occupancy;
-    // First to last row, none when a tick goes back between them.
-    std::optional<std::int32_t> SpanMs() const {
-        return first ? Elapsed(*first, *last) : std::optional<std::int32_t>(0);
+    // First to last row, none when a tick goes back between them. Summed step by step, so
+    // that a file longer than the tick's range (24.8 days a sign, 49.7 a wrap) is right.
+    std::optional<std::int64_t> SpanMs() const {
+        if (!first)
+            return 0;
+        if (!Elapsed(*first, *last))
+            return std::nullopt;
+        return forward_ms;
     }
 };
 

@@ -76,7 +76,7 @@ std::string Inline(const std::string& svg) {
 // The summary's counts, and the wraps of the tick.
 void WriteSummary(std::ostream& out, const Kept& kept) {
     const Totals& a = kept.All();
-    std::optional<std::int32_t> span = a.SpanMs();
+    std::optional<std::int64_t> span = a.SpanMs();
     auto count = [](std::size_t n, const char* one, const char* many) {
         return std::pair<std::string, std::string>{std::to_string(n), n == 1 ? one : many};
     };

@@ -480,7 +480,7 @@ void TextReport::Write(std::ostream& out) {
         << " taken, " << Plural(t.key_events, "key event", "key events") << ", "
         << Plural(t.quiet_marks, "quiet mark", "quiet marks") << ")\n";
     if (t.first) {
-        std::optional<std::int32_t> span = t.SpanMs();
+        std::optional<std::int64_t> span = t.SpanMs();
         out << "Ticks " << t.first->row.tick << " to " << t.last->row.tick << ", "
             << (span ? std::to_string(*span) + " ms"
                      : std::string("time unknown: a tick goes back"))

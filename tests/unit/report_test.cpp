@@ -354,9 +354,14 @@ TEST(Analysis, ReleaseWithoutPressAndTickBackwards) {
 
 TEST(Analysis, TheTickWrapIsNotAFault) {
     // Past 2^31 ms of uptime the text turns negative; past 2^32 ms it passes 0 again.
-    Analysis a = AnalyseLines({Line("2147483600", "41", "D"), Line("-2147483596", "41", "U"),
-                               Line("-2147480596"), Line("-10", "42", "D"), Line("5", "42", "U"),
-                               Line("3005")});
+    const std::vector<std::string> lines = {
+        Line("2147483600", "41", "D"), Line("-2147483596", "41", "U"), Line("-2147480596"),
+        Line("-10", "42", "D"),        Line("5", "42", "U"),           Line("3005")};
+    Analysis a = AnalyseLines(lines);
+    // The whole span is longer than the tick's range: summed step by step.
+    EXPECT_NE(RenderSummary(ParseDataFile(DataFile(lines)), "w.txt")
+                  .find("Ticks 2147483600 to 3005, 2147486701 ms\n"),
+              std::string::npos);
     EXPECT_TRUE(a.findings.empty());
     EXPECT_EQ(a.holds[0].ms, 100);
     EXPECT_EQ(a.holds[1].ms, 15);
