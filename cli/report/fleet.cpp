@@ -84,22 +84,6 @@ std::vector<std::size_t> FilesWith(const std::vector<FleetFile>& files, const Sp
 
 namespace {
 
-// The label of a finding kind for COUNT of them.
-std::string FindingLabelPlural(FindingKind kind, std::size_t count) {
-    if (count == 1 || kind == FindingKind::Chatter)
-        return FindingLabel(kind);
-    switch (kind) {
-    case FindingKind::Stuck:
-        return "stuck keys";
-    case FindingKind::ReleaseWithoutPress:
-        return "releases without press";
-    case FindingKind::TickBackwards:
-        return "ticks backwards";
-    default:
-        return FindingLabel(kind) + "es";
-    }
-}
-
 // "R rows, T taken, F faults: ..." or "not read: why".
 std::string FleetFileText(const FleetFile& file) {
     if (!file.Read())
@@ -114,7 +98,7 @@ std::string FleetFileText(const FleetFile& file) {
             continue;
         faults += n;
         kinds += (kinds.empty() ? "" : ", ") + std::to_string(n) + " " +
-                 FindingLabelPlural(static_cast<FindingKind>(kind), n);
+                 FindingLabel(static_cast<FindingKind>(kind), n);
     }
     text += faults == 0 ? "no faults" : Plural(faults, "fault", "faults") + ": " + kinds;
     const std::size_t echoes = file.found[static_cast<std::size_t>(FindingKind::Echo)];

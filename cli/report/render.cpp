@@ -42,20 +42,28 @@ std::string Plural(std::size_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-// A finding's kind as a short label.
-std::string FindingLabel(FindingKind kind) {
-    switch (kind) {
-    case FindingKind::Stuck:
-        return "stuck key";
-    case FindingKind::Chatter:
-        return "chatter";
-    case FindingKind::ReleaseWithoutPress:
-        return "release without press";
-    case FindingKind::TickBackwards:
-        return "tick backwards";
-    case FindingKind::Echo:
-        return "echo";
-    }
+namespace {
+
+// Each finding kind's label, for one and for several.
+struct KindLabel {
+    FindingKind kind;
+    const char* one;
+    const char* many;
+};
+constexpr KindLabel kKindLabels[] = {
+    {FindingKind::Stuck, "stuck key", "stuck keys"},
+    {FindingKind::Chatter, "chatter", "chatter"},
+    {FindingKind::ReleaseWithoutPress, "release without press", "releases without press"},
+    {FindingKind::TickBackwards, "tick backwards", "ticks backwards"},
+    {FindingKind::Echo, "echo", "echoes"},
+};
+
+} // namespace
+
+std::string FindingLabel(FindingKind kind, std::size_t count) {
+    for (const KindLabel& l : kKindLabels)
+        if (l.kind == kind)
+            return count == 1 ? l.one : l.many;
     return "";
 }
 

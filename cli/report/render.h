@@ -31,8 +31,8 @@ std::string TakenName(unsigned vk, unsigned mods);
 // COUNT and the noun in the right number: "1 row", "2 rows".
 std::string Plural(std::size_t count, const char* one, const char* many);
 
-// A finding's kind as a short label: "chatter", "stuck key", "echo", ...
-std::string FindingLabel(FindingKind kind);
+// A finding kind as a short label for COUNT of them: "stuck key", "stuck keys", "chatter".
+std::string FindingLabel(FindingKind kind, std::size_t count = 1);
 
 // A finding as one sentence naming the keys and modifiers of its rows.
 std::string FindingText(const FindingFacts& facts);
