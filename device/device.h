@@ -481,4 +481,15 @@ inline HWND HandleFromSlot(size_t slot) {
 std::string Narrow(std::u16string_view s); // device text to UTF-8 for printing
 std::u16string Widen(std::string_view s);  // ASCII/UTF-8 to device text
 
+// True when two texts (device text or host bytes) are equal but for ASCII case.
+template <class C> bool SameNoCase(std::basic_string_view<C> a, std::basic_string_view<C> b) {
+    auto fold = [](C c) { return (c >= C('a') && c <= C('z')) ? C(c - 32) : c; };
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (fold(a[i]) != fold(b[i]))
+            return false;
+    return true;
+}
+
 } // namespace device

@@ -85,21 +85,6 @@ WCHAR FoldUnit(WCHAR c) {
     return (c >= u'a' && c <= u'z') ? (WCHAR)(c - 32) : c;
 }
 
-// ASCII upper-case of one byte of a UTF-8 host name.
-char FoldByte(char c) {
-    return (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
-}
-
-// True when two host names are equal but for ASCII case.
-bool SameNameNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (FoldByte(a[i]) != FoldByte(b[i]))
-            return false;
-    return true;
-}
-
 // True for a unit that may not appear in a Windows file name.
 bool IllegalUnit(WCHAR c) {
     if (c < 0x20)
@@ -335,7 +320,7 @@ struct FileSystem::Impl {
         if (DIR* d = fd >= 0 ? fdopendir(fd) : nullptr) {
             while (dirent* e = readdir(d)) {
                 std::string got = e->d_name;
-                if (SameNameNoCase(got, want) && (best.empty() || got < best))
+                if (SameNoCase<char>(got, want) && (best.empty() || got < best))
                     best = got;
             }
             closedir(d);

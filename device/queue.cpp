@@ -144,20 +144,11 @@ void Device::PostHotKey(HWND owner, int id, LPARAM lp, bool synthesized) {
 }
 
 bool Device::TapButton(std::u16string_view caption) {
-    auto lower = [](char16_t c) { return (c >= 'A' && c <= 'Z') ? (char16_t)(c + 32) : c; };
-    auto same = [&](std::u16string_view a, std::u16string_view b) {
-        if (a.size() != b.size())
-            return false;
-        for (size_t i = 0; i < a.size(); ++i)
-            if (lower(a[i]) != lower(b[i]))
-                return false;
-        return true;
-    };
     for (auto& w : windows_) {
         if (!w->alive || w->kind != WindowKind::MenuBar || !w->menubar)
             continue;
         for (size_t i = 0; i < w->menubar->buttons.size(); ++i)
-            if (same(w->menubar->buttons[i].caption, caption))
+            if (SameNoCase<char16_t>(w->menubar->buttons[i].caption, caption))
                 return Post(w->handle, WM_LBUTTONUP, i, 0);
     }
     return false;
